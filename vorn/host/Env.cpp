@@ -1,0 +1,5 @@
+#include "vorn/host/Env.h"
+
+#include <cstdlib>
+
+const char* KRTGetEnv(const char* name) { return name ? std::getenv(name) : nullptr; }

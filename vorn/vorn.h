@@ -1,0 +1,12 @@
+#pragma once
+
+// Umbrella header: every public header of the library.
+
+#include "vorn/core/Export.h"
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/core/TypeInfo.h"
+#include "vorn/core/BaseClass.h"
+#include "vorn/core/SharedPtr.h"
+
+#include "vorn/host/Env.h"
+#include "vorn/host/SysLog.h"
