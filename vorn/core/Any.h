@@ -1,0 +1,136 @@
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "vorn/core/Export.h"
+#include "vorn/core/TypeInfo.h"
+
+namespace Vorn {
+
+// How VornAny compares two stored values of the same type T. The default uses
+// T's operator== when it has one and otherwise treats distinct holders as
+// different; types with their own identity rules (model-object pointers,
+// values-by-string tables) specialise this.
+template <class T>
+struct AnyEquality {
+  static bool Equal(const T& a, const T& b) {
+    if constexpr (std::equality_comparable<T>)
+      return static_cast<bool>(a == b);
+    else
+      return &a == &b;
+  }
+};
+
+namespace _Internal_ {
+VORN_API void ReportAnyTypeMismatch(std::string_view requested, std::string_view stored);
+}  // namespace _Internal_
+
+}  // namespace Vorn
+
+// Type-erased value holder keyed by Vorn::TypeInfo (no run-time type
+// information needed). Copying clones the stored value. Not synchronised:
+// concurrent reads are safe, writes need the owner's lock.
+class VORN_API VornAny {
+public:
+  static constexpr bool _IsVornClass_ = true;
+
+  class RawBase {
+  public:
+    virtual ~RawBase() = default;
+    virtual void* _Query() const { return nullptr; }
+    virtual Vorn::TypeInfo GetTypeInfo() const = 0;
+    virtual std::unique_ptr<RawBase> Clone() const = 0;
+    virtual bool IsEqualTo(const RawBase& other) const = 0;
+    virtual const void* GetValuePtr() const = 0;
+    virtual void* GetValuePtr() = 0;
+  };
+
+  template <class T>
+  class RawValue final : public RawBase {
+  public:
+    template <class... Args>
+    explicit RawValue(Args&&... args) : m_value(std::forward<Args>(args)...) {}
+    Vorn::TypeInfo GetTypeInfo() const override { return Vorn::GetTypeInfo<T>(); }
+    std::unique_ptr<RawBase> Clone() const override { return std::make_unique<RawValue>(m_value); }
+    bool IsEqualTo(const RawBase& other) const override {
+      if (other.GetTypeInfo().key != Vorn::TypeKey<T>()) return false;
+      return Vorn::AnyEquality<T>::Equal(m_value, *static_cast<const T*>(other.GetValuePtr()));
+    }
+    const void* GetValuePtr() const override { return &m_value; }
+    void* GetValuePtr() override { return &m_value; }
+
+  private:
+    T m_value;
+  };
+
+  VornAny() noexcept = default;
+  // A C string is stored as std::string; null gives an empty string.
+  VornAny(const char* text) : m_raw(std::make_unique<RawValue<std::string>>(text ? text : "")) {}
+  template <class T, class D = std::decay_t<T>,
+            class = std::enable_if_t<!std::is_base_of_v<VornAny, D> && !std::is_same_v<D, const char*> &&
+                                     !std::is_same_v<D, char*>>>
+  VornAny(T&& value) : m_raw(std::make_unique<RawValue<D>>(std::forward<T>(value))) {}
+
+  VornAny(const VornAny& other) : m_raw(other.m_raw ? other.m_raw->Clone() : nullptr) {}
+  VornAny(VornAny&& other) noexcept = default;
+  VornAny& operator=(const VornAny& other) {
+    if (this != &other) m_raw = other.m_raw ? other.m_raw->Clone() : nullptr;
+    return *this;
+  }
+  VornAny& operator=(VornAny&& other) noexcept {
+    if (this != &other) m_raw = std::move(other.m_raw);
+    return *this;
+  }
+  virtual ~VornAny() = default;
+
+  static VornAny Copy(const VornAny& other) { return VornAny(other); }
+
+  void Reset() noexcept { m_raw.reset(); }
+  void Swap(VornAny& other) noexcept { m_raw.swap(other.m_raw); }
+
+  bool HasRawValue() const noexcept { return m_raw != nullptr; }
+  const void* GetRawVoidPtr() const noexcept { return m_raw ? m_raw->GetValuePtr() : nullptr; }
+  Vorn::TypeInfo GetTypeInfo() const { return m_raw ? m_raw->GetTypeInfo() : Vorn::TypeInfo{}; }
+  unsigned long long GetTypeKey() const { return GetTypeInfo().key; }
+  std::string_view GetTypeName() const { return GetTypeInfo().name; }
+
+  template <class T>
+  bool Holds() const {
+    return m_raw && m_raw->GetTypeInfo().key == Vorn::TypeKey<T>();
+  }
+
+  // The stored T. On a type mismatch (or an empty holder) the mismatch is
+  // reported and a reference to a shared, value-initialised T is returned;
+  // never write through it.
+  template <class T>
+  const T& GetRawValue() const {
+    if (Holds<T>()) return *static_cast<const T*>(m_raw->GetValuePtr());
+    Vorn::_Internal_::ReportAnyTypeMismatch(Vorn::RawTypeName<T>(), GetTypeName());
+    static const T s_default{};
+    return s_default;
+  }
+
+  bool operator==(const VornAny& other) const { return IsEqualTo(other); }
+  bool IsEqualTo(const VornAny& other) const;
+  bool IsEqualTo(const VornAny* other) const { return other && IsEqualTo(*other); }
+  bool IsEqualTo(const std::shared_ptr<VornAny>& other) const { return other && IsEqualTo(*other); }
+
+  // True when both hold values of the same type. With `reportError`, a
+  // mismatch or an empty side is reported.
+  bool IsOfSameType(const VornAny& other, bool reportError) const;
+  bool IsOfSameType(const VornAny* other, bool reportError) const;
+  bool IsOfSameType(const std::shared_ptr<VornAny>& other, bool reportError) const;
+
+protected:
+  const RawBase* _GetRaw() const noexcept { return m_raw.get(); }
+  RawBase* _GetRaw() noexcept { return m_raw.get(); }
+
+private:
+  std::unique_ptr<RawBase> m_raw;
+};
