@@ -36,6 +36,8 @@ VORN_API void ReportAnyTypeMismatch(std::string_view requested, std::string_view
 // Type-erased value holder keyed by Vorn::TypeInfo (no run-time type
 // information needed). Copying clones the stored value. Not synchronised:
 // concurrent reads are safe, writes need the owner's lock.
+class VornJSONValue;
+
 class VORN_API VornAny {
 public:
   static constexpr bool _IsVornClass_ = true;
@@ -115,6 +117,11 @@ public:
     static const T s_default{};
     return s_default;
   }
+
+  // The stored value as JSON: strings, booleans, doubles, ints, null and
+  // vectors of those convert; anything else, and an empty holder, gives
+  // undefined. (Defined with the JSON model.)
+  VornJSONValue ToJSON() const;
 
   bool operator==(const VornAny& other) const { return IsEqualTo(other); }
   bool IsEqualTo(const VornAny& other) const;

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "vorn/core/Export.h"
+#include "vorn/core/SharedBase.h"
+#include "vorn/core/TypeInfo.h"
+#include "vorn/values/Value.h"
+
+// A registered value type: its name, whether it is the array form, and the
+// native type behind it, with a sample (default) value of that type.
+struct VORN_API VornRawValueTypeDefinition {
+  VornRawValueTypeDefinition(std::string name, bool isArray, Vorn::TypeInfo info, VornValue sample)
+      : typeName(std::move(name)), isArray(isArray), typeInfo(info), sample(std::move(sample)) {}
+  virtual ~VornRawValueTypeDefinition();
+
+  // True when `value` holds this type; the "unknown" type accepts every
+  // value, even an empty one. With `reportError` a mismatch is reported.
+  bool CheckType(const VornValue& value, bool reportError) const;
+
+  std::string typeName;
+  bool isArray;
+  Vorn::TypeInfo typeInfo;
+  VornValue sample;
+  // Marks definitions made by the registry itself.
+  bool isBuiltIn = true;
+};
+
+// Process-wide registry mapping a type word ("integer", "stringArray", ...)
+// and an array flag to its definition. Filled once, on first use; lookups
+// take no lock, so the first use must come from one thread (the main thread).
+class VORN_API VornValueTypesManager : public VornBaseClass {
+public:
+  ~VornValueTypesManager() override;
+
+  // The definition registered under `name` (its array form with `isArray`),
+  // or empty.
+  static std::shared_ptr<VornRawValueTypeDefinition> GetRawValueTypeDefinition(const std::string& name,
+                                                                               bool isArray);
+
+private:
+  friend class VornMainComponent;
+  friend struct VornValueTypesManagerTestAccess;
+
+  VornValueTypesManager();
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return nullptr; }
+
+  static VornValueTypesManager* _GetInstance();
+  static void _DeleteInstance();
+  std::shared_ptr<VornRawValueTypeDefinition> _GetRawValueTypeDefinition(const std::string& name,
+                                                                         bool isArray) const;
+  void _AddRawValueTypeDefinitionFromValue(const std::string& name, const VornValue& sample, bool isArray);
+
+  static VornValueTypesManager* _Instance;
+  std::unordered_map<std::string, std::shared_ptr<VornRawValueTypeDefinition>> m_definitions;
+};
