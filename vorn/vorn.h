@@ -14,3 +14,18 @@
 
 #include "vorn/host/Env.h"
 #include "vorn/host/SysLog.h"
+
+#include "vorn/values/Value.h"
+#include "vorn/values/ValuesByString.h"
+#include "vorn/values/NamedValues.h"
+#include "vorn/values/ObjectRefID.h"
+#include "vorn/values/ValueTypesManager.h"
+
+#include "vorn/events/EventData.h"
+#include "vorn/events/EventToken.h"
+#include "vorn/events/EventsHandler.h"
+
+#include "vorn/json/Value.h"
+#include "vorn/json/Object.h"
+#include "vorn/json/Array.h"
+#include "vorn/json/Parser.h"

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "vorn/core/Export.h"
+#include "vorn/core/SharedBase.h"
+#include "vorn/events/EventData.h"
+#include "vorn/events/EventToken.h"
+
+namespace Vorn {
+// Published by a handler's RequestDestruction() and by its destructor; no
+// one else publishes them.
+inline constexpr const char* kEventDestructionRequested = "__Vorn__onDestructionRequested__";
+inline constexpr const char* kEventDestruction = "__Vorn__onDestruction__";
+}  // namespace Vorn
+
+// Named publish/subscribe. Publishing is synchronous, on the publishing
+// thread, in subscription order; no lock is taken, so a handler belongs to
+// one thread at a time.
+//
+// A callback may subscribe (the new listener is reached by the same
+// publish), unsubscribe itself or others, publish again, or drop the
+// handler's last owner: every listener is called at most once per publish
+// and none is skipped, whatever the list becomes. A handler whose last owner
+// went during a publish is destroyed when that publish returns, after the
+// walk stops.
+class VORN_API VornEventsHandler : public VornBaseClass {
+public:
+  using Callback = VornEventToken::Callback;
+  static constexpr bool _IsVornShareable_ = true;
+  static constexpr bool _IsVornBuildable_ = true;
+
+  ~VornEventsHandler() override;
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
+
+  std::shared_ptr<VornEventToken> Subscribe(const std::string& name, Callback callback);
+  // The token expires after its first delivery.
+  std::shared_ptr<VornEventToken> SubscribeOnce(const std::string& name, Callback callback);
+
+  // Calls every live listener of `name` with `data` (a new VornEventData when
+  // null; the publisher is set to this handler when not set). Does nothing
+  // on a handler no std::shared_ptr owns. A listener's failure ends the
+  // publish: host errors go to the host's error handling, other exceptions
+  // to the abnormal-end log.
+  void Publish(const std::string& name, const std::shared_ptr<VornEventData>& data);
+
+  // True when `name` has a live listener; drops expired ones on the way.
+  bool IsListened(const std::string& name);
+
+  // Publishes "__Vorn__onDestructionRequested__" once; later calls do nothing.
+  void RequestDestruction();
+  bool IsDestructionRequested() const noexcept { return m_destructionRequested; }
+
+protected:
+  VornEventsHandler() = default;
+
+private:
+  using TokenList = std::vector<std::shared_ptr<VornEventToken>>;
+
+  void _RemoveToken(const std::string& name, unsigned long index);
+  void _Walk(TokenList& list, const std::shared_ptr<VornEventData>& data, const std::shared_ptr<VornBaseClass>& self,
+             bool destruction);
+  static void _EraseToken(TokenList& list, const VornEventToken* token);
+
+  bool m_destructionRequested = false;
+  unsigned int m_currentTokenIndex = 0;
+  std::atomic<unsigned int> m_nextTokenIndex{0};
+  // Lists are never erased before the destructor, so a reference to one
+  // stays valid while callbacks subscribe to other names.
+  std::unordered_map<std::string, TokenList> m_listeners;
+};
