@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "LoopHelpers.h"
+#include "vorn/host/SysLog.h"
+
+using vorn_test::Journal;
+using vorn_test::RunLoop;
+
+TEST(MainLoop, InitialCallbackRunsFirstEvenWithDueTimeouts) {
+  Journal journal;
+  // Already due when the loop starts: must still come after the initial callback.
+  Vorn::SetTimeout([&] { journal.Add("timeout"); }, -5);
+  Vorn::SetTimeout([&] { journal.Add("timeout"); }, 0);
+  RunLoop([&] {
+    journal.Add("initial");
+    Vorn::SetTimeout([] { VornMainComponent::EndCustomMainThreadLoop(); }, 30);
+  });
+  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"initial", "timeout", "timeout"}));
+}
+
+TEST(MainLoop, CallbacksRunOnTheLoopThread) {
+  const auto loopThread = std::this_thread::get_id();
+  std::atomic<int> onLoopThread{0};
+  RunLoop([&] {
+    // Set from another thread, run on the loop's thread.
+    std::thread([&] {
+      Vorn::SetTimeout(
+          [&] {
+            onLoopThread += std::this_thread::get_id() == loopThread;
+            VornMainComponent::EndCustomMainThreadLoop();
+          },
+          0);
+    }).join();
+  });
+  EXPECT_EQ(onLoopThread.load(), 1);
+}
+
+TEST(MainLoop, ZeroDelayNeverRunsOnTheCallersStack) {
+  Journal journal;
+  RunLoop([&] {
+    Vorn::SetTimeout([&] { journal.Add("zero"); }, 0);
+    Vorn::SetTimeout([&] { journal.Add("negative"); }, -100);
+    // Give the scheduler every chance to move them into the queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    journal.Add("initial returns");
+    Vorn::SetTimeout([] { VornMainComponent::EndCustomMainThreadLoop(); }, 100);
+  });
+  const auto events = journal.Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0], "initial returns");
+}
+
+TEST(MainLoop, EndFromCallbackRunsWhatIsStillQueued) {
+  Journal journal;
+  RunLoop([&] {
+    const auto a = Vorn::SetTimeout([&] { journal.Add("queued"); }, 0);
+    const auto b = Vorn::SetTimeout([&] { journal.Add("queued"); }, 0);
+    // Once out of the table they sit in the queue behind this callback.
+    while (Vorn::HasTimeout(a) || Vorn::HasTimeout(b)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    journal.Add("end");
+    VornMainComponent::EndCustomMainThreadLoop();
+    journal.Add("after end");
+  });
+  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"end", "queued", "queued", "after end"}));
+}
+
+TEST(MainLoop, EndFromAnotherThreadReturnsAndDropsPendingTimeouts) {
+  std::uint32_t pending = 0;
+  std::atomic<bool> late{false};
+  RunLoop([&] {
+    pending = Vorn::SetTimeout([&] { late = true; }, 60000);
+    std::thread([] { VornMainComponent::EndCustomMainThreadLoop(); }).detach();
+  });
+  EXPECT_FALSE(late.load());
+  // The stop forgot the id: both queries agree.
+  EXPECT_FALSE(Vorn::HasTimeout(pending));
+  EXPECT_FALSE(Vorn::RemoveTimeout(pending));
+}
+
+TEST(MainLoop, SecondRunWhileRunningIsRefusedAndARestartWorks) {
+  int inner = 0;
+  int outer = 0;
+  RunLoop([&] {
+    ++outer;
+    // Refused at once: the nested call returns without running anything.
+    VornMainComponent::RunCustomMainThreadLoop([&] { ++inner; });
+    VornMainComponent::EndCustomMainThreadLoop();
+  });
+  EXPECT_EQ(outer, 1);
+  EXPECT_EQ(inner, 0);
+
+  // A fresh run after the stop starts its own scheduler and serves timeouts.
+  Journal journal;
+  RunLoop([&] {
+    Vorn::SetTimeout(
+        [&] {
+          journal.Add("served");
+          VornMainComponent::EndCustomMainThreadLoop();
+        },
+        5);
+  });
+  EXPECT_EQ(journal.Events(), std::vector<std::string>{"served"});
+}
+
+TEST(MainLoop, RefusedSecondRunFromAnotherThread) {
+  std::atomic<int> ranInOther{0};
+  RunLoop([&] {
+    std::thread([&] { VornMainComponent::RunCustomMainThreadLoop([&] { ++ranInOther; }); }).join();
+    VornMainComponent::EndCustomMainThreadLoop();
+  });
+  EXPECT_EQ(ranInOther.load(), 0);
+}

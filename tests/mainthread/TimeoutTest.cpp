@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "LoopHelpers.h"
+
+using vorn_test::Journal;
+using vorn_test::RunLoop;
+using namespace std::chrono_literals;
+
+namespace {
+void EndLoop() { VornMainComponent::EndCustomMainThreadLoop(); }
+}  // namespace
+
+TEST(Timeouts, IdsIncreaseByOneAndQueriesAgree) {
+  const auto first = Vorn::SetTimeout([] {}, 60000);
+  const auto second = Vorn::SetTimeout([] {}, 60000);
+  EXPECT_NE(first, 0u);
+  EXPECT_EQ(second, first + 1);
+  EXPECT_TRUE(Vorn::HasTimeout(first));
+  EXPECT_TRUE(Vorn::RemoveTimeout(first));
+  EXPECT_FALSE(Vorn::HasTimeout(first));
+  EXPECT_FALSE(Vorn::RemoveTimeout(first));           // already removed
+  EXPECT_FALSE(Vorn::RemoveTimeout(second + 100000));  // never issued
+  EXPECT_TRUE(Vorn::RemoveTimeout(second));
+}
+
+TEST(Timeouts, DueOrderAndFiredIdsAreForgotten) {
+  Journal journal;
+  std::uint32_t fifty = 0;
+  std::uint32_t ten = 0;
+  RunLoop([&] {
+    fifty = Vorn::SetTimeout([&] { journal.Add("50"); }, 50);
+    ten = Vorn::SetTimeout([&] { journal.Add("10"); }, 10);
+    Vorn::SetTimeout(EndLoop, 150);
+  });
+  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"10", "50"}));
+  EXPECT_FALSE(Vorn::HasTimeout(ten));
+  EXPECT_FALSE(Vorn::RemoveTimeout(fifty));
+}
+
+TEST(Timeouts, EarlierTimeoutEndsTheSchedulersLongerWait) {
+  Journal journal;
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration shortFiredAfter{};
+  RunLoop([&] {
+    // The scheduler settles into a long wait for this one...
+    Vorn::SetTimeout([&] { journal.Add("long"); }, 10000);
+    std::thread([&] {
+      std::this_thread::sleep_for(30ms);
+      // ...which a sooner timeout must cut short.
+      Vorn::SetTimeout(
+          [&] {
+            shortFiredAfter = std::chrono::steady_clock::now() - start;
+            journal.Add("short");
+            EndLoop();
+          },
+          10);
+    }).detach();
+  });
+  EXPECT_EQ(journal.Events(), std::vector<std::string>{"short"});
+  // Due at about 40 ms; the generous bound only rules out waiting for the long one.
+  EXPECT_LT(shortFiredAfter, 5000ms);
+}
+
+TEST(Timeouts, SetFromInsideACallbackRunsAfterItReturns) {
+  Journal journal;
+  RunLoop([&] {
+    Vorn::SetTimeout(
+        [&] {
+          Vorn::SetTimeout([&] { journal.Add("inner"); EndLoop(); }, 0);
+          std::this_thread::sleep_for(20ms);
+          journal.Add("outer returns");
+        },
+        0);
+  });
+  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"outer returns", "inner"}));
+}
+
+TEST(Timeouts, RemovalRacingTheDueTimeRunsAtMostOnce) {
+  constexpr int kCount = 300;
+  std::vector<std::atomic<int>> fired(kCount);
+  std::vector<std::atomic<char>> removed(kCount);
+  std::atomic<int> expectedFires{-1};
+  std::atomic<int> firedTotal{0};
+  RunLoop([&] {
+    std::thread remover([&] {
+      std::mt19937 rng(7);
+      std::vector<std::uint32_t> ids(kCount);
+      for (int i = 0; i < kCount; ++i) {
+        ids[i] = Vorn::SetTimeout(
+            [&, i] {
+              // Never after a successful removal, never twice.
+              EXPECT_FALSE(removed[i].load()) << i;
+              if (++fired[i] == 1) ++firedTotal;
+            },
+            1);
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 1500));
+        removed[i] = Vorn::RemoveTimeout(ids[i]) ? 1 : 0;
+      }
+      int expected = 0;
+      for (const auto& r : removed) expected += r.load() ? 0 : 1;
+      expectedFires = expected;
+    });
+    remover.detach();
+    // Poll from the loop until every timeout that was not removed has run.
+    struct Poll {
+      static void Again(std::atomic<int>* expected, std::atomic<int>* total) {
+        if (expected->load() >= 0 && total->load() >= expected->load()) {
+          EndLoop();
+          return;
+        }
+        Vorn::SetTimeout([expected, total] { Again(expected, total); }, 2);
+      }
+    };
+    Poll::Again(&expectedFires, &firedTotal);
+  });
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(fired[i].load(), removed[i].load() ? 0 : 1) << i;
+}
+
+TEST(Timeouts, TenThousandSetAndRemovedFromTwoThreads) {
+  constexpr int kPerThread = 5000;
+  std::atomic<int> fired{0};
+  std::atomic<int> expected{0};
+  std::atomic<int> writersDone{0};
+  RunLoop([&] {
+    for (int t = 0; t < 2; ++t) {
+      std::thread([&, t] {
+        std::mt19937 rng(100 + t);
+        std::vector<std::uint32_t> ids;
+        ids.reserve(kPerThread);
+        for (int i = 0; i < kPerThread; ++i) ids.push_back(Vorn::SetTimeout([&] { ++fired; }, rng() % 5));
+        int kept = 0;
+        for (int i = 0; i < kPerThread; ++i)
+          if (i % 2 == 1 || !Vorn::RemoveTimeout(ids[i])) ++kept;
+        expected += kept;
+        ++writersDone;
+      }).detach();
+    }
+    struct Poll {
+      static void Again(std::atomic<int>* done, std::atomic<int>* exp, std::atomic<int>* got) {
+        if (done->load() == 2 && got->load() >= exp->load()) {
+          EndLoop();
+          return;
+        }
+        Vorn::SetTimeout([=] { Again(done, exp, got); }, 2);
+      }
+    };
+    Poll::Again(&writersDone, &expected, &fired);
+  });
+  EXPECT_EQ(writersDone.load(), 2);
+  EXPECT_EQ(fired.load(), expected.load());
+}

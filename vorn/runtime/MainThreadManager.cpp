@@ -1,0 +1,348 @@
+#include "vorn/runtime/MainThreadManager.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/host/Application.h"
+#include "vorn/runtime/Process.h"
+
+namespace {
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Ids are process-wide: they keep increasing across manager instances.
+std::atomic<std::uint32_t> g_lastTimeoutId{0};
+
+std::mutex g_instanceMutex;
+
+void* IdAsClientData(std::uint32_t id) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(id)); }
+std::uint32_t IdFromClientData(void* data) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(data));
+}
+
+}  // namespace
+
+std::atomic<VornMainThreadManager*> VornMainThreadManager::_Instance{nullptr};
+
+VornMainThreadManager* VornMainThreadManager::_GetInstance() {
+  if (VornMainThreadManager* instance = _Instance.load(std::memory_order_acquire)) return instance;
+  std::lock_guard lock(g_instanceMutex);
+  if (VornMainThreadManager* instance = _Instance.load()) return instance;
+  auto* created = new (std::nothrow) VornMainThreadManager;
+  _Instance.store(created, std::memory_order_release);
+  return created;
+}
+
+void VornMainThreadManager::_DeleteInstance() {
+  std::lock_guard lock(g_instanceMutex);
+  delete _Instance.exchange(nullptr);
+}
+
+VornMainThreadManager::~VornMainThreadManager() {
+  _StopInstance();
+  std::lock_guard lock(m_timeoutMutex);
+  _DiscardTimeouts_NoLock_();
+}
+
+// --- main loop ---------------------------------------------------------------------
+
+void VornMainThreadManager::_RunCustomLoop(const Callback& initial) {
+  if (Vorn::IsKRTInteractiveApplication()) {
+    Vorn::LogError("VornMainComponent::BeginCustomApp() cannot be called from a KRTInteractiveApplication context!");
+    return;
+  }
+  VornMainThreadManager* manager = _GetInstance();
+  if (!manager) return;
+  if (manager->m_loopActive.exchange(true)) {
+    Vorn::LogError("VornMainComponent::RunCustomMainThreadLoop() refused: a custom main thread loop is already running!");
+    return;
+  }
+  struct LoopEnd {
+    VornMainThreadManager* manager;
+    ~LoopEnd() { manager->m_loopActive.store(false); }
+  } loopEnd{manager};
+  manager->_InitFromMainThread(initial);
+  manager->_RunMainLoop();
+}
+
+void VornMainThreadManager::_InitFromMainThread(const Callback& initial) {
+  std::lock_guard threadLock(m_threadMutex);
+  // A scheduler thread left by a stop that could not join it (a stop from
+  // the scheduler thread itself) is joined before a new one starts.
+  if (m_schedulerThread.joinable()) m_schedulerThread.join();
+  {
+    std::lock_guard queueLock(m_queueMutex);
+    std::lock_guard timeoutLock(m_timeoutMutex);
+    m_mainThreadId.store(std::this_thread::get_id());
+    m_running.store(true);
+    // Queued before the scheduler exists, so no due timeout can overtake it.
+    if (initial) m_queue.push_front(initial);
+  }
+  m_schedulerThread = std::thread([this] { __DoSchedulerLoop__(); });
+}
+
+bool VornMainThreadManager::_IsInMainThread() const {
+  if (!m_running.load())
+    Vorn::RaiseError("[Vorn - Main Thread Manager] _IsInMainThread called but Manager has not been initialized!");
+  return std::this_thread::get_id() == m_mainThreadId.load();
+}
+
+void VornMainThreadManager::_RunMainLoop() {
+  if (!_IsInMainThread()) {
+    Vorn::RaiseError("[Vorn - Main Thread Manager] _RunMainLoop must be called from the main thread!");
+    return;
+  }
+  std::unique_lock lock(m_queueMutex);
+  for (;;) {
+    if (!m_running.load()) break;
+    if (m_queue.empty()) {
+      m_queueCondition.wait(lock, [this] { return !m_queue.empty() || !m_running.load(); });
+      continue;
+    }
+    while (!m_queue.empty()) {
+      Callback callback = std::move(m_queue.front());
+      m_queue.pop_front();
+      lock.unlock();
+      callback();
+      callback = nullptr;  // released outside the lock, like the call
+      lock.lock();
+    }
+  }
+  lock.unlock();
+  // A stop from another thread may still be dropping timeouts: the loop
+  // returns only once it is done.
+  { std::lock_guard threadLock(m_threadMutex); }
+  // Whatever was queued when the stop came (possibly from another thread)
+  // still runs here, on the main thread.
+  __ExecuteAllCallbacks__(false);
+}
+
+void VornMainThreadManager::__ExecuteAllCallbacks__(bool check) {
+  if (check && std::this_thread::get_id() != m_mainThreadId.load()) {
+    Vorn::RaiseError("[Vorn - Main Thread Manager] __ExecuteAllCallbacks__ must be called from the main thread!");
+    return;
+  }
+  std::unique_lock lock(m_queueMutex);
+  while (!m_queue.empty()) {
+    Callback callback = std::move(m_queue.front());
+    m_queue.pop_front();
+    lock.unlock();
+    callback();
+    callback = nullptr;
+    lock.lock();
+  }
+}
+
+void VornMainThreadManager::_PushCallbackInQueue(Callback callback) {
+  if (!callback) return;
+  std::lock_guard lock(m_queueMutex);
+  m_queue.push_back(std::move(callback));
+  m_queueCondition.notify_one();
+}
+
+// --- scheduler -------------------------------------------------------------------------
+
+void VornMainThreadManager::__DoSchedulerLoop__() {
+  std::unique_lock lock(m_timeoutMutex);
+  while (m_running.load()) {
+    while (!m_dueHeap.empty() && !m_timeouts.contains(m_dueHeap.front().id)) {
+      std::pop_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
+      m_dueHeap.pop_back();
+    }
+    if (m_dueHeap.empty()) {
+      m_timeoutCondition.wait(lock, [this] { return !m_running.load() || !m_dueHeap.empty(); });
+      continue;
+    }
+    const DueEntry front = m_dueHeap.front();
+    if (front.dueNs > NowNs()) {
+      // Ends early when a timeout due sooner arrives: hosts bring work to
+      // the main thread with zero-delay timeouts and must not wait behind a
+      // long one.
+      const auto due = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(front.dueNs));
+      m_timeoutCondition.wait_until(lock, due, [&] {
+        return !m_running.load() || (!m_dueHeap.empty() && m_dueHeap.front().dueNs < front.dueNs) ||
+               NowNs() >= front.dueNs;
+      });
+      continue;
+    }
+    std::pop_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
+    m_dueHeap.pop_back();
+    if (VornTimeoutData* data = _RemoveAndGetTimeoutData_NoLock_(front.id)) {
+      Callback callback = std::move(data->callback);
+      delete data;
+      lock.unlock();
+      _PushCallbackInQueue(std::move(callback));
+      lock.lock();
+    }
+  }
+}
+
+// --- timeouts ----------------------------------------------------------------------------
+
+VornTimeoutData* VornMainThreadManager::_RemoveAndGetTimeoutData(std::uint32_t id) {
+  std::lock_guard lock(m_timeoutMutex);
+  return _RemoveAndGetTimeoutData_NoLock_(id);
+}
+
+VornTimeoutData* VornMainThreadManager::_RemoveAndGetTimeoutData_NoLock_(std::uint32_t id) {
+  auto it = m_timeouts.find(id);
+  if (it == m_timeouts.end()) return nullptr;
+  VornTimeoutData* data = it->second;
+  m_timeouts.erase(it);
+  return data;
+}
+
+std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::int32_t delayMs) {
+  const std::uint32_t id = g_lastTimeoutId.fetch_add(1) + 1;
+  auto* data = new VornTimeoutData{id, delayMs, 0, callback};
+  const bool interactive = Vorn::IsKRTInteractiveApplication();
+  bool wake = false;
+  {
+    std::lock_guard lock(m_timeoutMutex);
+    auto [it, inserted] = m_timeouts.try_emplace(id, data);
+    if (!inserted) {  // the table could not grow (reported)
+      delete data;
+      return 0;
+    }
+    if (!interactive) {
+      const std::int64_t dueNs = NowNs() + static_cast<std::int64_t>(delayMs) * 1000000;
+      m_dueHeap.push_back({id, dueNs});
+      std::push_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
+      wake = m_running.load();
+    }
+  }
+  if (interactive) {
+    if (KRTApplication* app = KRTApplication::MainApplication()) {
+      const unsigned long delay = delayMs < 0 ? 0ul : static_cast<unsigned long>(delayMs);
+      unsigned long hostId = 0;
+      // Registered outside the lock: the host may call back at once from
+      // its own thread. The host id is stored only if the timeout is still
+      // pending; otherwise the registration is withdrawn again.
+      if (app->AddTimeOut(delay, nullptr, IdAsClientData(id), &_OnKRTInteractiveAppTimeoutCB, &hostId) >= 0) {
+        bool stillPending = false;
+        {
+          std::lock_guard lock(m_timeoutMutex);
+          auto it = m_timeouts.find(id);
+          if (it != m_timeouts.end() && it->second) {
+            it->second->hostTimeoutId = hostId;
+            stillPending = true;
+          }
+        }
+        if (!stillPending) app->RemoveTimeOut(delay, hostId, 0);
+      }
+    }
+  } else if (wake) {
+    m_timeoutCondition.notify_all();
+  }
+  return id;
+}
+
+bool VornMainThreadManager::_RemoveTimeout(std::uint32_t id) {
+  try {
+    VornTimeoutData* data = _RemoveAndGetTimeoutData(id);
+    if (!data) return false;
+    if (Vorn::IsKRTInteractiveApplication()) {
+      if (KRTApplication* app = KRTApplication::MainApplication())
+        app->RemoveTimeOut(data->delayMs < 0 ? 0ul : static_cast<unsigned long>(data->delayMs), data->hostTimeoutId,
+                           0);
+    }
+    delete data;
+    return true;
+  } catch (const std::exception& error) {
+    Vorn::RaiseError(error.what());
+  } catch (...) {
+    Vorn::RaiseError("UNEXPECTED ERROR DURING TIMEOUT REMOVAL!");
+  }
+  return false;
+}
+
+bool VornMainThreadManager::_HasTimeout(std::uint32_t id) {
+  std::lock_guard lock(m_timeoutMutex);
+  return m_timeouts.contains(id);
+}
+
+void VornMainThreadManager::_OnKRTInteractiveAppTimeoutCB(void*, int, void* clientData) {
+  VornMainThreadManager* manager = _GetInstance();
+  if (!manager || !clientData) return;
+  try {
+    VornTimeoutData* data = manager->_RemoveAndGetTimeoutData(IdFromClientData(clientData));
+    if (!data) return;  // removed or dropped meanwhile
+    Callback callback = std::move(data->callback);
+    delete data;
+    if (callback) callback();
+  } catch (const std::exception& error) {
+    Vorn::RaiseError(std::string("[Vorn - Main Thread Manager] _OnKRTInteractiveAppTimeoutCB exception: ") +
+                     error.what());
+  } catch (...) {
+    Vorn::RaiseError("[Vorn - Main Thread Manager] _OnKRTInteractiveAppTimeoutCB unknown exception!");
+  }
+}
+
+void VornMainThreadManager::_DiscardTimeouts_NoLock_() {
+  KRTApplication* app = Vorn::IsKRTInteractiveApplication() ? KRTApplication::MainApplication() : nullptr;
+  for (auto& [id, data] : m_timeouts) {
+    if (!data) continue;
+    if (app) app->RemoveTimeOut(data->delayMs < 0 ? 0ul : static_cast<unsigned long>(data->delayMs),
+                                data->hostTimeoutId, 0);
+    delete data;
+  }
+  m_timeouts.clear();
+  m_dueHeap.clear();
+}
+
+// --- stop ---------------------------------------------------------------------------------
+
+void VornMainThreadManager::_Stop() {
+  if (VornMainThreadManager* manager = _GetInstance()) manager->_StopInstance();
+}
+
+void VornMainThreadManager::_StopInstance() {
+  {
+    // Held for the whole stop, so a new run cannot start (or have its
+    // scheduler joined, or its timeouts dropped) while an old stop is
+    // still under way on another thread.
+    std::lock_guard threadLock(m_threadMutex);
+    {
+      std::lock_guard queueLock(m_queueMutex);
+      std::lock_guard timeoutLock(m_timeoutMutex);
+      m_running.store(false);
+    }
+    m_queueCondition.notify_all();
+    m_timeoutCondition.notify_all();
+    if (m_schedulerThread.joinable() && m_schedulerThread.get_id() != std::this_thread::get_id())
+      m_schedulerThread.join();
+    std::lock_guard timeoutLock(m_timeoutMutex);
+    _DiscardTimeouts_NoLock_();
+  }
+  // Outside the lock: these callbacks may stop again.
+  if (std::this_thread::get_id() == m_mainThreadId.load()) __ExecuteAllCallbacks__(false);
+}
+
+// --- free functions ---------------------------------------------------------------------------
+
+namespace Vorn {
+
+std::uint32_t SetTimeout(const Vorn::Function<void()>& callback, const std::int32_t& delayMs) {
+  VornMainThreadManager* manager = VornMainThreadManager::_GetInstance();
+  return manager ? manager->_SetTimeout(callback, delayMs) : 0;
+}
+
+bool RemoveTimeout(const std::uint32_t& id) {
+  VornMainThreadManager* manager = VornMainThreadManager::_GetInstance();
+  return manager && manager->_RemoveTimeout(id);
+}
+
+bool HasTimeout(const std::uint32_t& id) {
+  VornMainThreadManager* manager = VornMainThreadManager::_GetInstance();
+  return manager && manager->_HasTimeout(id);
+}
+
+}  // namespace Vorn

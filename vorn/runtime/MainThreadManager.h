@@ -1,0 +1,127 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "vorn/containers/HashTable.h"
+#include "vorn/core/Export.h"
+#include "vorn/core/Function.h"
+
+// One pending timeout, owned by the manager's table until it fires or is
+// removed.
+struct VornTimeoutData {
+  std::uint32_t id = 0;
+  std::int32_t delayMs = 0;
+  unsigned long hostTimeoutId = 0;  // the host's id (interactive mode)
+  Vorn::Function<void()> callback;
+};
+
+namespace Vorn {
+
+// Calls `callback` once, on the main thread, after `delayMs` milliseconds (0
+// or negative: at the scheduler's next pass, never on the caller's stack).
+// In an interactive host the host's timer calls it on the host's thread.
+// Returns the timeout's id: 1, 2, ... process-wide; 0 only when no manager
+// can be had. May be called from any thread. A timeout set while no loop
+// runs waits for the next loop.
+VORN_API std::uint32_t SetTimeout(const Vorn::Function<void()>& callback, const std::int32_t& delayMs);
+// Cancels a pending timeout. True when it was pending: its callback will
+// then never run. False for ids that fired, were removed, were dropped by a
+// stop, or were never issued.
+VORN_API bool RemoveTimeout(const std::uint32_t& id);
+// True while the timeout is pending.
+VORN_API bool HasTimeout(const std::uint32_t& id);
+
+}  // namespace Vorn
+
+// Runs callbacks on the library's main thread and serves timeouts.
+//
+// Custom loop mode (non-interactive host): the thread that calls
+// VornMainComponent::RunCustomMainThreadLoop becomes the main thread and
+// runs a queue of callbacks; a scheduler thread moves due timeout callbacks
+// into that queue. Interactive mode: timeouts go to the host application's
+// timer and the custom loop is refused.
+class VORN_API VornMainThreadManager {
+public:
+  virtual ~VornMainThreadManager();
+  VornMainThreadManager(const VornMainThreadManager&) = delete;
+  VornMainThreadManager& operator=(const VornMainThreadManager&) = delete;
+
+private:
+  friend class VornMainComponent;
+  friend std::uint32_t Vorn::SetTimeout(const Vorn::Function<void()>&, const std::int32_t&);
+  friend bool Vorn::RemoveTimeout(const std::uint32_t&);
+  friend bool Vorn::HasTimeout(const std::uint32_t&);
+  friend struct VornMainThreadManagerTestAccess;
+
+  using Callback = Vorn::Function<void()>;
+  struct DueEntry {
+    std::uint32_t id;
+    std::int64_t dueNs;  // steady clock
+  };
+  // Heap order: the earliest due time at the front.
+  static bool _DueLater(const DueEntry& a, const DueEntry& b) noexcept { return a.dueNs > b.dueNs; }
+
+  VornMainThreadManager() = default;
+
+  // Created on first use (thread-safe), deleted by the main component.
+  static VornMainThreadManager* _GetInstance();
+  static void _DeleteInstance();
+
+  // Runs the custom loop on the calling thread until _Stop. A second call
+  // while a loop runs is refused with a log line and returns at once. The
+  // initial callback is queued before the scheduler thread starts, so it
+  // always runs first. When the loop ends, callbacks still queued are run
+  // before it returns, whichever thread stopped it, so nothing queued is
+  // lost; a new run after that starts cleanly.
+  static void _RunCustomLoop(const Callback& initial);
+  void _InitFromMainThread(const Callback& initial);
+  bool _IsInMainThread() const;
+  void _RunMainLoop();
+
+  // Stops the loop and the scheduler thread (joined, unless called from it)
+  // and drops every pending timeout: its callback is released and its id
+  // forgotten, so HasTimeout and RemoveTimeout both answer false for it. In
+  // interactive mode each host registration is removed first, so the host
+  // never calls back with released data. Callable from any thread; on the
+  // main thread it also runs the callbacks still queued.
+  static void _Stop();
+  void _StopInstance();
+
+  void _PushCallbackInQueue(Callback callback);
+  void __ExecuteAllCallbacks__(bool check);
+  void __DoSchedulerLoop__();
+  VornTimeoutData* _RemoveAndGetTimeoutData(std::uint32_t id);
+  VornTimeoutData* _RemoveAndGetTimeoutData_NoLock_(std::uint32_t id);
+  // Releases every pending timeout (host registrations first).
+  void _DiscardTimeouts_NoLock_();
+
+  std::uint32_t _SetTimeout(const Callback& callback, std::int32_t delayMs);
+  bool _RemoveTimeout(std::uint32_t id);
+  bool _HasTimeout(std::uint32_t id);
+  // Host timer callback; the client data carries the timeout's id, so a
+  // call for a timeout that was removed meanwhile finds nothing.
+  static void _OnKRTInteractiveAppTimeoutCB(void* command, int reason, void* clientData);
+
+  static std::atomic<VornMainThreadManager*> _Instance;
+
+  std::mutex m_queueMutex;
+  std::mutex m_timeoutMutex;
+  Vorn::HashTable<std::uint32_t, VornTimeoutData*> m_timeouts;
+  std::atomic<std::uint32_t> m_lastTimeoutId{0};
+  std::deque<Callback> m_queue;
+  std::condition_variable m_queueCondition;
+  std::atomic<std::thread::id> m_mainThreadId{};
+  std::atomic<bool> m_running{false};
+  std::thread m_schedulerThread;
+  std::condition_variable m_timeoutCondition;
+  std::vector<DueEntry> m_dueHeap;
+
+  std::mutex m_threadMutex;  // starting and joining the scheduler thread
+  std::atomic<bool> m_loopActive{false};
+};
