@@ -12,6 +12,9 @@
 #include "vorn/core/SharedBase.h"
 #include "vorn/core/Facade.h"
 
+#include "vorn/containers/Hash.h"
+#include "vorn/containers/HashTable.h"
+
 #include "vorn/host/Env.h"
 #include "vorn/host/SysLog.h"
 
