@@ -68,6 +68,14 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   // owner; the handler then goes when `self` does, after the walk.
   std::shared_ptr<VornBaseClass> self = weak_from_this().lock();
   if (!self && !destruction) return;
+  struct OwnerCount {
+    unsigned int& count;
+    bool held;
+    ~OwnerCount() {
+      if (held) --count;
+    }
+  } ownerCount{m_publishOwners, self != nullptr};
+  if (self) ++m_publishOwners;
 
   auto found = m_listeners.find(name);
   if (found == m_listeners.end()) return;
@@ -125,14 +133,16 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
     last = token->GetIndex();
     m_currentTokenIndex = token->GetIndex();
 
-    std::shared_ptr<const Callback> callback = token->m_callback;
-    if (callback && *callback) {
+    bool called = false;
+    if (std::shared_ptr<const Callback> callback = token->m_callback; callback && *callback) {
       (*callback)(data);
-      if (!destruction && self.use_count() == 1) {
-        // Nobody else owns the handler any more: stop here.
-        m_currentTokenIndex = 0;
-        return;
-      }
+      called = true;
+    }  // a callable that unsubscribed itself goes here, with any owner it captured
+    // Only publishes in progress still own the handler (an outer publish of
+    // a nested one holds an owner too): stop here.
+    if (called && !destruction && self.use_count() <= static_cast<long>(m_publishOwners)) {
+      m_currentTokenIndex = 0;
+      return;
     }
     if (!token->m_callback || token->m_expired || token->m_once) {
       if (!token->m_expired) token->_Expire();

@@ -68,6 +68,9 @@ private:
 
   bool m_destructionRequested = false;
   unsigned int m_currentTokenIndex = 0;
+  // Publishes in progress that hold an owner of this handler: an owner count
+  // no higher than this means every other owner has gone.
+  unsigned int m_publishOwners = 0;
   std::atomic<unsigned int> m_nextTokenIndex{0};
   // Lists are never erased before the destructor, so a reference to one
   // stays valid while callbacks subscribe to other names.

@@ -1,0 +1,43 @@
+// Publishing with the exceptions switch on: a library report raised inside a
+// listener becomes a standard exception, which the publish logs.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "events/EventsTestSupport.h"
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/host/SysLog.h"
+
+namespace {
+
+using DataPtr = std::shared_ptr<VornEventData>;
+
+TEST(EventsWithExceptions, ReportInsideAListenerEndsThePublishWithItsText) {
+  ASSERT_TRUE(Vorn::UsesStdExceptions());
+  KRTAbendCapture capture;
+  auto handler = vorn_test::TestHandler::Create();
+  std::vector<std::string> calls;
+  auto first = handler->Subscribe("onChange", [&](const DataPtr& d) {
+    calls.push_back("first");
+    (void)d->GetRawValue<int>();  // holds a string: the mismatch report throws
+    calls.push_back("not reached");
+  });
+  auto second = handler->Subscribe("onChange", [&](const DataPtr&) { calls.push_back("second"); });
+
+  handler->Publish("onChange", VornEventData::Create(VornValue_sp::Make(VornValue("text"))));
+  EXPECT_EQ(calls, (std::vector<std::string>{"first"}));
+  ASSERT_EQ(capture.Count(), 1u);
+  EXPECT_EQ(capture.Last().rfind("[VornAny] Type mismatch in GetRawValue<T>()!", 0), 0u) << capture.Last();
+}
+
+// The missing-value fault bypasses the switch: it always goes to the log.
+TEST(EventsWithExceptions, MissingValueIsLoggedNotThrown) {
+  KRTAbendCapture capture;
+  EXPECT_EQ(VornEventData::Create()->GetRawValue<double>(), 0.0);
+  EXPECT_EQ(capture.Messages(), (std::vector<std::string>{"VornEventData::GetRawValue: ERROR - No value in event data!"}));
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// VornObjectRefID: reading hexadecimal text, printing, validity.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "vorn/values/ObjectRefID.h"
+
+namespace {
+
+constexpr unsigned long long kAllOnes = 0xFFFFFFFFFFFFFFFFull;
+
+static_assert(!VornObjectRefID().IsValid());
+static_assert(VornObjectRefID(0).IsValid());
+static_assert(VornObjectRefID() == VornObjectRefID(kAllOnes));
+
+TEST(VornObjectRefID, DefaultIsTheInvalidId) {
+  VornObjectRefID id;
+  EXPECT_EQ(id.GetRawID(), kAllOnes);
+  EXPECT_EQ(id.GetRawID(), VornObjectRefID::_Invalid_ID);
+  EXPECT_FALSE(id.IsValid());
+  EXPECT_FALSE(static_cast<bool>(id));
+  EXPECT_TRUE(id == VornObjectRefID(kAllOnes));
+  EXPECT_FALSE(VornObjectRefID(kAllOnes).IsValid());
+  EXPECT_TRUE(VornObjectRefID(kAllOnes - 1).IsValid());
+}
+
+TEST(VornObjectRefID, ReadsHexadecimalText) {
+  struct Case {
+    const char* text;
+    unsigned long long raw;
+  };
+  const Case cases[] = {
+      {"ff", 255},
+      {"FF", 255},
+      {"0", 0},
+      {"0x1f", 0x1f},    // the stream accepts the prefix in hexadecimal mode
+      {"0X1F", 0x1f},
+      {"  1a", 0x1a},    // leading white space is skipped
+      {"\t\n7", 7},
+      {"10 20", 0x10},   // reading stops at the first number
+      {"12g", 0x12},     // ... and at the first non-digit
+      {"fedcba9876543210", 0xfedcba9876543210ull},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    VornObjectRefID id{std::string(c.text)};
+    EXPECT_EQ(id.GetRawID(), c.raw);
+    EXPECT_TRUE(id.IsValid());
+  }
+}
+
+TEST(VornObjectRefID, UnreadableTextGivesTheInvalidId) {
+  for (const char* text : {"xyz", "", "   ", "g1", "0x", "10000000000000000" /* 65 bits */}) {
+    SCOPED_TRACE(text);
+    VornObjectRefID id{std::string(text)};
+    EXPECT_FALSE(id.IsValid());
+    EXPECT_EQ(id.GetRawID(), kAllOnes);
+  }
+  // All ones reads fine but is the invalid marker itself.
+  EXPECT_FALSE(VornObjectRefID(std::string("ffffffffffffffff")).IsValid());
+}
+
+TEST(VornObjectRefID, PrintsLowerCaseWithoutPrefixOrLeadingZeros) {
+  EXPECT_EQ(VornObjectRefID(255).ToString(), "ff");
+  EXPECT_EQ(VornObjectRefID(0).ToString(), "0");
+  EXPECT_EQ(VornObjectRefID(0x00ABCDEFull).ToString(), "abcdef");
+  EXPECT_EQ(VornObjectRefID(std::string("000ff")).ToString(), "ff");
+  EXPECT_EQ(VornObjectRefID().ToString(), "ffffffffffffffff");
+}
+
+TEST(VornObjectRefID, TextRoundTrips) {
+  EXPECT_EQ(VornObjectRefID(std::string("ff")).ToString(), "ff");
+  std::mt19937_64 rng(12345);
+  for (int i = 0; i < 1000; ++i) {
+    const unsigned long long raw = rng() >> (rng() % 64);  // all lengths of number
+    const VornObjectRefID id(raw);
+    const VornObjectRefID back(id.ToString());
+    ASSERT_EQ(back.GetRawID(), raw) << id.ToString();
+    ASSERT_TRUE(back == id);
+  }
+}
+
+TEST(VornObjectRefID, ComparesByRawId) {
+  VornObjectRefID a(10), b(10), c(11);
+  EXPECT_TRUE(a == b);
+  EXPECT_FALSE(a != b);
+  EXPECT_TRUE(a != c);
+  b = c;
+  EXPECT_TRUE(b == c);
+  EXPECT_EQ(b.GetRawID(), 11u);
+}
+
+}  // namespace

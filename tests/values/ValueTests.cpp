@@ -1,0 +1,285 @@
+// VornValue: construction, copy and move, type checks against a null other,
+// and equality for every type the library stores in values.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vorn/host/SysLog.h"
+#include "vorn/values/Value.h"
+#include "vorn/values/ValuesByString.h"
+
+class VornModelObject;
+
+namespace {
+
+// Long enough that the string lives on the heap, so a copy that shared its
+// buffer instead of cloning would show up.
+const std::string kLongText = "a value long enough to leave the small-string buffer";
+
+TEST(VornValueConstruction, DefaultIsEmpty) {
+  VornValue v;
+  EXPECT_FALSE(v.HasRawValue());
+  EXPECT_EQ(v.GetTypeKey(), 0u);
+  EXPECT_TRUE(v.GetTypeName().empty());
+  EXPECT_EQ(v.GetRawVoidPtr(), nullptr);
+}
+
+TEST(VornValueConstruction, CStringsAreStoredAsStdStringAndNullGivesAnEmptyOne) {
+  const char* null = nullptr;
+  VornValue fromNull(null);
+  ASSERT_TRUE(fromNull.HasRawValue());
+  EXPECT_TRUE(fromNull.Holds<std::string>());
+  EXPECT_EQ(fromNull.GetRawValue<std::string>(), "");
+  EXPECT_EQ(fromNull, VornValue(std::string()));
+
+  char buffer[] = "mutable";
+  VornValue fromMutable(buffer);
+  EXPECT_TRUE(fromMutable.Holds<std::string>());
+  buffer[0] = 'M';  // the value keeps its own copy
+  EXPECT_EQ(fromMutable.GetRawValue<std::string>(), "mutable");
+
+  VornValue fromLiteral("text");
+  EXPECT_TRUE(fromLiteral.Holds<std::string>());
+  EXPECT_FALSE(fromLiteral.Holds<const char*>());
+}
+
+TEST(VornValueConstruction, AdoptsWhatAPlainHolderStores) {
+  VornAny any(42);
+  VornValue copied(any);
+  EXPECT_EQ(copied.GetRawValue<int>(), 42);
+  EXPECT_TRUE(any.HasRawValue());
+
+  VornValue moved(std::move(any));
+  EXPECT_EQ(moved.GetRawValue<int>(), 42);
+  EXPECT_FALSE(any.HasRawValue());  // NOLINT(bugprone-use-after-move)
+}
+
+TEST(VornValueCopyMove, CopyClonesTheStoredValue) {
+  VornValue original(kLongText);
+  VornValue copy(original);
+  EXPECT_EQ(copy, original);
+  EXPECT_NE(copy.GetRawVoidPtr(), original.GetRawVoidPtr());
+
+  copy = VornValue(std::string("changed"));
+  EXPECT_EQ(original.GetRawValue<std::string>(), kLongText);
+
+  VornValue assigned;
+  assigned = original;
+  EXPECT_EQ(assigned.GetRawValue<std::string>(), kLongText);
+  EXPECT_NE(assigned.GetRawVoidPtr(), original.GetRawVoidPtr());
+
+  VornValue empty;
+  assigned = empty;  // copying an empty value empties the target
+  EXPECT_FALSE(assigned.HasRawValue());
+}
+
+TEST(VornValueCopyMove, MoveLeavesTheSourceEmpty) {
+  VornValue source(std::vector<int>{1, 2, 3});
+  const void* stored = source.GetRawVoidPtr();
+  VornValue target(std::move(source));
+  EXPECT_FALSE(source.HasRawValue());  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(target.GetRawVoidPtr(), stored);  // taken over, not cloned
+
+  VornValue assigned(1.5);
+  assigned = std::move(target);
+  EXPECT_FALSE(target.HasRawValue());  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(assigned.GetRawValue<std::vector<int>>(), (std::vector<int>{1, 2, 3}));
+}
+
+TEST(VornValueCopyMove, SelfAssignmentKeepsTheValue) {
+  VornValue v(kLongText);
+  const void* stored = v.GetRawVoidPtr();
+  VornValue& alias = v;
+  v = alias;
+  EXPECT_EQ(v.GetRawVoidPtr(), stored);
+  EXPECT_EQ(v.GetRawValue<std::string>(), kLongText);
+  v = std::move(alias);
+  EXPECT_EQ(v.GetRawValue<std::string>(), kLongText);
+}
+
+TEST(VornValueTypeCheck, NullOtherIsReportedOnlyWhenAsked) {
+  KRTAbendCapture capture;
+  VornValue v(1);
+  const VornValue* null = nullptr;
+
+  EXPECT_FALSE(v.IsOfSameType(null, false));
+  EXPECT_EQ(capture.Count(), 0u);
+
+  EXPECT_FALSE(v.IsOfSameType(null, true));
+  ASSERT_EQ(capture.Count(), 1u);
+  EXPECT_EQ(capture.Last(), "VornValue::IsOfSameType => Other value is null!");
+}
+
+TEST(VornValueTypeCheck, NonNullOtherFollowsTheHolderRules) {
+  KRTAbendCapture capture;
+  VornValue i(1), j(2), d(1.0), empty;
+  EXPECT_TRUE(i.IsOfSameType(&j, true));
+  EXPECT_EQ(capture.Count(), 0u);
+
+  EXPECT_FALSE(i.IsOfSameType(&d, true));
+  ASSERT_EQ(capture.Count(), 1u);
+  EXPECT_EQ(capture.Last(), "VornAny::IsOfSameType => Type double incorrect ! Excepted Type = int");
+
+  EXPECT_FALSE(i.IsOfSameType(&empty, true));
+  EXPECT_EQ(capture.Last(), "VornAny::IsOfSameType => Other value is empty!");
+  EXPECT_EQ(capture.Count(), 2u);
+}
+
+TEST(VornValueEquality, PointerFormRejectsNull) {
+  VornValue v(1);
+  VornValue same(1);
+  const VornValue* null = nullptr;
+  EXPECT_FALSE(v.IsEqualTo(null));
+  EXPECT_TRUE(v.IsEqualTo(&same));
+  EXPECT_FALSE(VornValue().IsEqualTo(null));  // even an empty value is not equal to nothing
+}
+
+TEST(VornValueEquality, EmptyValuesAreEqualOnlyToEachOther) {
+  EXPECT_TRUE(VornValue() == VornValue());
+  EXPECT_FALSE(VornValue() == VornValue(0));
+  EXPECT_FALSE(VornValue(0) == VornValue());
+}
+
+VornValuesByString Record(std::initializer_list<std::pair<std::string, VornValue>> entries) {
+  VornValuesByString table;
+  for (const auto& [key, value] : entries) table.try_emplace(key, value);
+  return table;
+}
+
+// For each stored type: a value, an equal one built separately, and a
+// different one of the same type.
+struct EqualityCase {
+  const char* what;
+  std::function<VornValue()> make;
+  std::function<VornValue()> makeOther;
+};
+
+std::vector<EqualityCase> StoredTypeCases() {
+  static int a = 0, b = 0;
+  using Table = VornValuesByString;
+  return {
+      {"bool", [] { return VornValue(true); }, [] { return VornValue(false); }},
+      {"int", [] { return VornValue(7); }, [] { return VornValue(-7); }},
+      {"double", [] { return VornValue(0.5); }, [] { return VornValue(0.25); }},
+      {"void*", [] { return VornValue(static_cast<void*>(&a)); }, [] { return VornValue(static_cast<void*>(&b)); }},
+      {"std::string", [] { return VornValue(std::string(kLongText)); }, [] { return VornValue(std::string("x")); }},
+      {"table", [] { return VornValue(Record({{"a", 1}, {"b", "x"}})); },
+       [] { return VornValue(Record({{"a", 1}, {"b", "y"}})); }},
+      {"vector<bool>", [] { return VornValue(std::vector<bool>{true, false}); },
+       [] { return VornValue(std::vector<bool>{true, true}); }},
+      {"vector<int>", [] { return VornValue(std::vector<int>{1, 2}); },
+       [] { return VornValue(std::vector<int>{1, 2, 3}); }},
+      {"vector<double>", [] { return VornValue(std::vector<double>{1.5}); },
+       [] { return VornValue(std::vector<double>{2.5}); }},
+      {"vector<nullptr_t>", [] { return VornValue(std::vector<std::nullptr_t>(2)); },
+       [] { return VornValue(std::vector<std::nullptr_t>(3)); }},
+      {"vector<void*>", [] { return VornValue(std::vector<void*>{&a, &b}); },
+       [] { return VornValue(std::vector<void*>{&b, &a}); }},
+      {"vector<string>", [] { return VornValue(std::vector<std::string>{"a", kLongText}); },
+       [] { return VornValue(std::vector<std::string>{"a", "b"}); }},
+      {"vector<table>", [] { return VornValue(std::vector<Table>{Record({{"k", 1}}), Record({})}); },
+       [] { return VornValue(std::vector<Table>{Record({{"k", 2}}), Record({})}); }},
+      {"vector<VornValue>", [] { return VornValue(std::vector<VornValue>{1, "s", VornValue(), 2.0}); },
+       [] { return VornValue(std::vector<VornValue>{1, "s", VornValue(), 2}); }},
+  };
+}
+
+TEST(VornValueEquality, EveryStoredTypeComparesByContent) {
+  for (const EqualityCase& c : StoredTypeCases()) {
+    SCOPED_TRACE(c.what);
+    const VornValue v = c.make();
+    const VornValue same = c.make();
+    const VornValue other = c.makeOther();
+    EXPECT_TRUE(v == same);
+    EXPECT_TRUE(v.IsEqualTo(same));
+    EXPECT_TRUE(v.IsOfSameType(other, false));
+    EXPECT_FALSE(v == other);
+    EXPECT_FALSE(other == v);
+    EXPECT_TRUE(VornValue(v) == v);  // a copy is equal
+  }
+}
+
+TEST(VornValueEquality, ValuesOfDifferentTypesAreNeverEqual) {
+  std::vector<VornValue> values;
+  for (const EqualityCase& c : StoredTypeCases()) values.push_back(c.make());
+  values.emplace_back(nullptr);
+  values.emplace_back(std::shared_ptr<VornModelObject>());
+  // Numbers that look alike still differ by type.
+  values.emplace_back(1);
+  values.emplace_back(1.0);
+  values.emplace_back(true);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    for (std::size_t j = 0; j < values.size(); ++j) {
+      if (i == j || values[i].GetTypeKey() == values[j].GetTypeKey()) continue;
+      EXPECT_FALSE(values[i] == values[j]) << values[i].GetTypeName() << " vs " << values[j].GetTypeName();
+    }
+}
+
+TEST(VornValueEquality, NullAndEmptyModelObjectPointersAreEqualToTheirKind) {
+  EXPECT_TRUE(VornValue(nullptr) == VornValue(nullptr));
+  EXPECT_TRUE(VornValue(std::shared_ptr<VornModelObject>()) == VornValue(std::shared_ptr<VornModelObject>()));
+  EXPECT_FALSE(VornValue(static_cast<void*>(nullptr)) == VornValue(nullptr));
+}
+
+TEST(VornValueEquality, TablesIgnoreOrderButNotCountKeysOrValues) {
+  const VornValue ab(Record({{"a", 1}, {"b", "x"}}));
+  EXPECT_TRUE(ab == VornValue(Record({{"b", "x"}, {"a", 1}})));
+  EXPECT_FALSE(ab == VornValue(Record({{"a", 1}})));                          // fewer entries
+  EXPECT_FALSE(VornValue(Record({{"a", 1}})) == ab);                          // more entries
+  EXPECT_FALSE(ab == VornValue(Record({{"a", 1}, {"b", "x"}, {"c", 2}})));    // a superset
+  EXPECT_FALSE(ab == VornValue(Record({{"a", 1}, {"c", "x"}})));              // same count, other key
+  EXPECT_FALSE(ab == VornValue(Record({{"a", 1.0}, {"b", "x"}})));            // same key, other type
+  EXPECT_TRUE(VornValue(Record({})) == VornValue(VornValuesByString()));
+
+  // Nested records compare recursively.
+  const VornValue nested(Record({{"child", Record({{"list", std::vector<VornValue>{1, Record({{"z", true}})}}})}}));
+  const VornValue nestedSame(Record({{"child", Record({{"list", std::vector<VornValue>{1, Record({{"z", true}})}}})}}));
+  const VornValue nestedOther(
+      Record({{"child", Record({{"list", std::vector<VornValue>{1, Record({{"z", false}})}}})}}));
+  EXPECT_TRUE(nested == nestedSame);
+  EXPECT_FALSE(nested == nestedOther);
+}
+
+TEST(VornValueEquality, TablesWithErasedEntriesStillCompareByContent) {
+  // An erasure moves the last entry into the hole, so insertion order differs.
+  VornValuesByString t = Record({{"a", 1}, {"b", 2}, {"c", 3}});
+  t.erase(std::string("a"));
+  EXPECT_TRUE(VornValue(t) == VornValue(Record({{"b", 2}, {"c", 3}})));
+  EXPECT_FALSE(VornValue(t) == VornValue(Record({{"a", 1}, {"b", 2}, {"c", 3}})));
+}
+
+TEST(VornValueEquality, VectorsOfValuesCompareElementByElement) {
+  using List = std::vector<VornValue>;
+  EXPECT_TRUE(VornValue(List{}) == VornValue(List{}));
+  EXPECT_FALSE(VornValue(List{1}) == VornValue(List{1.0}));
+  EXPECT_FALSE(VornValue(List{1, 2}) == VornValue(List{2, 1}));
+  EXPECT_FALSE(VornValue(List{1}) == VornValue(List{1, VornValue()}));
+  EXPECT_TRUE(VornValue(List{VornValue()}) == VornValue(List{VornValue()}));
+  EXPECT_FALSE(VornValue(List{VornValue()}) == VornValue(List{0}));
+}
+
+TEST(VornValueSp, SharesOneValue) {
+  VornValue_sp none;
+  EXPECT_FALSE(none);
+  EXPECT_EQ(none.Get(), nullptr);
+
+  VornValue_sp made = VornValue_sp::Make(VornValue(kLongText));
+  ASSERT_TRUE(made);
+  VornValue_sp copy = made;
+  EXPECT_EQ(copy.Get(), made.Get());
+  EXPECT_EQ(copy->GetRawValue<std::string>(), kLongText);
+  EXPECT_EQ((*copy).GetRawValue<std::string>(), kLongText);
+
+  copy.Reset();
+  EXPECT_FALSE(copy);
+  EXPECT_TRUE(made);
+  EXPECT_EQ(made.Get().use_count(), 1);
+}
+
+}  // namespace
