@@ -2,7 +2,7 @@
 
 #include "vorn/core/Export.h"
 
-// Host environment and path services (Linux stand-in).
+// Host environment lookup (Linux stand-in); the path search is in Paths.h.
 
 // The value of the environment variable `name`, or null when it is not set.
 // An empty value is returned as an empty string, not as null.

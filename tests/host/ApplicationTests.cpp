@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vorn/host/Application.h"
+#include "vorn/host/Status.h"
+#include "vorn/host/TestApplication.h"
+
+namespace {
+
+TEST(Application, NoMainApplicationUntilOneIsInstalled) {
+  EXPECT_EQ(KRTApplication::MainApplication(), nullptr);
+  KRTApplication plain;
+  KRTTestInteractiveApplication interactive;
+  {
+    KRTScopedMainApplication outer(&plain);
+    {
+      KRTScopedMainApplication inner(&interactive);
+      EXPECT_EQ(KRTApplication::MainApplication(), &interactive);
+    }
+    EXPECT_EQ(KRTApplication::MainApplication(), &plain);
+  }
+  EXPECT_EQ(KRTApplication::MainApplication(), nullptr);
+}
+
+TEST(Application, KindTestFollowsTheClassChain) {
+  KRTApplication plain;
+  KRTTestInteractiveApplication interactive;
+  const KRTApplication& asBase = interactive;
+  EXPECT_NE(plain.IsKindOf("KRTApplication"), 0);
+  EXPECT_EQ(plain.IsKindOf("KRTInteractiveApplication"), 0);
+  EXPECT_NE(asBase.IsKindOf("KRTInteractiveApplication"), 0);
+  EXPECT_NE(asBase.IsKindOf("KRTApplication"), 0);
+  EXPECT_EQ(asBase.IsKindOf("KRTInteractive"), 0);
+  EXPECT_EQ(asBase.IsKindOf(nullptr), 0);
+
+  unsigned long id = 0;  // a plain application has no timer
+  EXPECT_EQ(plain.AddTimeOut(10, nullptr, nullptr, [](void*, int, void*) {}, &id), KRT_E_UNSUPPORTED);
+  EXPECT_EQ(plain.RemoveTimeOut(10, 1, 0), KRT_E_UNSUPPORTED);
+}
+
+// --- the hand-driven timer ------------------------------------------------
+
+class TestTimer : public ::testing::Test {
+public:  // callbacks reach the fixture through a pointer
+  // What a registration does when it fires: log its name and the virtual
+  // time, then add the timeouts in `spawn` and run `extra`.
+  struct Timer {
+    TestTimer* test;
+    std::string name;
+    std::vector<std::pair<unsigned long, Timer*>> spawn = {};
+    void (*extra)(Timer&) = nullptr;
+    void* command = nullptr;
+    int reason = -1;
+  };
+
+  static void OnTimer(void* command, int reason, void* clientData) {
+    Timer& t = *static_cast<Timer*>(clientData);
+    t.command = command;
+    t.reason = reason;
+    t.test->fired.push_back(t.name + "@" + std::to_string(t.test->app.Now()));
+    for (auto& [delay, next] : t.spawn) t.test->Add(*next, delay);
+    if (t.extra) t.extra(t);
+  }
+
+  unsigned long Add(Timer& t, unsigned long delay, void* command = nullptr) {
+    unsigned long id = 0;
+    EXPECT_EQ(base.AddTimeOut(delay, command, &t, &OnTimer, &id), KRT_OK);
+    return id;
+  }
+
+  KRTTestInteractiveApplication app;
+  KRTApplication& base = app;  // the library calls through the base class
+  std::vector<std::string> fired;
+};
+
+TEST_F(TestTimer, AdvanceFiresInDueOrderAtTheirDueTimes) {
+  Timer slow{this, "slow"}, fast{this, "fast"}, tieA{this, "tieA"}, tieB{this, "tieB"};
+  int command = 0;
+  EXPECT_EQ(Add(slow, 50), 1u);
+  EXPECT_EQ(Add(fast, 10, &command), 2u);
+  Add(tieA, 30);
+  Add(tieB, 30);
+  EXPECT_EQ(app.Advance(9), 0u);
+  EXPECT_EQ(app.Advance(21), 3u);
+  EXPECT_EQ(app.Advance(100), 1u);
+  EXPECT_EQ(fired, (std::vector<std::string>{"fast@10", "tieA@30", "tieB@30", "slow@50"}));
+  EXPECT_EQ(app.Now(), 130u);
+  EXPECT_EQ(fast.command, &command);
+  EXPECT_EQ(fast.reason, 0);
+
+  unsigned long id;
+  EXPECT_EQ(base.AddTimeOut(1, nullptr, &fast, nullptr, &id), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(base.AddTimeOut(1, nullptr, &fast, &OnTimer, nullptr), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(app.PendingCount(), 0u);
+}
+
+TEST_F(TestTimer, TimeoutsAddedByACallbackRunAfterItWhenDue) {
+  Timer zero{this, "zero"}, later{this, "later"};
+  Timer first{this, "first", {{0, &zero}, {25, &later}}};
+  Add(first, 10);
+  EXPECT_EQ(app.Advance(20), 2u);
+  EXPECT_EQ(fired, (std::vector<std::string>{"first@10", "zero@10"}));
+  ASSERT_EQ(app.Pending().size(), 1u);
+  EXPECT_EQ(app.Pending()[0].dueMs, 35u);
+  EXPECT_EQ(app.Advance(15), 1u);
+  EXPECT_EQ(fired.back(), "later@35");
+}
+
+TEST_F(TestTimer, RemoveNeedsTheSameDelayAndIsRecorded) {
+  Timer a{this, "a"}, b{this, "b"};
+  const unsigned long ida = Add(a, 40);
+  const unsigned long idb = Add(b, 40);
+  EXPECT_EQ(base.RemoveTimeOut(41, ida, 0), KRT_E_NOT_FOUND);
+  EXPECT_TRUE(app.IsPending(ida));
+  EXPECT_EQ(base.RemoveTimeOut(40, ida, 0), KRT_OK);
+  EXPECT_EQ(base.RemoveTimeOut(40, ida, 0), KRT_E_NOT_FOUND);
+  app.Advance(100);
+  EXPECT_EQ(fired, (std::vector<std::string>{"b@40"}));
+  EXPECT_EQ(base.RemoveTimeOut(40, idb, 0), KRT_E_NOT_FOUND);  // already fired
+
+  const auto calls = app.RemoveCalls();
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0].delayMs, 41u);
+  EXPECT_EQ(calls[0].status, KRT_E_NOT_FOUND);
+  EXPECT_EQ(calls[1].hostId, ida);
+  EXPECT_EQ(calls[1].status, KRT_OK);
+}
+
+TEST_F(TestTimer, ACallbackMayRemoveAnotherAndItselfIsAlreadyGone) {
+  static unsigned long victim = 0, self = 0;
+  Timer killer{this, "killer", {}, [](Timer& t) {
+                 EXPECT_EQ(t.test->app.RemoveTimeOut(20, victim, 0), KRT_OK);
+                 EXPECT_EQ(t.test->app.RemoveTimeOut(10, self, 0), KRT_E_NOT_FOUND);
+               }};
+  Timer target{this, "target"};
+  self = Add(killer, 10);
+  victim = Add(target, 20);
+  EXPECT_EQ(app.Advance(50), 1u);
+  EXPECT_EQ(app.PendingCount(), 0u);
+}
+
+TEST_F(TestTimer, FiringByHandIgnoresDueTimesAndRunsEachOnce) {
+  Timer a{this, "a"}, b{this, "b"}, c{this, "c"};
+  Timer spawner{this, "spawner", {{0, &c}}};
+  const unsigned long ida = Add(a, 1000);
+  Add(spawner, 500);
+  Add(b, 5);
+  EXPECT_TRUE(app.Fire(ida));
+  EXPECT_FALSE(app.Fire(ida));
+  EXPECT_FALSE(app.Fire(12345));
+  // Those pending at the call, in due order; "c", added meanwhile, waits.
+  EXPECT_EQ(app.FireAllPending(), 2u);
+  EXPECT_EQ(fired, (std::vector<std::string>{"a@0", "b@0", "spawner@0"}));
+  EXPECT_EQ(app.PendingCount(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// Loader tests. The build passes the plug-ins' paths, and the test runs with
+// their directory in LD_LIBRARY_PATH so that bare names can be found.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "TempDir.h"
+#include "vorn/host/Library.h"
+
+namespace {
+
+using IntFn = int (*)();
+const std::string kBasic = VORN_TEST_PLUGIN_BASIC;
+
+std::string RealPath(const std::string& path) {
+  char out[PATH_MAX];
+  return realpath(path.c_str(), out) ? std::string(out) : std::string();
+}
+
+// Whether the system loader still has the library mapped (without loading it).
+bool IsMapped(const std::string& path) {
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (h) dlclose(h);
+  return h != nullptr;
+}
+
+TEST(Library, LoadsByPathAndUnloadsWithTheLastHandle) {
+  std::string error = "stale", path;
+  auto lib = OVK::Library::CreateLibrary(kBasic.c_str(), error, path, false);
+  ASSERT_NE(lib, nullptr) << error;
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(path, RealPath(kBasic));
+  EXPECT_EQ(lib->GetSymbolPtr("VornTestPluginAbsent"), nullptr);
+  EXPECT_EQ(lib->GetSymbolPtr(nullptr), nullptr);
+  auto next = reinterpret_cast<IntFn>(lib->GetSymbolPtr("VornTestPluginNextCall"));
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next(), 1);
+  EXPECT_EQ(next(), 2);
+
+  // A second handle shares the library and keeps it loaded.
+  auto second = OVK::Library::CreateLibrary(kBasic.c_str(), error, path, false);
+  ASSERT_NE(second, nullptr) << error;
+  EXPECT_EQ(second->GetSymbolPtr("VornTestPluginNextCall"), reinterpret_cast<void*>(next));
+  lib.reset();
+  EXPECT_TRUE(IsMapped(path));
+  EXPECT_EQ(next(), 3);
+  second.reset();
+  EXPECT_FALSE(IsMapped(path));
+
+  auto again = OVK::Library::CreateLibrary(kBasic.c_str(), error, path, false);
+  ASSERT_NE(again, nullptr) << error;
+  EXPECT_EQ(reinterpret_cast<IntFn>(again->GetSymbolPtr("VornTestPluginNextCall"))(), 1);  // fresh state
+}
+
+TEST(Library, NamesAreSearchedAsDocumented) {
+  std::string error, path;
+  auto withPrefix = OVK::Library::CreateLibrary("vorn_test_plugin_basic", error, path);
+  ASSERT_NE(withPrefix, nullptr) << error;
+  EXPECT_EQ(path, RealPath(kBasic));
+  auto noPrefix = OVK::Library::CreateLibrary("vorn_test_plugin_noprefix", error, path);
+  ASSERT_NE(noPrefix, nullptr) << error;
+  EXPECT_EQ(std::filesystem::path(path).filename(), "vorn_test_plugin_noprefix.so");
+  // A name ending in ".so" is used as it is.
+  EXPECT_NE(OVK::Library::CreateLibrary("libvorn_test_plugin_basic.so", error, path), nullptr) << error;
+  EXPECT_EQ(OVK::Library::CreateLibrary("vorn_test_plugin_basic.so", error, path), nullptr);
+  // A relative path is taken from the working directory.
+  ScopedCwd cwd(std::filesystem::path(kBasic).parent_path());
+  EXPECT_NE(OVK::Library::CreateLibrary("./libvorn_test_plugin_basic.so", error, path), nullptr) << error;
+  EXPECT_EQ(path, RealPath(kBasic));
+}
+
+TEST(Library, FailuresReportTheLoaderForEveryNameTried) {
+  std::string error, path = "stale";
+  EXPECT_EQ(OVK::Library::CreateLibrary("vorn_no_such_plugin", error, path), nullptr);
+  EXPECT_EQ(error.rfind("libvorn_no_such_plugin.so: ", 0), 0u) << error;
+  EXPECT_NE(error.find("; vorn_no_such_plugin.so: "), std::string::npos) << error;
+  EXPECT_NE(error.find("; vorn_no_such_plugin: "), std::string::npos) << error;
+  EXPECT_EQ(path, "vorn_no_such_plugin");
+
+  // Symbols are bound at load, so a missing one fails here.
+  EXPECT_EQ(OVK::Library::CreateLibrary(VORN_TEST_PLUGIN_UNRESOLVED, error, path), nullptr);
+  EXPECT_NE(error.find("VornTestPluginMissingFunction"), std::string::npos) << error;
+
+  EXPECT_EQ(OVK::Library::CreateLibrary(nullptr, error, path), nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(OVK::Library::CreateLibrary("", error, path), nullptr);
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(Library, OnlyGlobalLoadsShareTheirSymbols) {
+  std::string error, path;
+  {
+    auto local = OVK::Library::CreateLibrary(kBasic.c_str(), error, path, false);
+    ASSERT_NE(local, nullptr) << error;
+    EXPECT_EQ(dlsym(RTLD_DEFAULT, "VornTestPluginAnswer"), nullptr);
+  }
+  auto global = OVK::Library::CreateLibrary(kBasic.c_str(), error, path, true);
+  ASSERT_NE(global, nullptr) << error;
+  void* answer = global->GetSymbolPtr("VornTestPluginAnswer");
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(reinterpret_cast<IntFn>(answer)(), 42);
+  EXPECT_EQ(dlsym(RTLD_DEFAULT, "VornTestPluginAnswer"), answer);
+}
+
+}  // namespace

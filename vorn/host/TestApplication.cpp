@@ -1,0 +1,146 @@
+#include "vorn/host/TestApplication.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "vorn/host/Status.h"
+
+namespace {
+
+struct Entry {
+  KRTTestInteractiveApplication::Registration reg;
+  KRTApplication::TimeOutCallback callback;
+};
+
+}  // namespace
+
+struct KRTTestInteractiveApplication::State {
+  mutable std::mutex mutex;
+  std::vector<Entry> pending;  // registration order
+  std::vector<RemoveCall> removeCalls;
+  unsigned long long now = 0;
+  unsigned long nextId = 1;
+  std::size_t addCount = 0;
+
+  // Earliest due entry (ties: earliest registered), or end.
+  std::vector<Entry>::iterator Earliest() {
+    return std::min_element(pending.begin(), pending.end(),
+                            [](const Entry& a, const Entry& b) { return a.reg.dueMs < b.reg.dueMs; });
+  }
+  std::vector<Entry>::iterator Find(unsigned long hostId) {
+    return std::find_if(pending.begin(), pending.end(), [&](const Entry& e) { return e.reg.hostId == hostId; });
+  }
+};
+
+KRTTestInteractiveApplication::KRTTestInteractiveApplication() : m_state(std::make_unique<State>()) {}
+
+KRTTestInteractiveApplication::~KRTTestInteractiveApplication() = default;
+
+std::int32_t KRTTestInteractiveApplication::AddTimeOut(unsigned long delayMs, void* command, void* clientData,
+                                                       TimeOutCallback callback, unsigned long* hostId) {
+  if (!callback || !hostId) return KRT_E_INVALID_ARGUMENT;
+  std::lock_guard lock(m_state->mutex);
+  const unsigned long id = m_state->nextId++;
+  m_state->pending.push_back({{id, delayMs, m_state->now + delayMs, command, clientData}, callback});
+  ++m_state->addCount;
+  *hostId = id;
+  return KRT_OK;
+}
+
+std::int32_t KRTTestInteractiveApplication::RemoveTimeOut(unsigned long delayMs, unsigned long hostId, int flags) {
+  std::lock_guard lock(m_state->mutex);
+  auto it = m_state->Find(hostId);
+  std::int32_t status = KRT_E_NOT_FOUND;
+  if (it != m_state->pending.end() && it->reg.delayMs == delayMs) {
+    m_state->pending.erase(it);
+    status = KRT_OK;
+  }
+  m_state->removeCalls.push_back({delayMs, hostId, flags, status});
+  return status;
+}
+
+// Takes the registration out under the lock and calls it without the lock.
+bool KRTTestInteractiveApplication::_FireOne(unsigned long hostId, bool requireDueBy, unsigned long long limit,
+                                             bool moveClock) {
+  Entry entry;
+  {
+    std::lock_guard lock(m_state->mutex);
+    auto it = m_state->Find(hostId);
+    if (it == m_state->pending.end() || (requireDueBy && it->reg.dueMs > limit)) return false;
+    entry = *it;
+    m_state->pending.erase(it);
+    if (moveClock) m_state->now = std::max(m_state->now, entry.reg.dueMs);
+  }
+  entry.callback(entry.reg.command, 0, entry.reg.clientData);
+  return true;
+}
+
+std::size_t KRTTestInteractiveApplication::Advance(unsigned long long ms) {
+  unsigned long long target;
+  {
+    std::lock_guard lock(m_state->mutex);
+    target = m_state->now + ms;
+  }
+  std::size_t fired = 0;
+  while (true) {
+    unsigned long id;
+    {
+      std::lock_guard lock(m_state->mutex);
+      auto it = m_state->Earliest();
+      if (it == m_state->pending.end() || it->reg.dueMs > target) {
+        m_state->now = std::max(m_state->now, target);
+        return fired;
+      }
+      id = it->reg.hostId;
+    }
+    if (_FireOne(id, true, target, true)) ++fired;
+  }
+}
+
+bool KRTTestInteractiveApplication::Fire(unsigned long hostId) { return _FireOne(hostId, false, 0, false); }
+
+std::size_t KRTTestInteractiveApplication::FireAllPending() {
+  std::vector<unsigned long> ids;
+  for (const Registration& r : Pending()) ids.push_back(r.hostId);
+  std::size_t fired = 0;
+  // A callback may have removed a later one; _FireOne skips it then.
+  for (unsigned long id : ids)
+    if (_FireOne(id, false, 0, false)) ++fired;
+  return fired;
+}
+
+unsigned long long KRTTestInteractiveApplication::Now() const {
+  std::lock_guard lock(m_state->mutex);
+  return m_state->now;
+}
+
+std::size_t KRTTestInteractiveApplication::PendingCount() const {
+  std::lock_guard lock(m_state->mutex);
+  return m_state->pending.size();
+}
+
+bool KRTTestInteractiveApplication::IsPending(unsigned long hostId) const {
+  std::lock_guard lock(m_state->mutex);
+  return m_state->Find(hostId) != m_state->pending.end();
+}
+
+std::vector<KRTTestInteractiveApplication::Registration> KRTTestInteractiveApplication::Pending() const {
+  std::lock_guard lock(m_state->mutex);
+  std::vector<Entry> sorted = m_state->pending;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const Entry& a, const Entry& b) { return a.reg.dueMs < b.reg.dueMs; });
+  std::vector<Registration> out;
+  out.reserve(sorted.size());
+  for (const Entry& e : sorted) out.push_back(e.reg);
+  return out;
+}
+
+std::size_t KRTTestInteractiveApplication::AddCount() const {
+  std::lock_guard lock(m_state->mutex);
+  return m_state->addCount;
+}
+
+std::vector<KRTTestInteractiveApplication::RemoveCall> KRTTestInteractiveApplication::RemoveCalls() const {
+  std::lock_guard lock(m_state->mutex);
+  return m_state->removeCalls;
+}
