@@ -27,6 +27,22 @@ constexpr const char* kOwnedDestructorMessage =
     "[Vorn - Destructor]\nDestructor called on an owned object!\nPlease use Vorn::SharedPtr<MyClass> or "
     "MyClass_sp to manage the lifetime of shareable objects.\n";
 
+// Deletions running on this thread, innermost first. A destruction callback
+// may take a temporary handle to the object being deleted and drop it again;
+// that nested last release must leave the deletion to the outer one, which
+// would otherwise check and delete an object already freed.
+struct DeletionInProgress {
+  const Vorn_BaseClass* object;
+  DeletionInProgress* outer;
+};
+thread_local DeletionInProgress* t_deletions = nullptr;
+
+bool IsBeingDeletedOnThisThread(const Vorn_BaseClass* object) {
+  for (const DeletionInProgress* d = t_deletions; d; d = d->outer)
+    if (d->object == object) return true;
+  return false;
+}
+
 }  // namespace
 
 struct Vorn_BaseClass::_DestructionManager {
@@ -164,15 +180,22 @@ Vorn_BaseClass::_DestructionManager* Vorn_BaseClass::_EnsureDestrManager() noexc
 }
 
 bool Vorn_BaseClass::_DeleteUnlessOwnedImpl(Vorn_BaseClass* object, bool mayThrow) {
-  if (!object) return false;
-  if (mayThrow) {
-    object->RequestDestruction();
-  } else {
-    try {
+  if (!object || IsBeingDeletedOnThisThread(object)) return false;
+  {
+    struct Guard {
+      DeletionInProgress entry;
+      explicit Guard(const Vorn_BaseClass* o) : entry{o, t_deletions} { t_deletions = &entry; }
+      ~Guard() { t_deletions = entry.outer; }
+    } guard(object);
+    if (mayThrow) {
       object->RequestDestruction();
-    } catch (...) {
-      // Only an _OnDestructionRequestBegin override can throw here; nothing
-      // owns the object, so it is deleted all the same.
+    } else {
+      try {
+        object->RequestDestruction();
+      } catch (...) {
+        // Only an _OnDestructionRequestBegin override can throw here; nothing
+        // owns the object, so it is deleted all the same.
+      }
     }
   }
   if (object->IsOwned()) {
@@ -182,7 +205,13 @@ bool Vorn_BaseClass::_DeleteUnlessOwnedImpl(Vorn_BaseClass* object, bool mayThro
       KRTSysLogAbend(kStillOwnedMessage);
     return false;
   }
+  // Once a last release has cut the weak handles off (here or in a callback's
+  // nested release), the strong owners' share of the weak count is given back
+  // here; otherwise the destructor gives it back.
+  _CtrlBlock* block = object->m_ctrl;
+  const bool returnOwnersShare = block && block->object.load() == nullptr;
   delete object;
+  if (returnOwnersShare) _WeakDecrefBlock(block);
   return true;
 }
 
@@ -208,8 +237,9 @@ unsigned int Vorn_BaseClass::_Decref() const noexcept {
   if (remaining != 0) return remaining;
   block->object.store(nullptr);
   // The release happens in a destructor or a noexcept reset: a report that
-  // the object is owned again must not throw from there.
-  if (_DeleteUnlessOwnedImpl(const_cast<Vorn_BaseClass*>(this), false)) _WeakDecrefBlock(block);
+  // the object is owned again must not throw from there. An object kept alive
+  // keeps the owners' weak share for its new owners.
+  _DeleteUnlessOwnedImpl(const_cast<Vorn_BaseClass*>(this), false);
   return 0;
 }
 

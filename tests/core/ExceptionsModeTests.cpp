@@ -1,0 +1,176 @@
+// The error policy with "VORN_USE_STD_EXCEPTIONS" set (to an empty value):
+// reports throw standard exceptions whose what() is exactly the message, and
+// paths that must not throw still report to the abend log.
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "core/CoreTestSupport.h"
+#include "vorn/core/Any.h"
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/core/Facade.h"
+#include "vorn/core/Function.h"
+#include "vorn/host/SysLog.h"
+
+using vorn_test::Probe;
+using vorn_test::Tracker;
+
+namespace {
+
+// The message of the std::runtime_error (exactly that type) thrown by `f`.
+template <class F>
+std::string RuntimeErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    EXPECT_EQ(typeid(e), typeid(std::runtime_error));
+    return e.what();
+  }
+  ADD_FAILURE() << "nothing was thrown";
+  return {};
+}
+
+class ExceptionsMode : public testing::Test {
+protected:
+  void SetUp() override {
+    if (!Vorn::UsesStdExceptions()) GTEST_SKIP() << "exceptions switch off";
+  }
+  // Nothing may reach the abend log unless a test says so.
+  KRTAbendCapture capture;
+};
+
+TEST(ExceptionsSwitch, EmptyValueTurnsItOn) {
+  EXPECT_TRUE(Vorn::UsesStdExceptions()) << "run with VORN_USE_STD_EXCEPTIONS set (through ctest)";
+  EXPECT_FALSE(Vorn::LogsEnabled());
+}
+
+TEST_F(ExceptionsMode, RaiseErrorThrowsRuntimeErrorAndOverflowErrorThrowsOverflowError) {
+  EXPECT_EQ(RuntimeErrorOf([] { Vorn::RaiseError("plain message"); }), "plain message");
+  EXPECT_EQ(RuntimeErrorOf([] { Vorn::RaiseError(std::string("string message")); }), "string message");
+  try {
+    Vorn::RaiseOverflowError("table full");
+    ADD_FAILURE() << "nothing was thrown";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(typeid(e), typeid(std::overflow_error));
+    EXPECT_STREQ(e.what(), "table full");
+  }
+  EXPECT_EQ(capture.Count(), 0u);
+}
+
+TEST_F(ExceptionsMode, EmptyFunctionCallThrows) {
+  const Vorn::Function<int()> empty{};
+  EXPECT_EQ(RuntimeErrorOf([&] { (void)empty(); }), "[Vorn::Function] Attempt to invoke empty function!");
+  EXPECT_EQ(capture.Count(), 0u);
+}
+
+TEST_F(ExceptionsMode, AnyTypeErrorsThrow) {
+  const VornAny real(1.5);
+  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.GetRawValue<int>(); }),
+            "[VornAny] Type mismatch in GetRawValue<T>()!\nRequested type: 'int';Stored type: 'double'.\n"
+            "Returning default value.");
+  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.IsOfSameType(VornAny(2), true); }),
+            "VornAny::IsOfSameType => Type int incorrect ! Excepted Type = double");
+  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.IsOfSameType(static_cast<const VornAny*>(nullptr), true); }),
+            "VornAny::IsOfSameType => Other value is null!");
+  // Without reportError nothing is thrown.
+  EXPECT_FALSE(real.IsOfSameType(VornAny(2), false));
+  EXPECT_EQ(capture.Count(), 0u);
+}
+
+class Facade : public VornBaseFacade {
+public:
+  using VornBaseFacade::_LinkToImpl;
+};
+class Impl : public VornBaseImpl {
+public:
+  ~Impl() override = default;
+  using VornBaseImpl::_LinkToFacade;
+};
+
+TEST_F(ExceptionsMode, FacadeRefusalsThrowAndLeaveTheSidesAsTheyWere) {
+  auto* facade = new Facade;
+  auto* impl = new Impl;
+  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(nullptr); }),
+            "[Vorn - Base Facade] Cannot create a Facade from a null Implementation!");
+  EXPECT_EQ(RuntimeErrorOf([&] { impl->_LinkToFacade(nullptr); }), "[Vorn - Base Impl] Null Facade!");
+
+  Impl destroying;
+  destroying.RequestDestruction();
+  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(&destroying); }),
+            "[Vorn - Base Facade] Failed to register destruction callback on the Implementation!\nThe "
+            "Implementation may be destroying itself already...");
+  EXPECT_FALSE(facade->HasImpl());
+
+  facade->_LinkToImpl(impl);
+  ASSERT_TRUE(facade->HasImpl());
+  Impl otherImpl;
+  Facade otherFacade;
+  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(&otherImpl); }),
+            "[Vorn - Base Facade] Already bound to an Implementation!");
+  EXPECT_EQ(RuntimeErrorOf([&] { impl->_LinkToFacade(&otherFacade); }),
+            "[Vorn - Base Impl] Already bound to a Facade!");
+  EXPECT_TRUE(facade->HasImpl());
+  EXPECT_TRUE(impl->HasFacade());
+  EXPECT_FALSE(otherImpl.HasFacade());
+  EXPECT_FALSE(otherFacade.HasImpl());
+  EXPECT_EQ(capture.Count(), 0u);
+
+  // Nobody owns either side: this deletes both.
+  Vorn_BaseClass::DeleteUnlessOwned(impl);
+}
+
+TEST_F(ExceptionsMode, DeleteUnlessOwnedThrowsForAnObjectStillOwned) {
+  Tracker tracker;
+  Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
+  EXPECT_EQ(RuntimeErrorOf([&] { Vorn_BaseClass::DeleteUnlessOwned(handle.Get()); }),
+            vorn_test::kStillOwnedMessage);
+  EXPECT_EQ(tracker.deleted, 0);
+  handle.Reset();
+  EXPECT_EQ(tracker.deleted, 1);
+}
+
+void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {
+  *static_cast<Vorn::SharedPtr<Probe>*>(ctx) = static_cast<Probe*>(object)->GetSharedPtr();
+}
+
+TEST_F(ExceptionsMode, ReportsFromPathsThatMustNotThrowGoToTheAbendLog) {
+  Tracker rescuedTracker;
+  Vorn::SharedPtr<Probe> owner(new Probe(&rescuedTracker));
+  Vorn::SharedPtr<Probe> rescued;
+  owner->AddDestructionRequestCB(&Rescue, &rescued, nullptr);
+  EXPECT_NO_THROW(owner.Reset());
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{vorn_test::kStillOwnedMessage});
+  rescued.Reset();
+  EXPECT_EQ(rescuedTracker.deleted, 1);
+
+  Tracker ownedTracker;
+  Probe* raw = nullptr;
+  {
+    vorn_test::ExpectedLeakScope leakExpected;
+    Vorn::SharedPtr<Probe> handle(new Probe(&ownedTracker));
+    raw = handle._Release();
+  }
+  EXPECT_NO_THROW(delete raw);
+  EXPECT_EQ(ownedTracker.deleted, 1);
+  EXPECT_EQ(capture.Last(), vorn_test::kOwnedDestructorMessage);
+}
+
+void ThrowFromCallback(unsigned int, Vorn_BaseClass*, void* ctx) {
+  ++*static_cast<int*>(ctx);
+  Vorn::RaiseError("callback failure");
+}
+
+TEST_F(ExceptionsMode, ExceptionsFromDestructionCallbacksAreSwallowed) {
+  Probe p;
+  int calls = 0;
+  p.AddDestructionRequestCB(&ThrowFromCallback, &calls, nullptr);
+  p.AddDestructionRequestCB(&ThrowFromCallback, &calls, nullptr);
+  EXPECT_NO_THROW(p.RequestDestruction());
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace

@@ -1,0 +1,220 @@
+// Vorn::Function: empty calls, inline and heap-stored callables, copies and
+// moves.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vorn/core/Function.h"
+#include "vorn/host/SysLog.h"
+
+namespace {
+
+const std::string kEmptyCall = "[Vorn::Function] Attempt to invoke empty function!";
+
+// A callable that counts its live instances and copies; not trivially
+// copyable, so it is stored on the heap.
+struct Instrumented {
+  static inline int live = 0;
+  static inline int copies = 0;
+  int base;
+  explicit Instrumented(int b) : base(b) { ++live; }
+  Instrumented(const Instrumented& other) : base(other.base) {
+    ++live;
+    ++copies;
+  }
+  Instrumented(Instrumented&& other) noexcept : base(other.base) { ++live; }
+  ~Instrumented() { --live; }
+  int operator()(int x) const { return base + x; }
+};
+
+int Twice(int x) { return 2 * x; }
+
+class Counter {
+public:
+  int Add(int n) { return total += n; }
+  virtual int Scaled(int n) const { return n * factor; }
+  virtual ~Counter() = default;
+  int total = 0;
+  int factor = 3;
+};
+
+class Tripler : public Counter {
+public:
+  int Scaled(int n) const override { return n * 30; }
+};
+
+struct Left {
+  long padding = 1;
+};
+struct Right {
+  int id = 42;
+  int Id() const { return id; }
+};
+struct Both : Left, Right {};
+
+TEST(Function, CallingAnEmptyFunctionReportsOnceAndYieldsADefault) {
+  KRTAbendCapture capture;
+  const Vorn::Function<void()> nothing{};
+  EXPECT_TRUE(nothing.IsEmpty());
+  EXPECT_FALSE(nothing);
+  nothing();
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{kEmptyCall});
+
+  const Vorn::Function<int(int)> number{};
+  EXPECT_EQ(number(5), 0);
+  const Vorn::Function<std::string()> text = nullptr;
+  EXPECT_EQ(text(), "");
+  const Vorn::Function<int&()> reference{};
+  EXPECT_EQ(reference(), 0);
+  EXPECT_EQ(capture.Count(), 4u);
+  EXPECT_EQ(capture.Last(), kEmptyCall);
+
+  const Vorn::Function<int(int)> fromNullPointer(static_cast<int (*)(int)>(nullptr));
+  EXPECT_TRUE(fromNullPointer.IsEmpty());
+  EXPECT_EQ(fromNullPointer.GetTargetTypeInfo().key, 0u);
+}
+
+TEST(Function, MovingEmptiesTheSourceAndCopyingLeavesItCallable) {
+  KRTAbendCapture capture;
+  int calls = 0;
+  Vorn::Function<void()> source([&calls] { ++calls; });
+
+  Vorn::Function<void()> copy(source);
+  copy();
+  source();
+  EXPECT_EQ(calls, 2);
+
+  Vorn::Function<void()> moved(std::move(source));
+  EXPECT_TRUE(source.IsEmpty());
+  // The moved-from function calls nothing.
+  source();
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(capture.Count(), 1u);
+  moved();
+  EXPECT_EQ(calls, 3);
+
+  Vorn::Function<void()> assigned;
+  assigned = std::move(moved);
+  EXPECT_TRUE(moved.IsEmpty());
+  assigned();
+  EXPECT_EQ(calls, 4);
+  assigned = nullptr;
+  EXPECT_TRUE(assigned.IsEmpty());
+}
+
+TEST(Function, HeapStoredCallablesAreCopiedAndDestroyedExactly) {
+  Instrumented::live = 0;
+  Instrumented::copies = 0;
+  {
+    Instrumented callable(10);
+    Vorn::Function<int(int)> f(callable);
+    EXPECT_EQ(Instrumented::copies, 1);
+    EXPECT_EQ(f(1), 11);
+    EXPECT_EQ(f.GetTargetTypeInfo().key, Vorn::TypeKey<Instrumented>());
+
+    // Moving takes the stored object over; nothing is copied.
+    Vorn::Function<int(int)> moved(std::move(f));
+    EXPECT_EQ(Instrumented::copies, 1);
+    EXPECT_EQ(Instrumented::live, 2);
+
+    Vorn::Function<int(int)> copy(moved);
+    EXPECT_EQ(Instrumented::copies, 2);
+    EXPECT_EQ(Instrumented::live, 3);
+    EXPECT_EQ(copy(2), 12);
+
+    copy = moved;  // the previous copy goes
+    EXPECT_EQ(Instrumented::live, 3);
+    Vorn::Function<int(int)>& alias = copy;
+    copy = alias;
+    EXPECT_EQ(Instrumented::live, 3);
+    EXPECT_EQ(copy(3), 13);
+
+    copy = Vorn::Function<int(int)>(&Twice);
+    EXPECT_EQ(Instrumented::live, 2);
+    EXPECT_EQ(copy(3), 6);
+  }
+  EXPECT_EQ(Instrumented::live, 0);
+}
+
+TEST(Function, CopiesOfStatefulCallablesAreIndependent) {
+  // Captures a string: kept on the heap.
+  Vorn::Function<std::string()> heap([text = std::string("a")]() mutable { return text += "b"; });
+  EXPECT_EQ(heap(), "ab");
+  Vorn::Function<std::string()> heapCopy(heap);
+  EXPECT_EQ(heap(), "abb");
+  EXPECT_EQ(heapCopy(), "abb");
+  EXPECT_EQ(heapCopy(), "abbb");
+  EXPECT_EQ(heap(), "abbb");
+
+  // A small trivially copyable lambda is kept inline.
+  Vorn::Function<int()> inlined([n = 0]() mutable { return ++n; });
+  EXPECT_EQ(inlined(), 1);
+  Vorn::Function<int()> inlineCopy(inlined);
+  EXPECT_EQ(inlined(), 2);
+  EXPECT_EQ(inlineCopy(), 2);
+  Vorn::Function<int()> inlineMoved(std::move(inlineCopy));
+  EXPECT_EQ(inlineMoved(), 3);
+
+  // Trivially copyable but too large for the inline buffer.
+  std::array<int, 32> table{};
+  table[31] = 5;
+  Vorn::Function<int(int)> large([table](int i) { return table[static_cast<std::size_t>(i)]; });
+  Vorn::Function<int(int)> largeCopy(large);
+  large = nullptr;
+  EXPECT_EQ(largeCopy(31), 5);
+}
+
+TEST(Function, FunctionPointersAndNestedFunctions) {
+  Vorn::Function<int(int)> pointer(&Twice);
+  EXPECT_EQ(pointer(4), 8);
+  EXPECT_EQ(pointer.GetTargetTypeInfo().key, Vorn::TypeKey<int (*)(int)>());
+  Vorn::Function<int(int)> copy(pointer);
+  pointer = nullptr;
+  EXPECT_EQ(copy(5), 10);
+
+  Vorn::Function<int(int)> outer([inner = copy](int x) { return inner(x) + 1; });
+  copy = nullptr;
+  Vorn::Function<int(int)> outerCopy(outer);
+  outer = nullptr;
+  EXPECT_EQ(outerCopy(5), 11);
+}
+
+TEST(Function, BoundMethodsCallTheirObject) {
+  Counter counter;
+  auto add = Vorn::Function<int(int)>::Bind(&counter, &Counter::Add);
+  auto addCopy = add;
+  EXPECT_EQ(add(2), 2);
+  EXPECT_EQ(addCopy(3), 5);
+  EXPECT_EQ(counter.total, 5);
+
+  // Virtual methods dispatch on the object.
+  Tripler tripler;
+  const Counter* asBase = &tripler;
+  auto scaled = Vorn::Function<int(int)>::Bind(asBase, &Counter::Scaled);
+  EXPECT_EQ(scaled(2), 60);
+
+  // A method of a second base class is called on the right subobject.
+  Both both;
+  auto id = Vorn::Function<int()>::Bind(&both, &Right::Id);
+  EXPECT_EQ(id(), 42);
+}
+
+TEST(Function, ArgumentsAndResultsPassThroughUnchanged) {
+  // Move-only arguments are forwarded, not copied.
+  Vorn::Function<int(std::unique_ptr<int>)> take([](std::unique_ptr<int> p) { return *p; });
+  EXPECT_EQ(take(std::make_unique<int>(9)), 9);
+
+  // A reference result refers to the callee's object.
+  std::vector<int> values{1, 2, 3};
+  Vorn::Function<int&(std::vector<int>&, std::size_t)> at(
+      [](std::vector<int>& v, std::size_t i) -> int& { return v[i]; });
+  at(values, 1) = 20;
+  EXPECT_EQ(values[1], 20);
+  EXPECT_EQ(&at(values, 2), &values[2]);
+}
+
+}  // namespace

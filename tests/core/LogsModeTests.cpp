@@ -1,0 +1,33 @@
+// The error policy with "VORN_LOGS_ENABLED" set (and exceptions off).
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/host/SysLog.h"
+
+namespace {
+
+TEST(ErrorPolicyLogs, SwitchIsOnAndExceptionsStayOff) {
+  EXPECT_TRUE(Vorn::LogsEnabled()) << "run with VORN_LOGS_ENABLED set (through ctest)";
+  EXPECT_FALSE(Vorn::UsesStdExceptions());
+}
+
+TEST(ErrorPolicyLogs, LogLineIsTaggedAndEndsWithANewline) {
+  if (!Vorn::LogsEnabled()) GTEST_SKIP() << "logs switch off";
+  testing::internal::CaptureStdout();
+  Vorn::LogError("msg");
+  Vorn::LogError("");
+  Vorn::LogError(std::string("multi\nline"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Vorn][ERROR] msg\n[Vorn][ERROR] \n[Vorn][ERROR] multi\nline\n");
+}
+
+TEST(ErrorPolicyLogs, ErrorReportsStillGoToTheAbendLog) {
+  if (!Vorn::LogsEnabled()) GTEST_SKIP() << "logs switch off";
+  KRTAbendCapture capture;
+  EXPECT_NO_THROW(Vorn::RaiseError("failure"));
+  EXPECT_EQ(capture.Last(), "failure");
+}
+
+}  // namespace

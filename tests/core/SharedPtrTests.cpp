@@ -1,0 +1,192 @@
+// Vorn::SharedPtr and Vorn::WeakPtr over Vorn_BaseClass objects, and the
+// exact-type record used to check base-to-derived conversions.
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "core/CoreTestSupport.h"
+#include "vorn/core/TypeInfo.h"
+
+using vorn_test::Probe;
+using vorn_test::Tracker;
+
+namespace {
+
+class Derived : public Probe {
+public:
+  explicit Derived(Tracker* tracker) : Probe(tracker) { _SetExactType<Derived>(); }
+  int value = 7;
+};
+
+// --- SharedPtr -------------------------------------------------------------------
+
+TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastHandle) {
+  Tracker tracker;
+  Vorn::SharedPtr<Probe> a(new Probe(&tracker));
+  Probe* raw = a.Get();
+
+  Vorn::SharedPtr<Probe> b(a);
+  Vorn::SharedPtr<Probe> c(std::move(a));
+  EXPECT_FALSE(a);
+  EXPECT_TRUE(a == nullptr);
+  EXPECT_EQ(b.Get(), raw);
+  EXPECT_EQ(c.Get(), raw);
+  EXPECT_TRUE(b == c);
+
+  b.Reset();
+  EXPECT_FALSE(b);
+  EXPECT_EQ(tracker.deleted, 0);
+  c = nullptr;
+  EXPECT_EQ(tracker.deleted, 1);
+  EXPECT_EQ(tracker.requestBegins, 1);
+}
+
+TEST(SharedPtr, AssignmentReleasesThePreviousObject) {
+  Tracker first, second;
+  Vorn::SharedPtr<Probe> h1(new Probe(&first));
+  Vorn::SharedPtr<Probe> h2(new Probe(&second));
+
+  EXPECT_FALSE(h1 == h2);
+  h1 = h2;
+  EXPECT_EQ(first.deleted, 1);
+  EXPECT_TRUE(h1 == h2);
+
+  // Self-assignment keeps the reference it had.
+  Vorn::SharedPtr<Probe>& alias = h1;
+  h1 = alias;
+  EXPECT_EQ(h1.Get(), h2.Get());
+
+  h2 = std::move(h1);
+  EXPECT_FALSE(h1);
+  EXPECT_EQ(second.deleted, 0);
+  h2.Reset();
+  EXPECT_EQ(second.deleted, 1);
+}
+
+TEST(SharedPtr, HandlesMadeFromTheRawPointerShareTheIntrusiveCount) {
+  Tracker tracker;
+  Vorn::SharedPtr<Probe> a(new Probe(&tracker));
+  Vorn::SharedPtr<Probe> b(a.Get());
+  a.Reset();
+  EXPECT_EQ(tracker.deleted, 0);
+  EXPECT_TRUE(b->IsOwned());
+  b.Reset();
+  EXPECT_EQ(tracker.deleted, 1);
+}
+
+TEST(SharedPtr, DerivedToBaseConversionKeepsTheCountRight) {
+  Tracker tracker;
+  Vorn::SharedPtr<Derived> derived(new Derived(&tracker));
+  Vorn::SharedPtr<Vorn_BaseClass> base(derived);
+  EXPECT_TRUE(base == derived);
+
+  Vorn::SharedPtr<Derived> another(derived);
+  Vorn::SharedPtr<Vorn_BaseClass> moved(std::move(another));
+  EXPECT_FALSE(another);
+
+  derived.Reset();
+  base.Reset();
+  EXPECT_EQ(tracker.deleted, 0);
+  moved.Reset();
+  EXPECT_EQ(tracker.deleted, 1);
+}
+
+TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
+  Tracker tracker;
+  Vorn::SharedPtr<Vorn_BaseClass> base(Vorn::SharedPtr<Derived>(new Derived(&tracker)));
+  ASSERT_TRUE(base->HasExactType(Vorn::TypeKey<Derived>()));
+
+  // From a const handle: the source keeps its reference.
+  Vorn::SharedPtr<Derived> copy = Vorn::StaticPointerCast<Derived>(base);
+  ASSERT_TRUE(base);
+  EXPECT_EQ(copy->value, 7);
+  // From an rvalue: the reference moves over.
+  Vorn::SharedPtr<Derived> moved = Vorn::StaticPointerCast<Derived>(std::move(base));
+  EXPECT_FALSE(base);
+  EXPECT_EQ(moved.Get(), copy.Get());
+
+  copy.Reset();
+  EXPECT_EQ(tracker.deleted, 0);
+  moved.Reset();
+  EXPECT_EQ(tracker.deleted, 1);
+
+  Vorn::SharedPtr<Vorn_BaseClass> none;
+  EXPECT_FALSE(Vorn::StaticPointerCast<Derived>(none));
+}
+
+// --- exact type --------------------------------------------------------------------
+
+TEST(ExactType, DefaultsToTheRootClassUntilADerivedClassSetsItsOwn) {
+  Probe plain;
+  EXPECT_TRUE(plain.GetExactTypeInfo() == Vorn::GetTypeInfo<Vorn_BaseClass>());
+  EXPECT_EQ(plain.GetExactTypeKey(), Vorn::TypeKey<Vorn_BaseClass>());
+  EXPECT_EQ(plain.GetExactTypeName(), Vorn::RawTypeName<Vorn_BaseClass>());
+  EXPECT_TRUE(plain.HasExactType(Vorn::TypeKey<Vorn_BaseClass>()));
+  EXPECT_FALSE(plain.HasExactType(Vorn::TypeKey<Probe>()));
+
+  Tracker tracker;
+  Derived derived(&tracker);
+  EXPECT_EQ(derived.GetExactTypeKey(), Vorn::TypeKey<Derived>());
+  EXPECT_EQ(derived.GetExactTypeName(), Vorn::RawTypeName<Derived>());
+  EXPECT_TRUE(derived.HasExactType(Vorn::TypeKey<Derived>()));
+  EXPECT_FALSE(derived.HasExactType(Vorn::TypeKey<Vorn_BaseClass>()));
+}
+
+// --- WeakPtr -------------------------------------------------------------------------
+
+TEST(WeakPtr, LocksWhileOwnedAndIsEmptyAfterTheLastRelease) {
+  Tracker tracker;
+  Vorn::SharedPtr<Probe> owner(new Probe(&tracker));
+  Vorn::WeakPtr<Probe> weak(owner);
+  EXPECT_FALSE(weak.Expired());
+
+  Vorn::SharedPtr<Probe> locked = weak.Lock();
+  EXPECT_TRUE(locked == owner);
+  locked.Reset();
+
+  // Weak handles do not keep the object alive.
+  Vorn::WeakPtr<Probe> copy(weak);
+  Vorn::WeakPtr<Probe> moved(std::move(copy));
+  owner.Reset();
+  EXPECT_EQ(tracker.deleted, 1);
+  EXPECT_TRUE(weak.Expired());
+  EXPECT_FALSE(weak.Lock());
+  EXPECT_FALSE(moved.Lock());
+  EXPECT_FALSE(copy.Lock());
+  // The weak handles outlive the object; the leak checker verifies the
+  // control block goes with the last of them.
+}
+
+TEST(WeakPtr, NeverTakesFirstOwnership) {
+  Tracker tracker;
+  auto* raw = new Probe(&tracker);
+  raw->MakeShareable();
+  Vorn::WeakPtr<Probe> weak(raw);
+  EXPECT_TRUE(weak.Expired());
+  EXPECT_FALSE(weak.Lock());
+  EXPECT_FALSE(raw->IsOwned());
+  delete raw;
+  EXPECT_EQ(tracker.deleted, 1);
+}
+
+struct LockAttempt {
+  Vorn::WeakPtr<Probe> weak;
+  bool locked = true;
+};
+void TryLockDuringRelease(unsigned int, Vorn_BaseClass*, void* ctx) {
+  auto* attempt = static_cast<LockAttempt*>(ctx);
+  attempt->locked = static_cast<bool>(attempt->weak.Lock());
+}
+
+TEST(WeakPtr, CannotLockDuringTheLastRelease) {
+  Tracker tracker;
+  Vorn::SharedPtr<Probe> owner(new Probe(&tracker));
+  LockAttempt attempt{Vorn::WeakPtr<Probe>(owner)};
+  owner->AddDestructionRequestCB(&TryLockDuringRelease, &attempt, nullptr);
+  owner.Reset();
+  EXPECT_FALSE(attempt.locked);
+  EXPECT_EQ(tracker.deleted, 1);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// Counted objects used from several threads at once: destruction requests,
+// callback registration, strong and weak handles.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <barrier>
+#include <thread>
+#include <vector>
+
+#include "core/CoreTestSupport.h"
+
+using vorn_test::Probe;
+using vorn_test::Tracker;
+
+namespace {
+
+constexpr int kThreads = 4;
+constexpr int kRounds = 200;
+
+// Runs `rounds` rounds on a fixed pool of threads: the main thread prepares
+// a round with setup(round), every worker runs work(index) at the same time,
+// then the main thread checks the result with check(round).
+template <class Setup, class Work, class Check>
+void RunRounds(int rounds, Setup setup, Work work, Check check) {
+  std::barrier sync(kThreads + 1);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < kThreads; ++t) {
+    pool.emplace_back([&, t] {
+      for (int r = 0; r < rounds; ++r) {
+        sync.arrive_and_wait();
+        work(t);
+        sync.arrive_and_wait();
+      }
+    });
+  }
+  for (int r = 0; r < rounds; ++r) {
+    setup(r);
+    sync.arrive_and_wait();
+    sync.arrive_and_wait();
+    check(r);
+  }
+  for (std::thread& th : pool) th.join();
+}
+
+// One registered context: how often its callback and its deleter ran.
+struct Slot {
+  std::atomic<int> calls{0};
+  std::atomic<int> deletions{0};
+  bool refused = false;  // written by the registering thread only
+};
+void CountCall(unsigned int, Vorn_BaseClass*, void* ctx) { ++static_cast<Slot*>(ctx)->calls; }
+void CountDeletion(void* ctx) noexcept { ++static_cast<Slot*>(ctx)->deletions; }
+
+TEST(Threads, ConcurrentRequestsRunTheCallbacksOnce) {
+  Tracker* tracker = nullptr;
+  Probe* object = nullptr;
+  std::vector<Slot> slots(3);
+  RunRounds(
+      kRounds,
+      [&](int) {
+        tracker = new Tracker;
+        object = new Probe(tracker);
+        for (Slot& s : slots) {
+          s.calls = 0;
+          s.deletions = 0;
+          object->AddDestructionRequestCB(&CountCall, &s, &CountDeletion);
+        }
+      },
+      [&](int) { object->RequestDestruction(); },
+      [&](int round) {
+        ASSERT_EQ(tracker->requestBegins, 1) << "round " << round;
+        for (const Slot& s : slots) {
+          ASSERT_EQ(s.calls, 1) << "round " << round;
+          ASSERT_EQ(s.deletions, 1) << "round " << round;
+        }
+        delete object;
+        delete tracker;
+      });
+}
+
+TEST(Threads, EveryRegisteredContextIsDeletedOnceWhileRegistrationRacesTheRequest) {
+  constexpr int kPerThread = 64;
+  constexpr int kRegistering = kThreads - 1;
+  constexpr int kSlots = kRegistering * kPerThread;
+  Probe* object = nullptr;
+  std::vector<Slot> slots(kSlots);
+  std::atomic<int> attempts{0};
+  int requestAfter = 0;
+  int roundsWithRefusals = 0;
+  RunRounds(
+      3 * kRounds,
+      [&](int round) {
+        object = new Probe;
+        for (Slot& s : slots) {
+          s.calls = 0;
+          s.deletions = 0;
+          s.refused = false;
+        }
+        attempts = 0;
+        // Land the request at a different point of the registrations each
+        // round; every other round right at the start, racing the creation of
+        // the object's callback list.
+        requestAfter = round % 2 == 0 ? 0 : (round * 13) % kSlots;
+      },
+      [&](int t) {
+        if (t == kRegistering) {
+          while (attempts.load() < requestAfter) std::this_thread::yield();
+          object->RequestDestruction();
+          return;
+        }
+        for (int i = 0; i < kPerThread; ++i) {
+          Slot& s = slots[static_cast<std::size_t>(t * kPerThread + i)];
+          ++attempts;
+          const unsigned int id = object->AddDestructionRequestCB(&CountCall, &s, &CountDeletion);
+          if (id == 0)
+            s.refused = true;
+          else if (i % 2 == 0)
+            object->RemoveDestructionRequestCB(id);
+        }
+      },
+      [&](int round) {
+        bool refusals = false;
+        for (const Slot& s : slots) {
+          if (s.refused) {
+            refusals = true;
+            ASSERT_EQ(s.deletions, 0) << "round " << round;
+            ASSERT_EQ(s.calls, 0) << "round " << round;
+          } else {
+            ASSERT_EQ(s.deletions, 1) << "round " << round;
+            ASSERT_LE(s.calls, 1) << "round " << round;
+          }
+        }
+        roundsWithRefusals += refusals;
+        delete object;
+      });
+  // How often the request overtook some registrations (it need not always).
+  RecordProperty("roundsWithRefusals", roundsWithRefusals);
+}
+
+TEST(Threads, HandlesCopiedAndReleasedOnManyThreadsDeleteTheObjectOnce) {
+  Tracker* tracker = nullptr;
+  std::vector<Vorn::SharedPtr<Probe>> handles(kThreads);
+  Slot told;
+  RunRounds(
+      kRounds,
+      [&](int) {
+        tracker = new Tracker;
+        told.calls = 0;
+        Vorn::SharedPtr<Probe> root(new Probe(tracker));
+        root->AddDestructionRequestCB(&CountCall, &told, nullptr);
+        for (auto& h : handles) h = root;
+      },
+      [&](int t) {
+        Vorn::SharedPtr<Probe>& mine = handles[static_cast<std::size_t>(t)];
+        for (int i = 0; i < 50; ++i) {
+          Vorn::SharedPtr<Probe> copy(mine);
+          Vorn::SharedPtr<Vorn_BaseClass> base(copy);
+          Vorn::SharedPtr<Probe> back = Vorn::StaticPointerCast<Probe>(std::move(base));
+          Vorn::WeakPtr<Probe> weak(back);
+          copy = weak.Lock();
+        }
+        mine.Reset();
+      },
+      [&](int round) {
+        ASSERT_EQ(tracker->deleted, 1) << "round " << round;
+        ASSERT_EQ(tracker->requestBegins, 1) << "round " << round;
+        ASSERT_EQ(told.calls, 1) << "round " << round;
+        delete tracker;
+      });
+}
+
+TEST(Threads, WeakLocksRacingTheLastReleaseNeverReviveTheObject) {
+  Tracker* tracker = nullptr;
+  Vorn::SharedPtr<Probe> owner;
+  Vorn::WeakPtr<Probe> weak;
+  std::atomic<int> lockedAfterRelease{0};
+  RunRounds(
+      kRounds,
+      [&](int) {
+        tracker = new Tracker;
+        owner = Vorn::SharedPtr<Probe>(new Probe(tracker));
+        weak = Vorn::WeakPtr<Probe>(owner);
+      },
+      [&](int t) {
+        if (t == 0) {
+          owner.Reset();
+          return;
+        }
+        for (int i = 0; i < 1000; ++i) {
+          Vorn::SharedPtr<Probe> locked = weak.Lock();
+          if (!locked) break;
+          // A locked handle always refers to a live, owned object.
+          if (!locked->IsOwned() || tracker->deleted != 0) ++lockedAfterRelease;
+        }
+      },
+      [&](int round) {
+        ASSERT_EQ(tracker->deleted, 1) << "round " << round;
+        ASSERT_FALSE(weak.Lock()) << "round " << round;
+        ASSERT_EQ(lockedAfterRelease, 0) << "round " << round;
+        weak.Reset();
+        delete tracker;
+      });
+}
+
+}  // namespace
