@@ -303,9 +303,11 @@ TEST(EventsOwnership, ListenerDroppingTheLastOwnerEndsThePublish) {
     // The publish still holds the handler: it goes when the publish returns.
     EXPECT_FALSE(destroyed);
     EXPECT_TRUE(raw->IsListened("onChange"));
+    raw->Publish("onOther", nullptr);  // no owner but the publish: ignored
     journal.Add(label.substr(0, 1));
   });
   auto b = raw->Subscribe("onChange", journal.Recorder("B"));
+  auto other = raw->Subscribe("onOther", journal.Recorder("other"));
   auto gone = raw->Subscribe(Vorn::kEventDestruction, journal.Recorder("destruction"));
 
   raw->Publish("onChange", nullptr);

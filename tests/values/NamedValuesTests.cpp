@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,13 +75,6 @@ TEST(VornNamedValues, ConstructedFromATableCopiesItInItsOrder) {
   EXPECT_EQ(named.Get("w"), nullptr);
   EXPECT_EQ(*named.Get("y"), VornValue(2));
   EXPECT_EQ(named.Get("x"), nullptr);
-}
-
-TEST(VornNamedValues, NeverHandsOutSharedOwnership) {
-  auto owned = std::make_shared<VornNamedValues>();
-  EXPECT_EQ(owned->GetSharedPtr(), nullptr);
-  static_assert(!VornNamedValues::_IsVornShareable_);
-  static_assert(VornNamedValues::_IsVornBuildable_);
 }
 
 }  // namespace

@@ -82,14 +82,4 @@ TEST(VornObjectRefID, TextRoundTrips) {
   }
 }
 
-TEST(VornObjectRefID, ComparesByRawId) {
-  VornObjectRefID a(10), b(10), c(11);
-  EXPECT_TRUE(a == b);
-  EXPECT_FALSE(a != b);
-  EXPECT_TRUE(a != c);
-  b = c;
-  EXPECT_TRUE(b == c);
-  EXPECT_EQ(b.GetRawID(), 11u);
-}
-
 }  // namespace

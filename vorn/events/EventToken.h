@@ -38,13 +38,24 @@ private:
   VornEventToken(std::string name, unsigned int index, Callback callback, Remover remover);
   void _SetIsOnce(bool once) noexcept { m_once = once; }
   void _Expire() noexcept;
+  // Destroys the callable, or sets it aside while a call of it is running.
+  void _DropCallback() noexcept;
+  // Brackets one call of the callable by a publish; the end of the last
+  // running call destroys a callable dropped meanwhile.
+  void _BeginCall() noexcept { ++m_running; }
+  void _EndCall() noexcept {
+    if (--m_running == 0) m_droppedCallback.reset();
+  }
 
   std::string m_eventName;
   unsigned int m_index;
   bool m_once = false;
-  // Shared so that a publish can keep a running callback alive while the
-  // callback unsubscribes its own token.
-  std::shared_ptr<const Callback> m_callback;
+  // Held through a pointer so that dropping it while it runs (the token
+  // unsubscribed from inside its own callback) only moves the pointer: the
+  // callable stays where it is until the call returns.
+  std::unique_ptr<const Callback> m_callback;
   Remover m_remover;
   bool m_expired = false;
+  unsigned int m_running = 0;
+  std::unique_ptr<const Callback> m_droppedCallback;
 };

@@ -35,6 +35,7 @@ std::shared_ptr<VornEventToken> VornEventsHandler::Subscribe(const std::string& 
       name, index, std::move(callback),
       [this](const std::string& tokenName, unsigned long tokenIndex) { _RemoveToken(tokenName, tokenIndex); }));
   m_listeners[name].push_back(token);
+  ++m_listsVersion;
   return token;
 }
 
@@ -46,7 +47,27 @@ std::shared_ptr<VornEventToken> VornEventsHandler::SubscribeOnce(const std::stri
 
 void VornEventsHandler::_EraseToken(TokenList& list, const VornEventToken* token) {
   auto it = std::find_if(list.begin(), list.end(), [token](const auto& t) { return t.get() == token; });
-  if (it != list.end()) list.erase(it);
+  if (it != list.end()) _Erase(list, it);
+}
+
+void VornEventsHandler::_Erase(TokenList& list, TokenList::iterator it) {
+  if (m_walks > 0) m_erasedWhileWalking.push_back(std::move(*it));
+  list.erase(it);
+  ++m_listsVersion;
+}
+
+void VornEventsHandler::_EndWalk() noexcept {
+  if (--m_walks > 0 || m_erasedWhileWalking.empty()) return;
+  // Moved out first: a token's callable may do anything as it is destroyed,
+  // publishing included.
+  TokenList erased;
+  erased.swap(m_erasedWhileWalking);
+}
+
+bool VornEventsHandler::_OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClass>& self) const noexcept {
+  // Each publish in progress holds one owner (an outer publish of a nested
+  // one too): no more owners than that means every other owner has gone.
+  return self.use_count() <= static_cast<long>(m_publishOwners);
 }
 
 void VornEventsHandler::_RemoveToken(const std::string& name, unsigned long index) {
@@ -57,17 +78,16 @@ void VornEventsHandler::_RemoveToken(const std::string& name, unsigned long inde
   if (it == list.end()) return;
   if (!(*it)->m_expired) (*it)->_Expire();
   // The token whose callback runs stays in place; its walk erases it.
-  if (m_currentTokenIndex != index) list.erase(it);
+  if (m_currentTokenIndex != index) _Erase(list, it);
 }
 
 void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<VornEventData>& data) {
   TolvTkCompatCtx errorScope;
   const bool destruction = name == Vorn::kEventDestruction;
-  // Holding an owner for the whole publish keeps the handler, its lists and
-  // the running callbacks alive even when a listener drops the last other
-  // owner; the handler then goes when `self` does, after the walk.
+  // Holding an owner for the whole publish keeps the handler and its lists
+  // alive even when a listener drops the last other owner; the handler then
+  // goes when `self` does, after the walk.
   std::shared_ptr<VornBaseClass> self = weak_from_this().lock();
-  if (!self && !destruction) return;
   struct OwnerCount {
     unsigned int& count;
     bool held;
@@ -76,6 +96,7 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
     }
   } ownerCount{m_publishOwners, self != nullptr};
   if (self) ++m_publishOwners;
+  if (!destruction && (!self || _OwnedOnlyByPublishes(self))) return;
 
   auto found = m_listeners.find(name);
   if (found == m_listeners.end()) return;
@@ -90,6 +111,12 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
     payload = VornEventData::Create();
     payload->_SetEventPublisher(this);
   }
+
+  struct WalkScope {
+    VornEventsHandler& handler;
+    ~WalkScope() { handler._EndWalk(); }
+  } walkScope{*this};
+  ++m_walks;
 
   try {
     _Walk(found->second, payload, self, destruction);
@@ -117,38 +144,50 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
   // erase tokens anywhere in the list (a nested publish resets the current
   // index, so even the running token can go) without making the walk skip
   // or repeat anyone; tokens they append come later and are reached.
-  bool started = false;
-  unsigned long last = 0;
-  for (;;) {
-    auto it = started ? std::upper_bound(list.begin(), list.end(), last,
-                                         [](unsigned long index, const std::shared_ptr<VornEventToken>& token) {
-                                           return !token || index < token->GetIndex();
-                                         })
-                      : list.begin();
-    while (it != list.end() && !*it) ++it;  // null slots are skipped
-    if (it == list.end()) break;
+  // The running token stays alive without an owner of our own: tokens erased
+  // during a walk are kept until the last walk ends, and a callable dropped
+  // while it runs is kept by its token until the call returns.
+  std::size_t pos = 0;
+  while (pos < list.size()) {
+    VornEventToken* token = list[pos].get();
+    if (!token) {  // null slots are skipped
+      ++pos;
+      continue;
+    }
+    const unsigned int index = token->GetIndex();
+    const unsigned long long version = m_listsVersion;
+    m_currentTokenIndex = index;
 
-    std::shared_ptr<VornEventToken> token = *it;
-    started = true;
-    last = token->GetIndex();
-    m_currentTokenIndex = token->GetIndex();
-
-    bool called = false;
-    if (std::shared_ptr<const Callback> callback = token->m_callback; callback && *callback) {
-      (*callback)(data);
-      called = true;
-    }  // a callable that unsubscribed itself goes here, with any owner it captured
-    // Only publishes in progress still own the handler (an outer publish of
-    // a nested one holds an owner too): stop here.
-    if (called && !destruction && self.use_count() <= static_cast<long>(m_publishOwners)) {
-      m_currentTokenIndex = 0;
-      return;
+    if (const Callback* callback = token->m_callback.get(); callback && *callback) {
+      {
+        struct Call {
+          VornEventToken& token;
+          ~Call() { token._EndCall(); }
+        } call{*token};
+        token->_BeginCall();
+        (*callback)(data);
+      }  // a callable dropped while it ran goes here, with any owner it captured
+      if (!destruction && _OwnedOnlyByPublishes(self)) {
+        m_currentTokenIndex = 0;
+        return;
+      }
     }
     if (!token->m_callback || token->m_expired || token->m_once) {
       if (!token->m_expired) token->_Expire();
-      _EraseToken(list, token.get());
+      _EraseToken(list, token);
     }
     m_currentTokenIndex = 0;
+
+    if (m_listsVersion == version) {
+      ++pos;  // nothing moved: the next token is in the next slot
+    } else {
+      pos = static_cast<std::size_t>(
+          std::upper_bound(list.begin(), list.end(), index,
+                           [](unsigned int i, const std::shared_ptr<VornEventToken>& t) {
+                             return !t || i < t->GetIndex();
+                           }) -
+          list.begin());
+    }
   }
 }
 

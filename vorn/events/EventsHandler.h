@@ -42,10 +42,12 @@ public:
   std::shared_ptr<VornEventToken> SubscribeOnce(const std::string& name, Callback callback);
 
   // Calls every live listener of `name` with `data` (a new VornEventData when
-  // null; the publisher is set to this handler when not set). Does nothing
-  // on a handler no std::shared_ptr owns. A listener's failure ends the
-  // publish: host errors go to the host's error handling, other exceptions
-  // to the abnormal-end log.
+  // null; the publisher is set to this handler when not set). Except for
+  // "__Vorn__onDestruction__", does nothing on a handler no std::shared_ptr
+  // owns; the owners that publishes in progress hold do not count, so a
+  // listener that dropped the last other owner cannot publish again on it.
+  // A listener's failure ends the publish: host errors go to the host's
+  // error handling, other exceptions to the abnormal-end log.
   void Publish(const std::string& name, const std::shared_ptr<VornEventData>& data);
 
   // True when `name` has a live listener; drops expired ones on the way.
@@ -64,15 +66,25 @@ private:
   void _RemoveToken(const std::string& name, unsigned long index);
   void _Walk(TokenList& list, const std::shared_ptr<VornEventData>& data, const std::shared_ptr<VornBaseClass>& self,
              bool destruction);
-  static void _EraseToken(TokenList& list, const VornEventToken* token);
+  void _EraseToken(TokenList& list, const VornEventToken* token);
+  void _Erase(TokenList& list, TokenList::iterator it);
+  void _EndWalk() noexcept;
+  bool _OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClass>& self) const noexcept;
 
   bool m_destructionRequested = false;
   unsigned int m_currentTokenIndex = 0;
-  // Publishes in progress that hold an owner of this handler: an owner count
-  // no higher than this means every other owner has gone.
+  // Publishes in progress that hold an owner of this handler.
   unsigned int m_publishOwners = 0;
   std::atomic<unsigned int> m_nextTokenIndex{0};
   // Lists are never erased before the destructor, so a reference to one
   // stays valid while callbacks subscribe to other names.
   std::unordered_map<std::string, TokenList> m_listeners;
+  // Bumped by every insertion into or erasure from a list: a walk whose
+  // step left it unchanged moves to the next slot without searching.
+  unsigned long long m_listsVersion = 0;
+  // Walks in progress, and the tokens erased from a list meanwhile. Those are
+  // kept until the last walk ends, so a walk can hold the running token by a
+  // plain pointer.
+  unsigned int m_walks = 0;
+  TokenList m_erasedWhileWalking;
 };
