@@ -58,6 +58,10 @@ public:
 private:
   friend class VornJSONValue;
   friend struct VornJSONBridge;
+  // The host writer takes homogeneous arrays: the first element's kind picks
+  // the sequence written, and the other elements are read as that kind. The
+  // null and object builders stop at the first element of another kind
+  // (reported) and pass on the elements gathered before it.
   void _FillJOStream(const std::string& key, JSON::JOStream& writer) const;
   std::vector<std::string> _BuildNullsVectorWithString() const;
   std::vector<JSON::JOStream> _BuildObjectsVectorForJOStream() const;
