@@ -47,3 +47,8 @@
 #include "vorn/json/Object.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Parser.h"
+
+#include "vorn/json/Convert.h"
+#include "vorn/host/JSONStreams.h"
+#include "vorn/runtime/Resources.h"
+#include "vorn/runtime/Process.h"
