@@ -251,9 +251,10 @@ public:
   // Capacity reports ("HashTable size overflow!" when growth would pass shift
   // 31, "[InsertMetadata] Distance overflow!" when a rebuild cannot keep every
   // entry within distance 14) go through RaiseOverflowError. When the report
-  // returns, the insertion returns (end(), false) and the table is exactly as
-  // before the call: growth is decided before the new entry is appended or
-  // any bucket moves, so there is never a half-inserted entry to undo.
+  // returns, the insertion returns (end(), false) without the new entry, and
+  // every existing entry keeps its place: growth is decided before the new
+  // entry is appended or any bucket moves, so there is never a half-inserted
+  // entry to undo. (A growth that succeeded before the failing one stays.)
   template <class... Args>
   VORN_HT_INLINE std::pair<iterator, bool> try_emplace(const K& key, Args&&... args) {
     return _Emplace(key, key, std::forward<Args>(args)...);
@@ -381,7 +382,7 @@ public:
   // ---- inspection --------------------------------------------------------
   // For tests and diagnostics: the layout the invariants are stated on.
 
-  std::uint8_t _Shift() const noexcept { return m_shift; }
+  unsigned _Shift() const noexcept { return m_shift; }
   std::size_t _BucketCount() const noexcept { return (std::size_t{1} << m_shift) + HashTableDetail::kOverflowBuckets; }
   // An unallocated bucket array reads as all empty.
   std::uint32_t _BucketIndex(std::size_t bucket) const noexcept {
