@@ -75,6 +75,7 @@ public:
 
 private:
   friend class VornJSONValue;
+  friend class VornJSONParser;
   friend struct VornJSONBridge;
   Members m_members;
 };

@@ -1,0 +1,137 @@
+#pragma once
+
+// Shared by the JSON suites: parsing with reports captured, a stream buffer
+// that hands out one byte at a time (crossing every chunk boundary of the
+// stream reader), faulty documents with their reports, and valid samples.
+
+#include <gtest/gtest.h>
+
+#include <istream>
+#include <streambuf>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vorn/host/SysLog.h"
+#include "vorn/json/JSON.h"
+#include "vorn/json/Parser.h"
+
+namespace vorn_test {
+
+class TrickleBuffer : public std::streambuf {
+public:
+  explicit TrickleBuffer(std::string text) : m_text(std::move(text)) {}
+
+protected:
+  int_type underflow() override {
+    if (m_pos >= m_text.size()) return traits_type::eof();
+    m_char = m_text[m_pos++];
+    setg(&m_char, &m_char, &m_char + 1);
+    return traits_type::to_int_type(m_char);
+  }
+
+private:
+  std::string m_text;
+  std::size_t m_pos = 0;
+  char m_char = 0;
+};
+
+struct Parsed {
+  VornJSONValue value;
+  std::vector<std::string> reports;
+};
+
+inline Parsed ParseCaptured(const std::string& text, bool lenient = false) {
+  KRTAbendCapture capture;
+  VornJSONValue value = VornJSONParser::ParseText(text, lenient);
+  return {std::move(value), capture.Messages()};
+}
+
+inline Parsed ParseTrickled(const std::string& text, bool lenient = false) {
+  KRTAbendCapture capture;
+  TrickleBuffer buffer(text);
+  std::istream input(&buffer);
+  VornJSONValue value = VornJSONParser::ParseStream(input, lenient);
+  return {std::move(value), capture.Messages()};
+}
+
+// Compact text of the strict parse.
+inline std::string Text(const std::string& doc) { return ParseCaptured(doc).value.Stringify(); }
+
+inline std::string P(const std::string& tail) { return "[Vorn - JSON Parser] " + tail; }
+
+// Faulty documents (strict mode) and the one report each gives.
+inline const std::vector<std::pair<std::string, std::string>>& Faults() {
+  static const std::vector<std::pair<std::string, std::string>> faults = {
+      // numbers
+      {"99999999999999999999", P("Invalid number format: cannot convert \"99999999999999999999\" to number at line 1")},
+      {"[1e400]", P("Invalid number format: cannot convert \"1e400\" to number at line 1")},
+      {"-1.5E+400", P("Invalid number format: cannot convert \"-1.5E+400\" to number at line 1")},
+      {"01", P("Invalid number: leading zero not allowed at line 1")},
+      {"[-01]", P("Invalid number: leading zero not allowed at line 1")},
+      {"- 1", P("Invalid number: expected digit after negative sign at line 1")},
+      {"-", P("Invalid number: expected digit after negative sign at line 1")},
+      {"1.", P("Invalid number: expected digit after '.' at line 1")},
+      {"1.e5", P("Invalid number: expected digit after '.' at line 1")},
+      {"1e+", P("Invalid number: expected digit after exponent sign at line 1")},
+      {"12a", P("Invalid number: unexpected trailing characters after \"12\" at line 1")},
+      {"\n\n[1.5.3]", P("Invalid number: unexpected trailing characters after \"1.5\" at line 3")},
+      // strings
+      {R"("ab\ud83d")", P("Missing low surrogate after high surrogate at line 1")},
+      {R"("\ud83d\n")", P("Missing low surrogate after high surrogate at line 1")},
+      {R"("\ud83d\u0041")", P("Expected low surrogate at line 1")},
+      {R"("\ud83d\uZZZZ")", P("Invalid low surrogate at line 1")},
+      {R"("\u12G4")", P("Invalid \\u escape sequence at line 1")},
+      {R"("ab\qcd")", P("Invalid escape character at line 1")},
+      {"\"ab\tcd\"", P("Unescaped control character in string at line 1")},
+      // a raw line break is blamed on the string's own line
+      {"\n\"ab\ncd\"", P("Unescaped control character in string at line 2")},
+      {"[\"abc", P("Unexpected end of file at line 1 (missing closing '\"')")},
+      {"\"abc\\", P("Unexpected end of file at line 1 (missing closing '\"')")},
+      {"{1:2}", P("Expecting opening quotation mark for string at line 1")},
+      // literals: one report per fault, though the null reader and its
+      // caller both notice it
+      {"tru", P("Invalid boolean: expected 'true' at line 1")},
+      {"truex", P("Invalid boolean: unexpected trailing characters after 'true' at line 1")},
+      {"[fals]", P("Invalid boolean: expected 'false' at line 1")},
+      {"falsey", P("Invalid boolean: unexpected trailing characters after 'false' at line 1")},
+      {"nil", P("Invalid null value at line 1")},
+      {"nullx", P("Invalid null value: unexpected trailing characters after 'null' at line 1")},
+      // structure and stray characters
+      {"[1 2]", P("Expected ',' or ']' in array at line 1")},
+      {"[1 x 2]", P("Expected ',' or ']' in array at line 1")},
+      {"{\"a\":1 \"b\":2}", P("Expected ',' or '}' in object at line 1")},
+      {"[1,]", P("Unexpected character 93 at line 1")},
+      {"[,]", P("Unexpected character 44 at line 1")},
+      {"{\"a\"::1}", P("Unexpected character 58 at line 1")},
+      {"[\xE9]", P("Unexpected character 233 at line 1")},
+      {"abc", P("Unexpected character 97 at line 1")},
+      {"{\"a\":1,}", P("Expecting opening quotation mark for string at line 1")},
+      {"{]", P("Expecting opening quotation mark for string at line 1")},
+      {"{\"a\" 1}", P("Expected ':' after object key at line 1")},
+      {"{\"a\":", P("Unexpected character -1 at line 1")},
+      {"[1,\n2", P("Unexpected end of file at line 2 (missing closing ']')")},
+      {"{\"a\":{}\n\n", P("Unexpected end of file at line 3 (missing closing '}')")},
+      {"{} x", P("Unexpected characters after JSON value at line 1")},
+      // line breaks: CRLF, CR, LF, CRLF, CRLF; then LF CR is two breaks
+      {"[\r\n1,\r2,\n3,\r\n\r\nx]", P("Unexpected character 120 at line 6")},
+      {"[\n\rx]", P("Unexpected character 120 at line 3")},
+      {"{\r\n  \"a\": 1,\r\n  \"b\": \"x\\qy\"\r\n}", P("Invalid escape character at line 3")},
+  };
+  return faults;
+}
+
+// Valid documents of assorted shapes.
+inline const std::vector<std::string>& SampleDocuments() {
+  static const std::vector<std::string> docs = {
+      R"({"b":1,"a":[true,null,"x",false,{},[]]})",
+      R"([0,-0,1.5,-2.25e-3,1E+2,9007199254740991,-9007199254740992,12345678901234567,1e-400])",
+      "{\"s\":\"\\t\\\" \\\\ \\/ \\u00e9 \\ud83d\\ude00 \\udc00 \\u0001\"}",
+      "\r\n[ \f{ \"k\" : [ [ ] , { } , \"\" ] \v} ,\r 2 ]\n",
+      "\"caf\xC3\xA9 \xF0\x9F\x98\x80\"",
+      "[1e308,-1e308,5e-324,2.2250738585072014e-308,0.1,0.30000000000000004,-1234567.875]",
+  };
+  return docs;
+}
+
+}  // namespace vorn_test

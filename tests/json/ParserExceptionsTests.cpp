@@ -1,0 +1,99 @@
+// With the exceptions switch on, the first fault ends the parse with a
+// VornJSONParseException carrying line and column; text output of a
+// non-finite double throws.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "JsonTestSupport.h"
+#include "vorn/core/ErrorPolicy.h"
+
+namespace {
+
+using vorn_test::P;
+
+struct Thrown {
+  std::string message;
+  std::uint32_t line = 0, column = 0;
+};
+
+template <class Parse>
+Thrown Catch(Parse parse) {
+  try {
+    parse();
+  } catch (const VornJSONParseException& e) {
+    return {e.what(), e.GetLine(), e.GetColumn()};
+  }
+  ADD_FAILURE() << "nothing thrown";
+  return {};
+}
+
+Thrown FromText(const std::string& text) {
+  return Catch([&] { VornJSONParser::ParseText(text, false); });
+}
+
+TEST(JsonParserExceptions, EveryFaultThrowsItsMessageAndLine) {
+  ASSERT_TRUE(Vorn::UsesStdExceptions());
+  for (const auto& [doc, message] : vorn_test::Faults()) {
+    const Thrown thrown = FromText(doc);
+    EXPECT_EQ(thrown.message, message) << doc;
+    EXPECT_NE(message.find("at line " + std::to_string(thrown.line)), std::string::npos) << doc;
+  }
+}
+
+TEST(JsonParserExceptions, UnrecognisedEscapeOnTheThirdLineGivesTheColumnAfterIt) {
+  // Line 3 is `  "b": "x\qy"`: the escape character q is column 11.
+  for (const char* eol : {"\n", "\r\n", "\r"}) {
+    const std::string text = std::string("{") + eol + "  \"a\": 1," + eol + "  \"b\": \"x\\qy\"" + eol + "}";
+    const Thrown thrown = FromText(text);
+    EXPECT_EQ(thrown.message, P("Invalid escape character at line 3"));
+    EXPECT_EQ(thrown.line, 3u);
+    EXPECT_EQ(thrown.column, 12u);
+    // The same position through a stream read one byte at a time.
+    const Thrown streamed = Catch([&] {
+      vorn_test::TrickleBuffer buffer(text);
+      std::istream input(&buffer);
+      VornJSONParser::ParseStream(input, false);
+    });
+    EXPECT_EQ(streamed.line, 3u);
+    EXPECT_EQ(streamed.column, 12u);
+  }
+}
+
+TEST(JsonParserExceptions, ColumnNamesTheNextCharacterToRead) {
+  EXPECT_EQ(FromText("[1 2]").column, 4u);         // the stray 2, not consumed
+  EXPECT_EQ(FromText("\n  01").column, 4u);        // after the zero
+  EXPECT_EQ(FromText("[\"ab\ncd\"]").column, 5u);  // at the raw line feed
+  EXPECT_EQ(FromText(std::string(VornJSONParser::kMaxDepth + 1, '[')).column, VornJSONParser::kMaxDepth + 1);
+}
+
+TEST(JsonParserExceptions, PublicEntryPointsPassExceptionsOn) {
+  EXPECT_THROW(VornJSONObject::BuildFromString("{\"a\":tru}"), VornJSONParseException);
+  EXPECT_THROW(VornJSONParser::ParseSegment("12a"), VornJSONParseException);
+  std::istringstream stream("[1 2]");
+  EXPECT_THROW(VornJSONParser::ParseStream(stream, true), VornJSONParseException);
+  try {
+    VornJSONObject::BuildFromString("[1]");  // not a parse fault: a plain runtime error
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(dynamic_cast<const VornJSONParseException*>(&e), nullptr);
+    EXPECT_STREQ(e.what(), "[Vorn - JSON Object] Input string is not a valid JSON Object");
+  }
+  // Clean input does not throw.
+  EXPECT_EQ(VornJSONObject::BuildFromString("{\"a\":[1,2.5]} tail").Stringify(), R"({"a":[1,2.5]})");
+  EXPECT_EQ(VornJSONParser::ParseSegment("-3"), VornJSONValue(3));
+}
+
+TEST(JsonStringifyExceptions, NonFiniteDoubleThrows) {
+  try {
+    (void)VornJSONArray{1, std::nan("")}.Stringify();
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "[Vorn - NumberToString] => NaN or Infinity values are not allowed in JSON.");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// The parser in the default mode: results, fallbacks and exact report texts.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <unistd.h>
+
+#include "JsonTestSupport.h"
+
+namespace {
+
+using vorn_test::P;
+using vorn_test::ParseCaptured;
+using vorn_test::Text;
+using Strings = std::vector<std::string>;
+
+VornJSONValue Value(const std::string& doc) { return ParseCaptured(doc).value; }
+
+TEST(JsonParser, ValuesKeepOrderAndFirstOfRepeatedKeys) {
+  const auto parsed = ParseCaptured(" {\"b\" : 1, \"a\":[true ,null,\"x\", false, {}, []], \"b\":2} ");
+  EXPECT_TRUE(parsed.reports.empty());
+  EXPECT_EQ(parsed.value.Stringify(), R"({"b":1,"a":[true,null,"x",false,{},[]]})");
+  // Form feed and vertical tab count as white space.
+  EXPECT_EQ(Text("\f[\v1\f,\v2 ]\v"), "[1,2]");
+  for (const char* blank : {"", "  ", "\r\n\t \f\v"}) {
+    const auto empty = ParseCaptured(blank);
+    EXPECT_TRUE(empty.value.IsUndefined() && empty.reports.empty());
+  }
+}
+
+TEST(JsonParser, Numbers) {
+  // Integers up to 2^53 - 1 in magnitude stay integers, larger ones become
+  // their text; the magnitude test must not overflow on INT64_MIN.
+  EXPECT_EQ(Value("9007199254740991"), VornJSONValue(std::int64_t{9007199254740991}));
+  EXPECT_EQ(Value("-9007199254740991"), VornJSONValue(std::int64_t{-9007199254740991}));
+  EXPECT_EQ(Value("12345678901234567"), VornJSONValue("12345678901234567"));
+  EXPECT_EQ(Value("-9007199254740992"), VornJSONValue("-9007199254740992"));
+  EXPECT_EQ(Value("-9223372036854775808"), VornJSONValue("-9223372036854775808"));
+  EXPECT_TRUE(Value("-0").IsInt());
+  EXPECT_EQ(Value("-0"), VornJSONValue(0));
+  EXPECT_EQ(Value("1.0"), VornJSONValue(1.0));
+  EXPECT_EQ(Value("1e2"), VornJSONValue(100.0));
+  EXPECT_EQ(Value("-2.5E-3"), VornJSONValue(-0.0025));
+  EXPECT_EQ(Value("1.000000000000000000000000000000000000001"), VornJSONValue(1.0));
+  EXPECT_TRUE(std::signbit(*Value("-0.0").GetIfDouble()));
+  // Too small for a double: zero like any rounding, not a fault.
+  for (const char* tiny : {"1e-400", "-2.4e-324", "0.00000000000000000000000000001e-320"}) {
+    const auto parsed = ParseCaptured(tiny);
+    EXPECT_TRUE(parsed.reports.empty()) << tiny;
+    EXPECT_EQ(parsed.value, VornJSONValue(0.0)) << tiny;
+    EXPECT_EQ(std::signbit(*parsed.value.GetIfDouble()), tiny[0] == '-') << tiny;
+  }
+  EXPECT_EQ(Value("5e-324"), VornJSONValue(5e-324));
+}
+
+TEST(JsonParser, StringsAndSurrogates) {
+  EXPECT_EQ(Value(R"("\"\\\/\b\f\n\r\t")"), VornJSONValue("\"\\/\b\f\n\r\t"));
+  EXPECT_EQ(Value(R"("\u0041\u00e9\u00E9\u20ac")"), VornJSONValue("A\xC3\xA9\xC3\xA9\xE2\x82\xAC"));
+  EXPECT_EQ(Value(R"("\ud83d\ude00")"), VornJSONValue("\xF0\x9F\x98\x80"));
+  EXPECT_EQ(Value(R"("\uDBFF\uDFFF")"), VornJSONValue("\xF4\x8F\xBF\xBF"));
+  EXPECT_EQ(Value(R"("\udc00")"), VornJSONValue("\xED\xB0\x80"));  // a lone low surrogate as it is
+  EXPECT_EQ(Value(R"("\u0000")"), VornJSONValue(std::string(1, '\0')));
+  EXPECT_EQ(Value("\"\xFF\xC3(\""), VornJSONValue("\xFF\xC3("));  // high bytes are not validated
+}
+
+TEST(JsonParser, EachFaultIsReportedOnceWithItsLine) {
+  for (const auto& [doc, message] : vorn_test::Faults()) {
+    EXPECT_EQ(ParseCaptured(doc).reports, Strings{message}) << doc;
+    // The stream reader, one byte at a time, reports the same.
+    EXPECT_EQ(vorn_test::ParseTrickled(doc).reports, Strings{message}) << doc;
+  }
+}
+
+TEST(JsonParser, AfterAFaultReadersFallBackAndContainersStop) {
+  EXPECT_EQ(Value("12a"), VornJSONValue(0));  // every number fault gives 0
+  EXPECT_EQ(Value("1e400"), VornJSONValue(0));
+  EXPECT_EQ(Value(R"("ab\qcd")"), VornJSONValue("ab"));  // strings keep what was read
+  EXPECT_EQ(Value("\"abc"), VornJSONValue("abc"));
+  EXPECT_EQ(Value("tru"), VornJSONValue(true));  // the "t" branch gives true
+  EXPECT_EQ(Value("fals"), VornJSONValue(false));
+  EXPECT_TRUE(Value("nul").IsUndefined());
+  EXPECT_EQ(Text("[1 2]"), "[1]");
+  EXPECT_EQ(Text("[1,[2,tru,4],5]"), "[1,[2,true]]");
+  EXPECT_EQ(Text(R"({"a":1,"b":"x\q","c":3})"), R"({"a":1,"b":"x"})");
+  EXPECT_EQ(Text(R"({"a":1,"b\q":2})"), R"({"a":1})");
+  EXPECT_EQ(Text("{\"k\":2} x"), R"({"k":2})");  // the value is kept despite trailing text
+}
+
+TEST(JsonParser, LenientModeTakesBareTextAndIgnoresWhatFollows) {
+  EXPECT_EQ(ParseCaptured("  bare \"text\" \\n", true).value, VornJSONValue("bare \"text\" \\n"));
+  EXPECT_EQ(ParseCaptured("}{", true).value, VornJSONValue("}{"));
+  const auto trailing = ParseCaptured("{\"a\":1} ]trailing", true);
+  EXPECT_TRUE(trailing.reports.empty());
+  EXPECT_EQ(trailing.value.Stringify(), R"({"a":1})");
+  EXPECT_EQ(ParseCaptured("[abc]", true).reports, Strings{P("Unexpected character 97 at line 1")});
+}
+
+TEST(JsonParser, BuildFromString) {
+  KRTAbendCapture capture;
+  EXPECT_EQ(VornJSONObject::BuildFromString("{} x"), VornJSONObject());
+  EXPECT_EQ(VornJSONObject::BuildFromString(R"( {"a":1,"b":[true]} )").Stringify(), R"({"a":1,"b":[true]})");
+  EXPECT_EQ(capture.Count(), 0u);
+  for (const char* text : {"abc", "[1]", ""}) {
+    capture.Clear();
+    EXPECT_TRUE(VornJSONObject::BuildFromString(text).IsEmpty());
+    EXPECT_EQ(capture.Messages(), Strings{"[Vorn - JSON Object] Input string is not a valid JSON Object"});
+  }
+  capture.Clear();
+  EXPECT_EQ(VornJSONObject::BuildFromString(R"({"a":1,"b":tru})").Stringify(), R"({"a":1,"b":true})");
+  EXPECT_EQ(capture.Messages(), Strings{P("Invalid boolean: expected 'true' at line 1")});
+}
+
+TEST(JsonParser, SegmentsGiveAbsoluteIntegersOrVerbatimText) {
+  KRTAbendCapture capture;
+  const auto segment = [](const char* text) { return VornJSONParser::ParseSegment(text); };
+  EXPECT_EQ(segment("12"), VornJSONValue(12));
+  EXPECT_EQ(segment(" -5 rest"), VornJSONValue(5));
+  EXPECT_EQ(segment("-1.9e1"), VornJSONValue(19));  // truncated
+  EXPECT_EQ(segment("12345678901234567"), VornJSONValue("12345678901234567"));
+  EXPECT_EQ(segment("-9223372036854775808"), VornJSONValue("9223372036854775807"));
+  // Doubles beyond the 64-bit range saturate instead of overflowing.
+  EXPECT_EQ(segment("-1e300"), VornJSONValue("9223372036854775807"));
+  EXPECT_EQ(segment("  a b "), VornJSONValue("a b "));
+  EXPECT_EQ(segment(""), VornJSONValue(""));
+  EXPECT_EQ(capture.Count(), 0u);
+  EXPECT_EQ(segment("1a"), VornJSONValue(0));
+  EXPECT_EQ(capture.Messages(), Strings{P("Invalid number: unexpected trailing characters after \"1\" at line 1")});
+}
+
+TEST(JsonParser, FilesAndStreams) {
+  const auto dir = std::filesystem::temp_directory_path() / ("vorn_json_files_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const auto write = [&](const char* name, const std::string& content) {
+    std::ofstream(dir / name, std::ios::binary) << content;
+    return (dir / name).string();
+  };
+  KRTAbendCapture capture;
+  const VornJSONValue missing = VornJSONParser::ParseFile((dir / "absent.json").string());
+  EXPECT_TRUE(missing.IsObject() && missing.GetIfObject()->IsEmpty());
+  EXPECT_TRUE(VornJSONParser::ParseFile(write("blank.json", " \r\n ")).IsUndefined());
+  // Several read chunks long.
+  std::string big = "[";
+  for (int i = 0; i < 30000; ++i) big += (i ? ",\r\n" : "") + std::string("{\"k\":\"v") + std::to_string(i) + "\"}";
+  const VornJSONValue parsed = VornJSONParser::ParseFile(write("big.json", big + "]"));
+  ASSERT_TRUE(parsed.IsArray());
+  EXPECT_EQ(parsed.GetIfArray()->Get(29999).Stringify(), R"({"k":"v29999"})");
+  EXPECT_EQ(capture.Count(), 0u);
+  EXPECT_EQ(VornJSONParser::ParseFile(write("junk.json", "{}\n\n]")).Stringify(), "{}");
+  EXPECT_EQ(capture.Messages(), Strings{P("Unexpected characters after JSON value at line 3")});
+  std::filesystem::remove_all(dir);
+
+  // A lenient parse leaves what follows the value in a seekable stream.
+  std::istringstream input("{\"a\":1}  tail");
+  EXPECT_EQ(VornJSONParser::ParseStream(input, true).Stringify(), R"({"a":1})");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(input), {}), "  tail");
+  std::istringstream whole("[1] ");
+  EXPECT_EQ(VornJSONParser::ParseStream(whole, false).Stringify(), "[1]");
+  EXPECT_TRUE(whole.eof());
+  std::istringstream failed("[1]");
+  failed.setstate(std::ios::failbit);
+  EXPECT_TRUE(VornJSONParser::ParseStream(failed, false).IsUndefined());
+}
+
+TEST(JsonParser, WritingAParsedDocumentIsAFixpoint) {
+  for (const std::string& doc : vorn_test::SampleDocuments()) {
+    const auto first = ParseCaptured(doc);
+    ASSERT_TRUE(first.reports.empty()) << doc;
+    const std::string text = first.value.Stringify();
+    EXPECT_EQ(Text(text), text) << doc;
+    // The byte-at-a-time stream reads the same, leniently too.
+    EXPECT_EQ(vorn_test::ParseTrickled(doc).value.Stringify(), text) << doc;
+    EXPECT_EQ(vorn_test::ParseTrickled(doc, true).value.Stringify(), text) << doc;
+  }
+  // -0.0 is written "-0", which reads as the integer 0: the one value whose
+  // text changes on the second round; the third is a fixpoint.
+  EXPECT_EQ(Text("[-0.0]"), "[-0]");
+  EXPECT_EQ(Text("[-0]"), "[0]");
+}
+
+}  // namespace
