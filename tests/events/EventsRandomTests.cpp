@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -31,6 +33,7 @@ struct Listener {
   int handler;
   int name;
   bool once;
+  int running = 0;  // calls in progress
   std::string label;
   unsigned int index;
   // Some subscribers keep no handle: the handler's list is the token's only
@@ -151,6 +154,10 @@ private:
     m_walks.push_back(Walk{h, n, ++m_clock, {}});
     const std::size_t walkId = m_walks.size() - 1;
     m_stack.push_back(walkId);
+    // A once-token whose first call is still running is not delivered again.
+    std::vector<int> onceRunning;
+    for (int id : IdsOf(h, n))
+      if (m_listeners[id]->once && m_listeners[id]->running > 0) onceRunning.push_back(id);
     m_handlers[h]->Publish(kNames[n], nullptr);
     m_stack.pop_back();
     const std::int64_t end = ++m_clock;
@@ -160,6 +167,7 @@ private:
     for (int id : IdsOf(h, n)) {
       const Listener& l = *m_listeners[id];
       if (l.subscribedAt > end || l.expiredAt != kNever) continue;
+      if (std::find(onceRunning.begin(), onceRunning.end(), id) != onceRunning.end()) continue;
       int seen = 0;
       for (int c : w.calls) seen += c == id;
       EXPECT_EQ(seen, 1) << "listener " << id << " in walk " << walkId;
@@ -185,6 +193,7 @@ private:
       EXPECT_LT(m_listeners[w.calls.back()]->index, l.index);
     }
     w.calls.push_back(id);
+    ++l.running;
 
     const int actions = m_budget > 0 ? Pick(4) : 0;
     for (int i = 0; i < actions; ++i) {
@@ -213,6 +222,7 @@ private:
     }
     // Read what the callable owns after everything it did.
     EXPECT_EQ(label, l.label);
+    --l.running;
     // A once-token ends with its first delivery.
     if (l.once) Expire(l);
   }

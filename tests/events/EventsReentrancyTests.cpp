@@ -200,6 +200,23 @@ TEST(EventsReentrancy, DestructionListenersMayEditTheLists) {
   EXPECT_EQ(added.use_count(), 1);
 }
 
+// A nested publish of the same event while a once-token's first call still
+// runs must not deliver it a second time.
+TEST(EventsReentrancy, OnceTokenIsNotReenteredByANestedPublish) {
+  auto handler = TestHandler::Create();
+  Journal journal;
+  int depth = 0;
+  auto once = handler->SubscribeOnce("onA", [&](const DataPtr&) {
+    journal.Add("once");
+    if (depth++ < 2) handler->Publish("onA", nullptr);
+  });
+  auto other = handler->Subscribe("onA", journal.Recorder("other"));
+  handler->Publish("onA", nullptr);
+  handler->Publish("onA", nullptr);
+  EXPECT_EQ(journal.entries, (Strings{"once", "other", "other", "other"}));
+  EXPECT_TRUE(once->IsExpired());
+}
+
 TEST(EventsReentrancy, OnceTokenUnsubscribingItselfIsNotCalledAgain) {
   auto handler = TestHandler::Create();
   Journal journal;

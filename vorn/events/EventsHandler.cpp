@@ -158,7 +158,10 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
     const unsigned long long version = m_listsVersion;
     m_currentTokenIndex = index;
 
-    if (const Callback* callback = token->m_callback.get(); callback && *callback) {
+    // A once-token is delivered once, even to a nested publish of the same
+    // event that runs while its first call is still going on.
+    const bool onceInProgress = token->m_once && token->m_running > 0;
+    if (const Callback* callback = token->m_callback.get(); callback && *callback && !onceInProgress) {
       {
         struct Call {
           VornEventToken& token;
@@ -172,7 +175,7 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
         return;
       }
     }
-    if (!token->m_callback || token->m_expired || token->m_once) {
+    if (!onceInProgress && (!token->m_callback || token->m_expired || token->m_once)) {
       if (!token->m_expired) token->_Expire();
       _EraseToken(list, token);
     }
