@@ -66,6 +66,9 @@ TEST(JsonStringify, EscapesStringsAndKeys) {
   EXPECT_EQ(VornJSONValue(tricky).Stringify(), R"("\"\\\t\u0001/")");
   EXPECT_EQ(VornJSONValue(tricky).ToString(), tricky);
   EXPECT_EQ(VornJSONObject({{"k\"ey", "v"}}).Stringify(), R"({"k\"ey":"v"})");
+  const std::string k32(32, 'k'), k33(33, 'l');
+  EXPECT_EQ(VornJSONObject({{k32, 1}, {k33, 2}, {"", 3}}).Stringify(),
+            "{\"" + k32 + "\":1,\"" + k33 + "\":2,\"\":3}");
   // Nested strings are quoted even through ToString.
   EXPECT_EQ(VornJSONValue(VornJSONArray{"a\"b"}).ToString(), R"(["a\"b"])");
 

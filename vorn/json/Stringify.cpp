@@ -52,7 +52,7 @@ void AppendEscaped(std::string& out, std::string_view text) {
   const char* const end = p + text.size();
   for (;;) {
     const char* special = FindEscape(p, end);
-    out.append(p, special);
+    out.append(p, static_cast<std::size_t>(special - p));
     if (special == end) break;
     const unsigned char c = static_cast<unsigned char>(*special);
     switch (c) {
@@ -81,7 +81,7 @@ void AppendInteger(std::string& out, std::int64_t value) {
     Vorn::RaiseError("[Vorn - NumberToString] => Error converting integral number to string.");
     return;
   }
-  out.append(buffer, result.ptr);
+  out.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 void AppendDouble(std::string& out, double value) {
@@ -104,7 +104,7 @@ void AppendDouble(std::string& out, double value) {
     Vorn::RaiseError("[Vorn - NumberToString] => Error converting floating point number to string.");
     return;
   }
-  out.append(buffer, result.ptr);
+  out.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 // The writers below call one another directly: the exported member functions
@@ -112,26 +112,58 @@ void AppendDouble(std::string& out, double value) {
 // inlined.
 void AppendValue(std::string& out, const VornJSONValue& value);
 
-// Nested containers live in blocks of their own, so walking a large document
+// The held object or array, read inline from the storage.
+const VornJSONObject* ObjectIn(const VornJSONValue& value) {
+  const VornJSONValue::ObjectPtr* p = std::get_if<VornJSONValue::ObjectPtr>(&value.GetStorage());
+  return p ? p->get() : nullptr;
+}
+const VornJSONArray* ArrayIn(const VornJSONValue& value) {
+  const VornJSONValue::ArrayPtr* p = std::get_if<VornJSONValue::ArrayPtr>(&value.GetStorage());
+  return p ? p->get() : nullptr;
+}
+
+// Nested containers live in blocks of their own, so writing a large document
 // is bound by memory latency. Before a container's children are written, the
-// nested containers among them are fetched ahead: their headers at once, and
-// the storage a header points to one child ahead of its turn.
-const void* ContainerOf(const VornJSONValue& value) {
-  if (const VornJSONObject* object = value.GetIfObject()) return object;
-  return value.GetIfArray();
+// headers of the nested containers among them are fetched ahead, and the
+// storage a header points to is fetched one child ahead of its turn.
+void PrefetchHeader(const VornJSONValue& value) {
+  if (const VornJSONObject* object = ObjectIn(value))
+    __builtin_prefetch(object);
+  else if (const VornJSONArray* array = ArrayIn(value))
+    __builtin_prefetch(array);
 }
 
 void PrefetchStorage(const VornJSONValue& value) {
-  if (const VornJSONObject* object = value.GetIfObject()) {
+  if (const VornJSONObject* object = ObjectIn(value)) {
     if (!object->IsEmpty()) __builtin_prefetch(&*object->begin());
-  } else if (const VornJSONArray* array = value.GetIfArray()) {
+  } else if (const VornJSONArray* array = ArrayIn(value)) {
     if (!array->IsEmpty()) __builtin_prefetch(&*array->begin());
   }
 }
 
+// `,"key":` in one append for the usual short key that needs no escaping.
+void AppendMemberHead(std::string& out, const std::string& key, bool first) {
+  constexpr std::size_t kShortKey = 32;
+  const char* const data = key.data();
+  const std::size_t size = key.size();
+  if (size <= kShortKey && FindEscape(data, data + size) == data + size) {
+    char head[kShortKey + 4];
+    char* p = head;
+    if (!first) *p++ = ',';
+    *p++ = '"';
+    for (std::size_t i = 0; i < size; ++i) *p++ = data[i];
+    *p++ = '"';
+    *p++ = ':';
+    out.append(head, static_cast<std::size_t>(p - head));
+    return;
+  }
+  if (!first) out.push_back(',');
+  AppendEscaped(out, key);
+  out.push_back(':');
+}
+
 void AppendObject(std::string& out, const VornJSONObject& object) {
-  for (const auto& member : object)
-    if (const void* nested = ContainerOf(member.second)) __builtin_prefetch(nested);
+  for (const auto& member : object) PrefetchHeader(member.second);
   out.push_back('{');
   bool first = true;
   const auto end = object.end();
@@ -139,18 +171,15 @@ void AppendObject(std::string& out, const VornJSONObject& object) {
     const VornJSONValue& value = it->second;
     if (value.IsUndefined()) continue;
     if (it + 1 != end) PrefetchStorage((it + 1)->second);
-    if (!first) out.push_back(',');
+    AppendMemberHead(out, it->first, first);
     first = false;
-    AppendEscaped(out, it->first);
-    out.push_back(':');
     AppendValue(out, value);
   }
   out.push_back('}');
 }
 
 void AppendArray(std::string& out, const VornJSONArray& array) {
-  for (const VornJSONValue& element : array)
-    if (const void* nested = ContainerOf(element)) __builtin_prefetch(nested);
+  for (const VornJSONValue& element : array) PrefetchHeader(element);
   out.push_back('[');
   bool first = true;
   const auto end = array.end();
@@ -178,8 +207,8 @@ void AppendValue(std::string& out, const VornJSONValue& value) {
     case VornJSONValue::Kind::Double: AppendDouble(out, *std::get_if<double>(&storage)); break;
     case VornJSONValue::Kind::Int: AppendInteger(out, *std::get_if<std::int64_t>(&storage)); break;
     case VornJSONValue::Kind::String: AppendEscaped(out, *std::get_if<std::string>(&storage)); break;
-    case VornJSONValue::Kind::Object: AppendObject(out, **std::get_if<VornJSONValue::ObjectPtr>(&storage)); break;
-    case VornJSONValue::Kind::Array: AppendArray(out, **std::get_if<VornJSONValue::ArrayPtr>(&storage)); break;
+    case VornJSONValue::Kind::Object: AppendObject(out, *ObjectIn(value)); break;
+    case VornJSONValue::Kind::Array: AppendArray(out, *ArrayIn(value)); break;
   }
 }
 
