@@ -1,4 +1,5 @@
 #include "vorn/json/Parser.h"
+#include "vorn/json/StringScan.h"
 
 #include <algorithm>
 #include <bit>
@@ -23,31 +24,7 @@ constexpr std::size_t kChunkSize = 64 * 1024;
 // Integers up to this magnitude are exact in a double, and stay integers.
 constexpr std::int64_t kMaxExactInteger = 9007199254740991;  // 2^53 - 1
 
-// Ends a run of plain string bytes: the quote, the backslash, control bytes.
-constexpr bool EndsStringRun(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
-
-// The first byte of [p, end) that ends a plain run, or end; eight bytes at a
-// time, as string bodies are most of a typical document.
-const char* FindStringRunEnd(const char* p, const char* end) {
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-    while (end - p >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, p, 8);
-      const std::uint64_t quote = w ^ (kOnes * '"');
-      const std::uint64_t slash = w ^ (kOnes * '\\');
-      // High bit set for bytes that are zero (quote, slash) or below 0x20
-      // (w); the lowest one set always marks a real match.
-      const std::uint64_t found =
-          (((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((w - kOnes * 0x20) & ~w)) & kHigh;
-      if (found) return p + (std::countr_zero(found) >> 3);
-      p += 8;
-    }
-  }
-  while (p < end && !EndsStringRun(static_cast<unsigned char>(*p))) ++p;
-  return p;
-}
+using Vorn::_Internal_::FindEscape;
 
 constexpr bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
 
@@ -418,7 +395,7 @@ void VornJSONParser::_ParseString(std::string& out) {
   }
   for (;;) {
     // Plain bytes are copied in runs; they never include a line break.
-    const char* run = FindStringRunEnd(m_cur, m_end);
+    const char* run = FindEscape(m_cur, m_end);
     if (run != m_cur) {
       out.append(m_cur, run);
       m_column += static_cast<std::uint32_t>(run - m_cur);
