@@ -182,6 +182,24 @@ TEST(HashTableInsert, ArgumentsReferringToEntriesSurviveGrowth) {
   }
 }
 
+// A table at its first bucket array grows its entry storage with the entries;
+// values copied from an entry at the moment that storage is full survive the
+// move to the larger storage.
+TEST(HashTableInsert, SmallTablesGrowTheirStorageOnDemand) {
+  Vorn::HashTable<std::string, std::string> t;
+  t.try_emplace("a", "value of a");
+  EXPECT_LT(t._EntryCapacity(), 16u);
+  for (int i = 1; i < 150; ++i) {
+    const std::size_t before = t._EntryCapacity();
+    auto added = t.try_emplace(K(i), t.begin()->second);
+    ASSERT_TRUE(added.second);
+    ASSERT_EQ(added.first->second, "value of a") << "at " << i << " entries, capacity was " << before;
+  }
+  EXPECT_EQ(t._Shift(), 8);
+  EXPECT_LT(t._EntryCapacity(), 272u);
+  EXPECT_TRUE(CheckInvariants(t));
+}
+
 // ---- lookup --------------------------------------------------------------------
 
 TEST(HashTableFind, EmptyTableAnswersWithoutHashingAndGrowthNeverRehashes) {

@@ -67,7 +67,11 @@ concept EqualityComparable = requires(const T& a, const T& b) {
 // Hash again.
 //
 // Pointers and iterators to entries stay valid until the next rebuild (growth,
-// reserve) or erasure. Not thread-safe; owners lock.
+// reserve) or erasure, and in a table still at its first bucket array (shift
+// 8, up to 204 entries) until the next insertion: small tables grow their
+// entry storage as entries arrive rather than reserving room for 272 of them,
+// because JSON objects and value records are mostly a handful of keys and a
+// full reservation costs kilobytes each. Not thread-safe; owners lock.
 //
 // Lookups by another key type: with a Hash and an Eq that both declare
 // is_transparent, any type they accept; and a std::string-keyed table with
@@ -138,13 +142,14 @@ public:
   }
 
   // The copy keeps the source's shift, order and bucket layout, and reserves
-  // its arrays to the bucket count like any rebuilt table.
+  // its arrays like any rebuilt table of that shift.
   HashTable(const HashTable& other) : m_hash(other.m_hash), m_eq(other.m_eq), m_shift(other.m_shift) {
     if (!other.m_buckets) return;
     const std::size_t count = other._AllocatedBucketCount();
-    m_entries.reserve(count);
+    const std::size_t room = _GrowsOnDemand() ? other.m_entries.size() : count;
+    m_entries.reserve(room);
     m_entries.assign(other.m_entries.begin(), other.m_entries.end());
-    m_hashes.reserve(count);
+    m_hashes.reserve(room);
     m_hashes.assign(other.m_hashes.begin(), other.m_hashes.end());
     m_buckets.reset(new Bucket[count]);
     std::memcpy(m_buckets.get(), other.m_buckets.get(), count * sizeof(Bucket));
@@ -487,9 +492,13 @@ private:
     m_buckets.reset();
   }
 
-  // Entries and hashes get room for as many entries as there are buckets, so
-  // they never reallocate between rebuilds and entry pointers stay put.
+  // Past the first bucket array, entries and hashes get room for as many
+  // entries as there are buckets, so they never reallocate between rebuilds
+  // and entry pointers stay put. At the first one they grow on demand.
+  bool _GrowsOnDemand() const noexcept { return m_shift == HashTableDetail::kMinShift; }
+
   void _ReserveStorage() {
+    if (_GrowsOnDemand()) return;
     const std::size_t count = _BucketCount();
     m_entries.reserve(count);
     m_hashes.reserve(count);
@@ -558,8 +567,13 @@ private:
   template <class Q, class KeyArg, class... Args>
   VORN_HT_INLINE std::pair<iterator, bool> _Emplace(const Q& key, KeyArg&& keyArg, Args&&... args) {
     using namespace HashTableDetail;
-    if (!m_buckets) [[unlikely]]
+    if (!m_buckets) [[unlikely]] {
       _RebuildAndReserve(m_shift);  // first insertion; nothing to alias yet
+      if (m_buckets && m_entries.capacity() == 0) {
+        m_entries.reserve(4);
+        m_hashes.reserve(4);
+      }
+    }
     bool grew = false;
     if (static_cast<unsigned long long>(m_entries.size()) * 100 >
         (static_cast<unsigned long long>(MaxLoadPercent) << m_shift)) [[unlikely]] {
@@ -608,7 +622,8 @@ private:
     const std::uint32_t index = static_cast<std::uint32_t>(m_entries.size());
     // Room for the hash first, so nothing can fail once the entry exists.
     if (m_hashes.size() == m_hashes.capacity()) [[unlikely]]
-      m_hashes.reserve(std::max(_BucketCount(), m_hashes.size() + 1));
+      m_hashes.reserve(_GrowsOnDemand() ? std::max<std::size_t>(4, 2 * m_hashes.size())
+                                        : std::max(_BucketCount(), m_hashes.size() + 1));
     m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<KeyArg>(keyArg)),
                            std::forward_as_tuple(std::forward<Args>(args)...));
     m_hashes.push_back(h);
