@@ -67,6 +67,36 @@ TEST(Timeouts, EarlierTimeoutEndsTheSchedulersLongerWait) {
   EXPECT_LT(shortFiredAfter, 5000ms);
 }
 
+// The same while the main thread is busy: the scheduler, not the main
+// thread, queues the sooner timeout (its id is forgotten once queued), and
+// it runs when the busy callback returns.
+TEST(Timeouts, SchedulerQueuesDueTimeoutsWhileTheMainThreadIsBusy) {
+  Journal journal;
+  std::atomic<bool> queuedWhileBusy{false};
+  RunLoop([&] {
+    Vorn::SetTimeout([&] { journal.Add("long"); }, 10000);
+    std::atomic<bool> release{false};
+    std::thread other([&] {
+      std::this_thread::sleep_for(30ms);
+      const auto id = Vorn::SetTimeout(
+          [&] {
+            journal.Add("short");
+            EndLoop();
+          },
+          10);
+      const auto deadline = std::chrono::steady_clock::now() + 5s;
+      while (Vorn::HasTimeout(id) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+      queuedWhileBusy = !Vorn::HasTimeout(id);
+      release = true;
+    });
+    while (!release) std::this_thread::sleep_for(1ms);  // busy: the loop cannot take timeouts
+    journal.Add("busy done");
+    other.join();
+  });
+  EXPECT_TRUE(queuedWhileBusy);
+  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"busy done", "short"}));
+}
+
 TEST(Timeouts, SetFromInsideACallbackRunsAfterItReturns) {
   Journal journal;
   RunLoop([&] {

@@ -22,6 +22,30 @@ std::int64_t NowNs() {
       .count();
 }
 
+// Lowers the loop thread's timer slack while the loop runs: the kernel would
+// otherwise defer its timed waits by 50 us by default, which would add
+// straight to every timeout's lateness. The caller's setting comes back
+// when the loop returns.
+class SlackScope {
+public:
+  SlackScope() {
+#if defined(__linux__)
+    const int previous = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    if (previous > 0 && prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0) m_previous = previous;
+#endif
+  }
+  ~SlackScope() {
+#if defined(__linux__)
+    if (m_previous > 0) prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(m_previous), 0UL, 0UL, 0UL);
+#endif
+  }
+  SlackScope(const SlackScope&) = delete;
+  SlackScope& operator=(const SlackScope&) = delete;
+
+private:
+  int m_previous = 0;
+};
+
 // Ids are process-wide: they keep increasing across manager instances.
 std::atomic<std::uint32_t> g_lastTimeoutId{0};
 
@@ -104,11 +128,31 @@ void VornMainThreadManager::_RunMainLoop() {
     Vorn::RaiseError("[Vorn - Main Thread Manager] _RunMainLoop must be called from the main thread!");
     return;
   }
+  SlackScope slack;
   std::unique_lock lock(m_queueMutex);
   for (;;) {
     if (!m_running.load()) break;
     if (m_queue.empty()) {
-      m_queueCondition.wait(lock, [this] { return !m_queue.empty() || !m_running.load(); });
+      // Idle: take the due timeouts straight into the queue and sleep until
+      // the next one falls due, so a timeout costs one wake-up rather than
+      // a scheduler wake-up and then ours.
+      std::int64_t nextDue;
+      {
+        std::lock_guard timeoutLock(m_timeoutMutex);
+        nextDue = _TakeDueTimeouts_NoLock_(NowNs(), m_queue);
+        m_mainWaitDueNs.store(nextDue);
+      }
+      if (m_queue.empty()) {
+        const auto wakeUp = [&] {
+          return !m_queue.empty() || !m_running.load() || m_mainWaitDueNs.load() < nextDue || NowNs() >= nextDue;
+        };
+        if (nextDue == kNever)
+          m_queueCondition.wait(lock, wakeUp);
+        else
+          m_queueCondition.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(nextDue)),
+                                      wakeUp);
+      }
+      m_mainWaitDueNs.store(kBusy);
       continue;
     }
     while (!m_queue.empty()) {
@@ -161,37 +205,56 @@ void VornMainThreadManager::__DoSchedulerLoop__() {
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
   std::unique_lock lock(m_timeoutMutex);
+  std::deque<Callback> due;
   while (m_running.load()) {
-    while (!m_dueHeap.empty() && !m_timeouts.contains(m_dueHeap.front().id)) {
-      std::pop_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
-      m_dueHeap.pop_back();
-    }
-    if (m_dueHeap.empty()) {
-      m_timeoutCondition.wait(lock, [this] { return !m_running.load() || !m_dueHeap.empty(); });
+    const std::int64_t now = NowNs();
+    const std::int64_t nextDue = _TakeDueTimeouts_NoLock_(now, due);
+    if (!due.empty()) {
+      lock.unlock();
+      {
+        std::lock_guard queueLock(m_queueMutex);
+        for (Callback& callback : due) m_queue.push_back(std::move(callback));
+      }
+      m_queueCondition.notify_one();
+      due.clear();  // moved-from callbacks, released outside every lock
+      lock.lock();
       continue;
     }
+    // While the main thread sleeps until that same due time it takes the
+    // timeout itself; this thread then only stands by, in case a callback
+    // keeps the main thread busy past it.
+    std::int64_t wakeNs = nextDue;
+    const std::int64_t mainWait = m_mainWaitDueNs.load();
+    if (nextDue != kNever && mainWait != kBusy && mainWait <= nextDue) wakeNs = nextDue + kStandByNs;
+    m_schedulerWaitDueNs.store(wakeNs);
+    // Ends early when a timeout due sooner arrives: hosts bring work to the
+    // main thread with zero-delay timeouts and must not wait behind a long
+    // one.
+    const auto wakeUp = [&] {
+      return !m_running.load() || m_schedulerWaitDueNs.load() < wakeNs || (wakeNs != kNever && NowNs() >= wakeNs);
+    };
+    if (wakeNs == kNever)
+      m_timeoutCondition.wait(lock, wakeUp);
+    else
+      m_timeoutCondition.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(wakeNs)),
+                                    wakeUp);
+    m_schedulerWaitDueNs.store(kBusy);
+  }
+}
+
+std::int64_t VornMainThreadManager::_TakeDueTimeouts_NoLock_(std::int64_t now, std::deque<Callback>& into) {
+  while (!m_dueHeap.empty()) {
     const DueEntry front = m_dueHeap.front();
-    if (front.dueNs > NowNs()) {
-      // Ends early when a timeout due sooner arrives: hosts bring work to
-      // the main thread with zero-delay timeouts and must not wait behind a
-      // long one.
-      const auto due = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(front.dueNs));
-      m_timeoutCondition.wait_until(lock, due, [&] {
-        return !m_running.load() || (!m_dueHeap.empty() && m_dueHeap.front().dueNs < front.dueNs) ||
-               NowNs() >= front.dueNs;
-      });
-      continue;
-    }
+    const bool pending = m_timeouts.contains(front.id);
+    if (pending && front.dueNs > now) return front.dueNs;
     std::pop_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
     m_dueHeap.pop_back();
-    if (VornTimeoutData* data = _RemoveAndGetTimeoutData_NoLock_(front.id)) {
-      Callback callback = std::move(data->callback);
-      delete data;
-      lock.unlock();
-      _PushCallbackInQueue(std::move(callback));
-      lock.lock();
-    }
+    if (!pending) continue;  // removed meanwhile
+    VornTimeoutData* data = _RemoveAndGetTimeoutData_NoLock_(front.id);
+    into.push_back(std::move(data->callback));
+    delete data;
   }
+  return kNever;
 }
 
 // --- timeouts ----------------------------------------------------------------------------
@@ -213,7 +276,8 @@ std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::
   const std::uint32_t id = g_lastTimeoutId.fetch_add(1) + 1;
   auto* data = new VornTimeoutData{id, delayMs, 0, callback};
   const bool interactive = Vorn::IsKRTInteractiveApplication();
-  bool wake = false;
+  bool wakeScheduler = false;
+  bool wakeMain = false;
   {
     std::lock_guard lock(m_timeoutMutex);
     auto [it, inserted] = m_timeouts.try_emplace(id, data);
@@ -225,7 +289,12 @@ std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::
       const std::int64_t dueNs = NowNs() + static_cast<std::int64_t>(delayMs) * 1000000;
       m_dueHeap.push_back({id, dueNs});
       std::push_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
-      wake = m_running.load();
+      if (m_running.load()) {
+        // Only a sleeper that would wake after this due time needs waking;
+        // lowering its mark makes its wait predicate true.
+        wakeScheduler = _LowerMark(m_schedulerWaitDueNs, dueNs);
+        wakeMain = _LowerMark(m_mainWaitDueNs, dueNs);
+      }
     }
   }
   if (interactive) {
@@ -248,8 +317,14 @@ std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::
         if (!stillPending) app->RemoveTimeOut(delay, hostId, 0);
       }
     }
-  } else if (wake) {
-    m_timeoutCondition.notify_all();
+  } else {
+    if (wakeScheduler) m_timeoutCondition.notify_all();
+    if (wakeMain) {
+      // Under the queue lock: the main thread holds it from reading the
+      // next due time until it sleeps, so the signal cannot fall between.
+      std::lock_guard queueLock(m_queueMutex);
+      m_queueCondition.notify_all();
+    }
   }
   return id;
 }

@@ -46,6 +46,16 @@ VORN_API bool HasTimeout(const std::uint32_t& id);
 // runs a queue of callbacks; a scheduler thread moves due timeout callbacks
 // into that queue. Interactive mode: timeouts go to the host application's
 // timer and the custom loop is refused.
+//
+// Timeouts are served in due order. An idle main thread sleeps until the
+// next due time and queues the due callbacks itself, which saves a thread
+// hand-off on every timeout; the scheduler then stands by and queues a due
+// callback only if the main thread is still busy 2 ms past its due time (at
+// once if the main thread was busy when the scheduler last looked). Either
+// way a callback runs only after the main thread is free, and the only
+// visible difference is where a due timeout lands among callbacks queued by
+// other means at about the same moment. The loop thread's timer slack is
+// lowered while the loop runs and restored when it returns.
 class VORN_API VornMainThreadManager {
 public:
   virtual ~VornMainThreadManager();
@@ -96,6 +106,17 @@ private:
   void _PushCallbackInQueue(Callback callback);
   void __ExecuteAllCallbacks__(bool check);
   void __DoSchedulerLoop__();
+  // Moves the callbacks of the timeouts due at `now` into `into`, in due
+  // order, forgetting their ids; returns the next due time, or kNever.
+  std::int64_t _TakeDueTimeouts_NoLock_(std::int64_t now, std::deque<Callback>& into);
+  // Lowers `mark` to `dueNs` when it is later; true when it was lowered.
+  static bool _LowerMark(std::atomic<std::int64_t>& mark, std::int64_t dueNs) {
+    std::int64_t current = mark.load();
+    while (dueNs < current) {
+      if (mark.compare_exchange_weak(current, dueNs)) return true;
+    }
+    return false;
+  }
   VornTimeoutData* _RemoveAndGetTimeoutData(std::uint32_t id);
   VornTimeoutData* _RemoveAndGetTimeoutData_NoLock_(std::uint32_t id);
   // Releases every pending timeout (host registrations first).
@@ -121,6 +142,16 @@ private:
   std::thread m_schedulerThread;
   std::condition_variable m_timeoutCondition;
   std::vector<DueEntry> m_dueHeap;
+
+  // When each thread sleeps until (steady-clock ns): kNever for no deadline,
+  // kBusy while awake. A new timeout due earlier wakes the sleeper.
+  static constexpr std::int64_t kNever = INT64_MAX - 1;
+  static constexpr std::int64_t kBusy = INT64_MIN;
+  // How long the scheduler stands by past a due time the idle main thread
+  // will serve itself.
+  static constexpr std::int64_t kStandByNs = 2'000'000;
+  std::atomic<std::int64_t> m_mainWaitDueNs{kBusy};
+  std::atomic<std::int64_t> m_schedulerWaitDueNs{kBusy};
 
   std::mutex m_threadMutex;  // starting and joining the scheduler thread
   std::atomic<bool> m_loopActive{false};
