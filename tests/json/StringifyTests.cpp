@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -148,6 +149,34 @@ TEST(JsonStringify, NonFiniteDoublesAreReportedAndWrittenAsNull) {
   capture.Clear();
   EXPECT_EQ(VornJSONValue(std::nan("")).Stringify(), "null");
   EXPECT_EQ(capture.Last(), message);
+}
+
+// Nesting the parser would refuse is cut off with a report and written as
+// null, so the text still parses; a container holding itself ends there too
+// instead of recursing until the stack runs out.
+TEST(JsonStringify, TooDeepAndSelfHoldingContainersAreCutOff) {
+  KRTAbendCapture capture;
+  auto root = std::make_shared<VornJSONArray>();
+  auto inner = root;
+  for (int i = 1; i < 1200; ++i) {
+    auto next = std::make_shared<VornJSONArray>();
+    inner->PushBack(VornJSONValue(next));
+    inner = next;
+  }
+  const std::string text = root->Stringify();
+  EXPECT_EQ(capture.Count(), 1u);
+  EXPECT_EQ(text, std::string(1000, '[') + "null" + std::string(1000, ']'));
+  EXPECT_TRUE(vorn_test::ParseCaptured(text).reports.empty());
+
+  capture.Clear();
+  auto self = std::make_shared<VornJSONObject>();
+  self->Insert("a", 1);
+  self->Insert("self", VornJSONValue(self));
+  const std::string cyclic = VornJSONValue(self).Stringify();
+  EXPECT_EQ(capture.Count(), 1u);
+  EXPECT_EQ(cyclic.substr(0, 18), R"({"a":1,"self":{"a")");
+  EXPECT_TRUE(vorn_test::ParseCaptured(cyclic).reports.empty());
+  self->Set("self", nullptr);  // break the cycle, or the object is never freed
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Object.h"
+#include "vorn/json/Parser.h"
 #include "vorn/json/StringScan.h"
 #include "vorn/json/Value.h"
 
@@ -66,6 +67,11 @@ class Sink {
   }
   void PutUnchecked(char c) { *m_p++ = c; }
 
+  // Nesting: containers deeper than the parser reads (or a container that
+  // holds itself, which would recurse forever) are not written.
+  bool Enter() { return ++m_depth <= VornJSONParser::kMaxDepth; }
+  void Leave() { --m_depth; }
+
  private:
   void _Grow(std::size_t n) {
     const std::size_t used = static_cast<std::size_t>(m_p - m_out.data());
@@ -80,7 +86,20 @@ class Sink {
   std::string& m_out;
   char* m_p;
   char* m_end;
+  std::uint32_t m_depth = 0;
 };
+
+// Reported once per container cut off; the place is written as null so the
+// text stays valid JSON.
+bool EnterContainer(Sink& out) {
+  if (out.Enter()) [[likely]]
+    return true;
+  out.Leave();
+  Vorn::RaiseError("[Vorn - Stringify] => Containers nested deeper than 1000 levels (or holding themselves) "
+                   "cannot be written as JSON.");
+  out.Write("null", 4);
+  return false;
+}
 
 void WriteEscaped(Sink& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -200,6 +219,7 @@ void WriteMemberHead(Sink& out, const std::string& key, bool first) {
 }
 
 void WriteObject(Sink& out, const VornJSONObject& object) {
+  if (!EnterContainer(out)) return;
   for (const auto& member : object) PrefetchHeader(member.second);
   out.Put('{');
   bool first = true;
@@ -213,9 +233,11 @@ void WriteObject(Sink& out, const VornJSONObject& object) {
     WriteValue(out, value);
   }
   out.Put('}');
+  out.Leave();
 }
 
 void WriteArray(Sink& out, const VornJSONArray& array) {
+  if (!EnterContainer(out)) return;
   for (const VornJSONValue& element : array) PrefetchHeader(element);
   out.Put('[');
   bool first = true;
@@ -228,6 +250,7 @@ void WriteArray(Sink& out, const VornJSONArray& array) {
     WriteValue(out, *it);
   }
   out.Put(']');
+  out.Leave();
 }
 
 void WriteValue(Sink& out, const VornJSONValue& value) {

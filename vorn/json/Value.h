@@ -96,7 +96,9 @@ public:
 
   // Compact JSON text; strings quoted and escaped. A top-level undefined
   // value gives the bare word "undefined". A NaN or infinite double is
-  // reported and written as null, so the text stays valid JSON.
+  // reported and written as null, so the text stays valid JSON. So is a
+  // container nested deeper than the parser's limit (1000 levels), which
+  // also stops a container that holds itself from recursing without end.
   std::string Stringify() const;
   // As Stringify, but a string value comes back as it is held.
   std::string ToString() const;
