@@ -14,7 +14,9 @@
 
 namespace vorn_test {
 
-// Walks the bucket array and checks, with the table's own hasher:
+// A small table (no bucket array): at most 8 entries, true stored hashes,
+// every entry found. Otherwise walks the bucket array and checks, with the
+// table's own hasher:
 // - the array has 2^shift + 16 buckets and empty buckets are (0xFFFFFFFF, 0);
 // - every occupied bucket holds a distinct entry index below size(), its
 //   metadata encodes the entry's distance (at most 14) and hash bits, and the
@@ -37,10 +39,24 @@ template <class Table>
     return ::testing::AssertionFailure() << "entry capacity " << table._EntryCapacity() << " below " << bucketCount;
   }
 
-  std::vector<std::size_t> bucketOfEntry(n, SIZE_MAX);
-  std::size_t occupied = 0;
   auto hasher = table.hash_function();
   std::vector<typename Table::value_type> entries(table.begin(), table.end());
+  if (!table._HasBuckets()) {
+    // A small table: at most 8 entries, each with its true hash, each found.
+    if (n > 8 || shift != 8) return ::testing::AssertionFailure() << n << " entries without buckets at shift " << shift;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (table._EntryHash(i) != static_cast<std::uint64_t>(hasher(entries[i].first))) {
+        return ::testing::AssertionFailure() << "stored hash of entry " << i << " is stale";
+      }
+      if (static_cast<std::size_t>(table.find(entries[i].first) - table.begin()) != i) {
+        return ::testing::AssertionFailure() << "entry " << i << " not found";
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  std::vector<std::size_t> bucketOfEntry(n, SIZE_MAX);
+  std::size_t occupied = 0;
   for (std::size_t b = 0; b < bucketCount; ++b) {
     const std::uint32_t index = table._BucketIndex(b);
     const unsigned meta = table._BucketMetadata(b);
@@ -81,7 +97,7 @@ template <class Table>
   }
   if (occupied != n) return ::testing::AssertionFailure() << occupied << " occupied buckets for " << n << " entries";
   for (std::size_t i = 0; i < n; ++i) {
-    if (table.FindBucket(entries[i].first) != bucketOfEntry[i]) {
+    if (static_cast<std::size_t>(table.find(entries[i].first) - table.begin()) != i) {
       return ::testing::AssertionFailure() << "entry " << i << " not reachable from its home bucket";
     }
   }

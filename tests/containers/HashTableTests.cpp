@@ -200,6 +200,52 @@ TEST(HashTableInsert, SmallTablesGrowTheirStorageOnDemand) {
   EXPECT_TRUE(CheckInvariants(t));
 }
 
+// Up to 8 entries a table has no buckets; lookups, erasure and copies work
+// the same before and after the ninth entry builds them. A hash that gives
+// every key the same value makes the small lookup compare keys.
+struct SameHash {
+  std::uint64_t operator()(const std::string&) const noexcept { return 42; }
+};
+
+TEST(HashTableSmall, BucketsArriveWithTheNinthEntry) {
+  Vorn::HashTable<std::string, int, SameHash> t;
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(t.try_emplace(K(i), i).second);
+  EXPECT_FALSE(t._HasBuckets());
+  EXPECT_FALSE(t.try_emplace(K(3), 99).second);
+  EXPECT_EQ(t.find(K(5))->second, 5);
+  EXPECT_FALSE(t.contains("k8"));
+  ASSERT_TRUE(CheckInvariants(t));
+
+  // Swap-and-pop without buckets, and a copy that stays small and separate.
+  EXPECT_TRUE(t.erase(K(1)));
+  EXPECT_FALSE(t.erase(K(1)));
+  EXPECT_EQ(Keys(t), (std::vector<std::string>{"k0", "k7", "k2", "k3", "k4", "k5", "k6"}));
+  auto copy = t;
+  EXPECT_FALSE(copy._HasBuckets());
+  EXPECT_TRUE(copy == t);
+  copy.erase(copy.begin());
+  EXPECT_FALSE(copy == t);
+  EXPECT_EQ(t.size(), 7u);
+
+  t.try_emplace(K(1), 1);
+  t.try_emplace(K(8), 8);
+  EXPECT_TRUE(t._HasBuckets());
+  ASSERT_TRUE(CheckInvariants(t));
+  for (int i = 0; i <= 8; ++i) EXPECT_EQ(t.find(K(i))->second, i);
+  EXPECT_EQ(Keys(t), (std::vector<std::string>{"k0", "k7", "k2", "k3", "k4", "k5", "k6", "k1", "k8"}));
+}
+
+TEST(HashTableSmall, FindBucketBuildsTheBucketsOfASmallTable) {
+  StringTable t{{"a", 1}, {"b", 2}};
+  EXPECT_FALSE(t._HasBuckets());
+  const std::uint32_t b = t.FindBucket("b");
+  EXPECT_TRUE(t._HasBuckets());
+  ASSERT_NE(b, StringTable::kNoBucket);
+  EXPECT_TRUE(t.EraseAtBucket(b));
+  EXPECT_EQ(Keys(t), std::vector<std::string>{"a"});
+  EXPECT_TRUE(CheckInvariants(t));
+}
+
 // ---- lookup --------------------------------------------------------------------
 
 TEST(HashTableFind, EmptyTableAnswersWithoutHashingAndGrowthNeverRehashes) {

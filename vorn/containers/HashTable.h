@@ -52,6 +52,8 @@ inline constexpr unsigned kMaxMeta = 240;
 inline constexpr unsigned kDistanceStep = 16;
 inline constexpr std::uint8_t kMinShift = 8;
 inline constexpr std::uint8_t kShiftLimit = 32;  // first shift that is refused
+// A table of at most this many entries has no bucket array yet.
+inline constexpr std::size_t kLinearMax = 8;
 
 template <class T>
 concept EqualityComparable = requires(const T& a, const T& b) {
@@ -66,12 +68,18 @@ concept EqualityComparable = requires(const T& a, const T& b) {
 // hole. The hash of every pair is stored next to it, so rebuilds never call
 // Hash again.
 //
+// Small tables stay small. JSON objects and value records mostly hold a
+// handful of keys, and a table's first bucket array (272 buckets) with room
+// for as many entries costs kilobytes each. So a table of up to 8 entries
+// has no bucket array at all: a lookup compares the stored hashes in order,
+// and the buckets are built from those hashes when the ninth entry arrives
+// (or by reserve or FindBucket); and while it is at shift 8 (up to 204
+// entries) its entry storage grows as entries arrive. From the first growth
+// on, entries and hashes are reserved to the bucket count at each rebuild.
+//
 // Pointers and iterators to entries stay valid until the next rebuild (growth,
-// reserve) or erasure, and in a table still at its first bucket array (shift
-// 8, up to 204 entries) until the next insertion: small tables grow their
-// entry storage as entries arrive rather than reserving room for 272 of them,
-// because JSON objects and value records are mostly a handful of keys and a
-// full reservation costs kilobytes each. Not thread-safe; owners lock.
+// reserve) or erasure, and at shift 8 until the next insertion. Not
+// thread-safe; owners lock.
 //
 // Lookups by another key type: with a Hash and an Eq that both declare
 // is_transparent, any type they accept; and a std::string-keyed table with
@@ -128,9 +136,8 @@ public:
 
   // ---- construction ------------------------------------------------------
 
-  // Shift 8 and 272 empty buckets. The bucket array itself is allocated by
-  // the first insertion (or reserve), so an unused table costs no memory and
-  // construction cannot throw.
+  // Shift 8, no entries, and no bucket array yet (see above), so an unused
+  // table costs no memory and construction cannot throw.
   HashTable() noexcept(std::is_nothrow_default_constructible_v<Hash> && std::is_nothrow_default_constructible_v<Eq>) =
       default;
 
@@ -144,7 +151,11 @@ public:
   // The copy keeps the source's shift, order and bucket layout, and reserves
   // its arrays like any rebuilt table of that shift.
   HashTable(const HashTable& other) : m_hash(other.m_hash), m_eq(other.m_eq), m_shift(other.m_shift) {
-    if (!other.m_buckets) return;
+    if (!other.m_buckets) {  // small: the entries and hashes are the whole table
+      m_entries = other.m_entries;
+      m_hashes = other.m_hashes;
+      return;
+    }
     const std::size_t count = other._AllocatedBucketCount();
     const std::size_t room = _GrowsOnDemand() ? other.m_entries.size() : count;
     m_entries.reserve(room);
@@ -213,24 +224,24 @@ public:
   // ---- lookup ------------------------------------------------------------
 
   // An empty table answers at once, without hashing the key.
-  VORN_HT_INLINE iterator find(const K& key) { return _IteratorAt(_FindBucket(key)); }
-  VORN_HT_INLINE const_iterator find(const K& key) const { return _IteratorAt(_FindBucket(key)); }
+  VORN_HT_INLINE iterator find(const K& key) { return _IteratorAt(_FindIndex(key)); }
+  VORN_HT_INLINE const_iterator find(const K& key) const { return _IteratorAt(_FindIndex(key)); }
   template <class Q>
     requires kAcceptsKey<Q>
   VORN_HT_INLINE iterator find(const Q& key) {
-    return _IteratorAt(_FindBucket(_LookupKey(key)));
+    return _IteratorAt(_FindIndex(_LookupKey(key)));
   }
   template <class Q>
     requires kAcceptsKey<Q>
   VORN_HT_INLINE const_iterator find(const Q& key) const {
-    return _IteratorAt(_FindBucket(_LookupKey(key)));
+    return _IteratorAt(_FindIndex(_LookupKey(key)));
   }
 
-  VORN_HT_INLINE bool contains(const K& key) const { return _FindBucket(key) != nullptr; }
+  VORN_HT_INLINE bool contains(const K& key) const { return _FindIndex(key) != HashTableDetail::kNoIndex; }
   template <class Q>
     requires kAcceptsKey<Q>
   VORN_HT_INLINE bool contains(const Q& key) const {
-    return _FindBucket(_LookupKey(key)) != nullptr;
+    return _FindIndex(_LookupKey(key)) != HashTableDetail::kNoIndex;
   }
 
   std::size_t count(const K& key) const { return contains(key) ? 1 : 0; }
@@ -240,11 +251,16 @@ public:
     return contains(key) ? 1 : 0;
   }
 
-  // The bucket holding key, or kNoBucket; the index EraseAtBucket takes.
-  std::uint32_t FindBucket(const K& key) const { return _BucketNumber(_FindBucket(key)); }
+  // The bucket holding key, or kNoBucket; the index EraseAtBucket takes. A
+  // small table builds its bucket array first, so this is not const.
+  std::uint32_t FindBucket(const K& key) {
+    if (!_EnsureBuckets()) return kNoBucket;
+    return _BucketNumber(_FindBucket(key));
+  }
   template <class Q>
     requires kAcceptsKey<Q>
-  std::uint32_t FindBucket(const Q& key) const {
+  std::uint32_t FindBucket(const Q& key) {
+    if (!_EnsureBuckets()) return kNoBucket;
     return _BucketNumber(_FindBucket(_LookupKey(key)));
   }
 
@@ -310,10 +326,14 @@ public:
   // ---- erasure -----------------------------------------------------------
 
   // Removes key's entry; the last entry moves into its place.
-  bool erase(const K& key) { return _EraseFound(_FindBucket(key)); }
+  bool erase(const K& key) {
+    if (!m_buckets) return _EraseSmall(_FindIndex(key));
+    return _EraseFound(_FindBucket(key));
+  }
   template <class Q>
     requires kAcceptsKey<Q>
   bool erase(const Q& key) {
+    if (!m_buckets) return _EraseSmall(_FindIndex(_LookupKey(key)));
     return _EraseFound(_FindBucket(_LookupKey(key)));
   }
 
@@ -322,7 +342,10 @@ public:
   // advance after erasing visits every entry once.
   iterator erase(const_iterator pos) {
     const std::size_t i = static_cast<std::size_t>(pos - m_entries.cbegin());
-    _EraseBucket(_BucketOfEntry(static_cast<std::uint32_t>(i)));
+    if (!m_buckets)
+      _EraseSmall(static_cast<std::uint32_t>(i));
+    else
+      _EraseBucket(_BucketOfEntry(static_cast<std::uint32_t>(i)));
     return m_entries.begin() + static_cast<difference_type>(i);
   }
   iterator erase(iterator pos) { return erase(const_iterator(pos)); }
@@ -378,8 +401,8 @@ public:
   {
     if (a.size() != b.size()) return false;
     for (const value_type& entry : a.m_entries) {
-      const Bucket* found = b._FindBucket(entry.first);
-      if (!found || !(b.m_entries[found->index].second == entry.second)) return false;
+      const std::uint32_t found = b._FindIndex(entry.first);
+      if (found == HashTableDetail::kNoIndex || !(b.m_entries[found].second == entry.second)) return false;
     }
     return true;
   }
@@ -388,6 +411,8 @@ public:
   // For tests and diagnostics: the layout the invariants are stated on.
 
   unsigned _Shift() const noexcept { return m_shift; }
+  // False while a small table has no bucket array.
+  bool _HasBuckets() const noexcept { return m_buckets != nullptr; }
   std::size_t _BucketCount() const noexcept { return (std::size_t{1} << m_shift) + HashTableDetail::kOverflowBuckets; }
   // An unallocated bucket array reads as all empty.
   std::uint32_t _BucketIndex(std::size_t bucket) const noexcept {
@@ -431,6 +456,27 @@ private:
     }
   }
 
+  // The index of key's entry, or kNoIndex.
+  template <class Q>
+  VORN_HT_INLINE std::uint32_t _FindIndex(const Q& key) const {
+    if (m_entries.empty()) return HashTableDetail::kNoIndex;
+    if (!m_buckets) return _FindSmall(_HashOf(key), key);
+    const Bucket* b = _FindBucket(key);
+    return b ? b->index : HashTableDetail::kNoIndex;
+  }
+
+  // A small table: the stored hashes in order, then the key.
+  template <class Q>
+  VORN_HT_INLINE std::uint32_t _FindSmall(std::uint64_t h, const Q& key) const {
+    const std::uint64_t* const hashes = m_hashes.data();
+    const std::uint32_t n = static_cast<std::uint32_t>(m_hashes.size());
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (hashes[i] == h && _KeyEquals(m_entries[i].first, key)) return i;
+    }
+    return HashTableDetail::kNoIndex;
+  }
+
+  // Only with a bucket array (or no entries).
   template <class Q>
   VORN_HT_INLINE const Bucket* _FindBucket(const Q& key) const {
     if (m_entries.empty()) return nullptr;
@@ -453,11 +499,20 @@ private:
     return nullptr;
   }
 
-  VORN_HT_INLINE iterator _IteratorAt(const Bucket* b) noexcept {
-    return b ? m_entries.begin() + static_cast<difference_type>(b->index) : m_entries.end();
+  VORN_HT_INLINE iterator _IteratorAt(std::uint32_t index) noexcept {
+    return index != HashTableDetail::kNoIndex ? m_entries.begin() + static_cast<difference_type>(index)
+                                              : m_entries.end();
   }
-  VORN_HT_INLINE const_iterator _IteratorAt(const Bucket* b) const noexcept {
-    return b ? m_entries.begin() + static_cast<difference_type>(b->index) : m_entries.end();
+  VORN_HT_INLINE const_iterator _IteratorAt(std::uint32_t index) const noexcept {
+    return index != HashTableDetail::kNoIndex ? m_entries.begin() + static_cast<difference_type>(index)
+                                              : m_entries.end();
+  }
+
+  // Builds the bucket array of a small table from its stored hashes. False
+  // only if that was reported to fail (it cannot with 8 entries).
+  bool _EnsureBuckets() {
+    if (m_buckets || m_entries.empty()) return true;
+    return _Rebuild(m_shift);
   }
   std::uint32_t _BucketNumber(const Bucket* b) const noexcept {
     return b ? static_cast<std::uint32_t>(b - m_buckets.get()) : kNoBucket;
@@ -567,12 +622,16 @@ private:
   template <class Q, class KeyArg, class... Args>
   VORN_HT_INLINE std::pair<iterator, bool> _Emplace(const Q& key, KeyArg&& keyArg, Args&&... args) {
     using namespace HashTableDetail;
-    if (!m_buckets) [[unlikely]] {
-      _RebuildAndReserve(m_shift);  // first insertion; nothing to alias yet
-      if (m_buckets && m_entries.capacity() == 0) {
-        m_entries.reserve(4);
-        m_hashes.reserve(4);
+    const std::uint64_t h = _HashOf(key);
+    if (!m_buckets) {
+      if (!m_entries.empty()) {
+        const std::uint32_t found = _FindSmall(h, key);
+        if (found != kNoIndex) return {m_entries.begin() + static_cast<difference_type>(found), false};
       }
+      if (m_entries.size() < kLinearMax)
+        return _AppendSmall(h, std::forward<KeyArg>(keyArg), std::forward<Args>(args)...);
+      // The ninth entry: the buckets are built from the stored hashes.
+      if (!_Rebuild(m_shift)) return {m_entries.end(), false};
     }
     bool grew = false;
     if (static_cast<unsigned long long>(m_entries.size()) * 100 >
@@ -580,7 +639,6 @@ private:
       if (!_Grow()) return {m_entries.end(), false};
       grew = true;
     }
-    const std::uint64_t h = _HashOf(key);
     for (;;) {
       Bucket* const buckets = m_buckets.get();
       std::size_t b = _Home(h);
@@ -616,6 +674,19 @@ private:
     }
   }
 
+  // A new entry in a table without buckets (its key known to be absent).
+  template <class KeyArg, class... Args>
+  std::pair<iterator, bool> _AppendSmall(std::uint64_t h, KeyArg&& keyArg, Args&&... args) {
+    if (m_entries.capacity() == 0) m_entries.reserve(4);  // empty: nothing an argument could refer to
+    // Room for the hash first, so nothing can fail once the entry exists.
+    if (m_hashes.size() == m_hashes.capacity()) m_hashes.reserve(std::max<std::size_t>(4, 2 * m_hashes.size()));
+    const std::uint32_t index = static_cast<std::uint32_t>(m_entries.size());
+    m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<KeyArg>(keyArg)),
+                           std::forward_as_tuple(std::forward<Args>(args)...));
+    m_hashes.push_back(h);
+    return {m_entries.begin() + static_cast<difference_type>(index), true};
+  }
+
   template <class KeyArg, class... Args>
   VORN_HT_INLINE std::pair<iterator, bool> _Place(Bucket* buckets, std::size_t b, std::size_t e, unsigned m,
                                                   std::uint64_t h, bool grew, KeyArg&& keyArg, Args&&... args) {
@@ -641,6 +712,19 @@ private:
   bool _EraseFound(const Bucket* b) {
     if (!b) return false;
     _EraseBucket(static_cast<std::size_t>(b - m_buckets.get()));
+    return true;
+  }
+
+  // Swap-and-pop in a table without buckets.
+  bool _EraseSmall(std::uint32_t i) {
+    if (i == HashTableDetail::kNoIndex) return false;
+    const std::size_t last = m_entries.size() - 1;
+    if (i < last) {
+      m_entries[i] = std::move(m_entries[last]);
+      m_hashes[i] = m_hashes[last];
+    }
+    m_entries.pop_back();
+    m_hashes.pop_back();
     return true;
   }
 
@@ -684,7 +768,7 @@ private:
   std::uint8_t m_shift = HashTableDetail::kMinShift;  // log2 of the home bucket count
   std::vector<value_type> m_entries;                  // insertion order, swap-and-pop
   std::vector<std::uint64_t> m_hashes;                // hash of m_entries[i] at i
-  std::unique_ptr<Bucket[]> m_buckets;                // 2^m_shift + 16, or null before first use
+  std::unique_ptr<Bucket[]> m_buckets;                // 2^m_shift + 16, or null while small
 };
 
 }  // namespace Vorn
