@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -11,6 +12,14 @@
 using vorn_test::Journal;
 using vorn_test::RunLoop;
 using namespace std::chrono_literals;
+
+struct VornMainThreadManagerTestAccess {
+  static std::size_t DueHeapSize() {
+    VornMainThreadManager* manager = VornMainThreadManager::_GetInstance();
+    std::lock_guard lock(manager->m_timeoutMutex);
+    return manager->m_dueHeap.size();
+  }
+};
 
 namespace {
 void EndLoop() { VornMainComponent::EndCustomMainThreadLoop(); }
@@ -150,6 +159,29 @@ TEST(Timeouts, RemovalRacingTheDueTimeRunsAtMostOnce) {
     Poll::Again(&expectedFires, &firedTotal);
   });
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(fired[i].load(), removed[i].load() ? 0 : 1) << i;
+}
+
+// Long timeouts set and removed again and again (a request timeout per
+// request) leave no pile of dead entries to wade through when their due
+// times come round: the due heap stays within twice the pending timeouts.
+TEST(Timeouts, RemovedTimeoutsDoNotPileUpInTheDueHeap) {
+  std::vector<std::uint32_t> live;
+  std::size_t heapAfterChurn = 0;
+  bool shortFired = false;
+  RunLoop([&] {
+    Vorn::SetTimeout(
+        [&] {
+          shortFired = true;
+          EndLoop();
+        },
+        50);
+    for (int i = 0; i < 100; ++i) live.push_back(Vorn::SetTimeout([] {}, 600000));
+    for (int i = 0; i < 20000; ++i) ASSERT_TRUE(Vorn::RemoveTimeout(Vorn::SetTimeout([] {}, 600000)));
+    heapAfterChurn = VornMainThreadManagerTestAccess::DueHeapSize();
+    for (const auto id : live) EXPECT_TRUE(Vorn::HasTimeout(id));
+  });
+  EXPECT_TRUE(shortFired);
+  EXPECT_LE(heapAfterChurn, 2u * 101u);
 }
 
 TEST(Timeouts, TenThousandSetAndRemovedFromTwoThreads) {

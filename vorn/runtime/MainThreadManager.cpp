@@ -259,6 +259,15 @@ std::int64_t VornMainThreadManager::_TakeDueTimeouts_NoLock_(std::int64_t now, s
 
 // --- timeouts ----------------------------------------------------------------------------
 
+void VornMainThreadManager::_CompactDueHeap_NoLock_() {
+  // A removed timeout leaves its due entry behind; rebuilding once stale
+  // entries outnumber pending ones keeps the heap within twice the pending
+  // count, at a constant amortised cost per removal.
+  if (m_dueHeap.size() <= kCompactFloor || m_dueHeap.size() <= 2 * m_timeouts.size()) return;
+  std::erase_if(m_dueHeap, [this](const DueEntry& entry) { return !m_timeouts.contains(entry.id); });
+  std::make_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
+}
+
 VornTimeoutData* VornMainThreadManager::_RemoveAndGetTimeoutData(std::uint32_t id) {
   std::lock_guard lock(m_timeoutMutex);
   return _RemoveAndGetTimeoutData_NoLock_(id);
@@ -331,7 +340,12 @@ std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::
 
 bool VornMainThreadManager::_RemoveTimeout(std::uint32_t id) {
   try {
-    VornTimeoutData* data = _RemoveAndGetTimeoutData(id);
+    VornTimeoutData* data = nullptr;
+    {
+      std::lock_guard lock(m_timeoutMutex);
+      data = _RemoveAndGetTimeoutData_NoLock_(id);
+      if (data) _CompactDueHeap_NoLock_();
+    }
     if (!data) return false;
     if (Vorn::IsKRTInteractiveApplication()) {
       if (KRTApplication* app = KRTApplication::MainApplication())

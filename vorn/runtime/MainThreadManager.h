@@ -117,6 +117,11 @@ private:
     }
     return false;
   }
+  // Drops the due entries of removed timeouts once they outnumber the
+  // pending ones. Without it, timeouts set and removed long before they fall
+  // due (a request timeout per request) would pile up in the heap and all be
+  // discarded at once, under the lock, when their due times came round.
+  void _CompactDueHeap_NoLock_();
   VornTimeoutData* _RemoveAndGetTimeoutData(std::uint32_t id);
   VornTimeoutData* _RemoveAndGetTimeoutData_NoLock_(std::uint32_t id);
   // Releases every pending timeout (host registrations first).
@@ -150,6 +155,8 @@ private:
   // How long the scheduler stands by past a due time the idle main thread
   // will serve itself.
   static constexpr std::int64_t kStandByNs = 2'000'000;
+  // Heaps this small are never compacted.
+  static constexpr std::size_t kCompactFloor = 64;
   std::atomic<std::int64_t> m_mainWaitDueNs{kBusy};
   std::atomic<std::int64_t> m_schedulerWaitDueNs{kBusy};
 
