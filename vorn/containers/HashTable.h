@@ -552,6 +552,14 @@ private:
   // and entry pointers stay put. At the first one they grow on demand.
   bool _GrowsOnDemand() const noexcept { return m_shift == HashTableDetail::kMinShift; }
 
+  // Room for one more hash, taken before a new entry is built so that
+  // nothing can fail once the entry exists.
+  void _ReserveHashSlot() {
+    if (m_hashes.size() == m_hashes.capacity()) [[unlikely]]
+      m_hashes.reserve(_GrowsOnDemand() ? std::max<std::size_t>(4, 2 * m_hashes.size())
+                                        : std::max(_BucketCount(), m_hashes.size() + 1));
+  }
+
   void _ReserveStorage() {
     if (_GrowsOnDemand()) return;
     const std::size_t count = _BucketCount();
@@ -678,8 +686,7 @@ private:
   template <class KeyArg, class... Args>
   std::pair<iterator, bool> _AppendSmall(std::uint64_t h, KeyArg&& keyArg, Args&&... args) {
     if (m_entries.capacity() == 0) m_entries.reserve(4);  // empty: nothing an argument could refer to
-    // Room for the hash first, so nothing can fail once the entry exists.
-    if (m_hashes.size() == m_hashes.capacity()) m_hashes.reserve(std::max<std::size_t>(4, 2 * m_hashes.size()));
+    _ReserveHashSlot();
     const std::uint32_t index = static_cast<std::uint32_t>(m_entries.size());
     m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<KeyArg>(keyArg)),
                            std::forward_as_tuple(std::forward<Args>(args)...));
@@ -691,10 +698,7 @@ private:
   VORN_HT_INLINE std::pair<iterator, bool> _Place(Bucket* buckets, std::size_t b, std::size_t e, unsigned m,
                                                   std::uint64_t h, bool grew, KeyArg&& keyArg, Args&&... args) {
     const std::uint32_t index = static_cast<std::uint32_t>(m_entries.size());
-    // Room for the hash first, so nothing can fail once the entry exists.
-    if (m_hashes.size() == m_hashes.capacity()) [[unlikely]]
-      m_hashes.reserve(_GrowsOnDemand() ? std::max<std::size_t>(4, 2 * m_hashes.size())
-                                        : std::max(_BucketCount(), m_hashes.size() + 1));
+    _ReserveHashSlot();
     m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<KeyArg>(keyArg)),
                            std::forward_as_tuple(std::forward<Args>(args)...));
     m_hashes.push_back(h);

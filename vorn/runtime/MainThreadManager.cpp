@@ -211,11 +211,7 @@ void VornMainThreadManager::__DoSchedulerLoop__() {
     const std::int64_t nextDue = _TakeDueTimeouts_NoLock_(now, due);
     if (!due.empty()) {
       lock.unlock();
-      {
-        std::lock_guard queueLock(m_queueMutex);
-        for (Callback& callback : due) m_queue.push_back(std::move(callback));
-      }
-      m_queueCondition.notify_one();
+      for (Callback& callback : due) _PushCallbackInQueue(std::move(callback));
       due.clear();  // moved-from callbacks, released outside every lock
       lock.lock();
       continue;
