@@ -43,6 +43,7 @@
 #include "vorn/events/EventToken.h"
 #include "vorn/events/EventsHandler.h"
 
+#include "vorn/json/JSON.h"
 #include "vorn/json/Value.h"
 #include "vorn/json/Object.h"
 #include "vorn/json/Array.h"
@@ -52,3 +53,6 @@
 #include "vorn/host/JSONStreams.h"
 #include "vorn/runtime/Resources.h"
 #include "vorn/runtime/Process.h"
+#include "vorn/runtime/MainThreadManager.h"
+
+#include "vorn/contexts/MainComponent.h"

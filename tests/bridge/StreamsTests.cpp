@@ -102,13 +102,16 @@ TEST(JIStream, UndefinedMembersAndElementsAreAbsent) {
   EXPECT_EQ(visitor.seen, std::vector<std::string>{"bools a=t|"});
 }
 
-TEST(JIStream, RefusalsEndTheWalkAndEmptyReadersFail) {
-  const JSON::JIStream reader(*J(R"({"a":1,"b":{"c":true},"d":3})").GetIfObject());
+TEST(JIStream, ARefusedMemberFailsTheWalkButEveryMemberIsVisited) {
+  // Shaped like a data-types file whose second of three types is bad.
+  const JSON::JIStream reader(
+      *J(R"({"length":{"superType":"number"},"bad":{"oops":true},"angle":{"superType":"number"}})").GetIfObject());
   Recorder visitor;
-  visitor.refuseKey = "b";
+  visitor.refuseKey = "bad";
   EXPECT_FALSE(reader.Apply(visitor));
-  EXPECT_EQ(visitor.seen.size(), 2u);  // d is never shown
-  EXPECT_EQ(visitor.ends, 0);
+  ASSERT_EQ(visitor.seen.size(), 3u);
+  EXPECT_EQ(visitor.seen[2].substr(0, 12), "object angle");
+  EXPECT_EQ(visitor.ends, 1);
 
   Recorder refusesAtEnd;
   refusesAtEnd.endAnswer = false;

@@ -40,13 +40,21 @@ inline void RunLoop(const std::function<void()>& body, std::chrono::seconds watc
     std::unique_lock lock(mutex);
     if (!done.wait_for(lock, watchdog, [&] { return finished; })) VornMainComponent::EndCustomMainThreadLoop();
   });
+  struct Finish {
+    std::mutex& mutex;
+    std::condition_variable& done;
+    bool& finished;
+    std::thread& guard;
+    ~Finish() {
+      {
+        std::lock_guard lock(mutex);
+        finished = true;
+      }
+      done.notify_all();
+      guard.join();
+    }
+  } finish{mutex, done, finished, guard};  // also when the loop throws
   VornMainComponent::RunCustomMainThreadLoop([&body] { body(); });
-  {
-    std::lock_guard lock(mutex);
-    finished = true;
-  }
-  done.notify_all();
-  guard.join();
 }
 
 }  // namespace vorn_test

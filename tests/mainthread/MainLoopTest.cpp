@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 #include "LoopHelpers.h"
@@ -103,6 +104,24 @@ TEST(MainLoop, SecondRunWhileRunningIsRefusedAndARestartWorks) {
         5);
   });
   EXPECT_EQ(journal.Events(), std::vector<std::string>{"served"});
+}
+
+TEST(MainLoop, ExceptionFromACallbackEndsTheRunAndALaterRunServesWhatWasPending) {
+  Journal journal;
+  // Pending across the failed run: must fire in the next one.
+  Vorn::SetTimeout([&] { journal.Add("pending"); }, 40);
+  EXPECT_THROW(RunLoop([&] {
+                 const auto queued = Vorn::SetTimeout([&] { journal.Add("queued"); }, 0);
+                 // Moved into the queue behind this callback before it throws.
+                 while (Vorn::HasTimeout(queued)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                 throw std::runtime_error("callback failed");
+               }),
+               std::runtime_error);
+  RunLoop([&] {
+    journal.Add("second run");
+    Vorn::SetTimeout([] { VornMainComponent::EndCustomMainThreadLoop(); }, 80);
+  });
+  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"second run", "queued", "pending"}));
 }
 
 TEST(MainLoop, RefusedSecondRunFromAnotherThread) {

@@ -120,11 +120,20 @@ TEST(VornValueTypesManager, IntegerAndItsArrayForm) {
   EXPECT_NE(Lookup("integerArray", false), nullptr);
 }
 
-TEST(VornValueTypesManager, UnregisteredWordsFindNothing) {
-  for (const char* word : {"angle", "circle", "curve", "length", "2DLengthVector", "3DLengthVector", "literal",
-                           "matrix", "point", "ratio", "2DRatioVector", "3DTransformationMatrix", "geometry", "",
-                           "Integer", "integer ", "//Array"}) {
-    SCOPED_TRACE(word);
+TEST(VornValueTypesManager, DeclaredTypeWordsAreSpelledRightAndNotRegistered) {
+  namespace W = Vorn::TypeWord;
+  const std::pair<const char*, const char*> declared[] = {
+      {W::kAngle, "angle"},   {W::kCircle, "circle"},
+      {W::kCurve, "curve"},   {W::kLength, "length"},
+      {W::k2DLengthVector, "2DLengthVector"}, {W::k3DLengthVector, "3DLengthVector"},
+      {W::kLiteral, "literal"}, {W::kMatrix, "matrix"},
+      {W::kPoint, "point"},   {W::kRatio, "ratio"},
+      {W::k2DRatioVector, "2DRatioVector"}, {W::k3DTransformationMatrix, "3DTransformationMatrix"},
+      {W::kGeometry, "geometry"}, {W::kArraySuffix, "//Array"},
+      {"", ""}, {"Integer", "Integer"}, {"integer ", "integer "}};
+  for (const auto& [word, spelled] : declared) {
+    SCOPED_TRACE(spelled);
+    EXPECT_STREQ(word, spelled);
     EXPECT_EQ(Lookup(word, false), nullptr);
     EXPECT_EQ(Lookup(word, true), nullptr);
   }

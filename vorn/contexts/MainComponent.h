@@ -11,7 +11,9 @@ public:
   // callbacks, `initial` first, until EndCustomMainThreadLoop. Refused (a log
   // line, immediate return) in an interactive host and while another custom
   // loop runs. Callbacks still queued when the loop is stopped run before
-  // it returns.
+  // it returns. An exception thrown by a callback (with reports thrown, any
+  // report) ends the run cleanly and propagates out of this call; pending
+  // timeouts and queued callbacks are kept, and a later call runs them.
   static void RunCustomMainThreadLoop(const Vorn::Function<void()>& initial);
   // Stops the custom loop; callable from a callback or from any thread.
   static void EndCustomMainThreadLoop();

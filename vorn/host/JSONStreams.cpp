@@ -327,6 +327,9 @@ bool VisitArray(KeyDispatch& dispatch, const VornJSONArray& array) {
 
 bool JIStream::Apply(JVisitor& visitor, void* /*context*/) const {
   if (!m_object) return false;
+  // A member whose visit fails does not hide the ones after it: a bad entry
+  // in a dictionary or a data-types file costs that entry only.
+  bool allVisited = true;
   for (const auto& [key, value] : *m_object) {
     KeyDispatch dispatch(visitor, key);
     bool keepGoing = true;
@@ -342,9 +345,10 @@ bool JIStream::Apply(JVisitor& visitor, void* /*context*/) const {
         break;
       case VornJSONValue::Kind::Array: keepGoing = VisitArray(dispatch, *value.GetIfArray()); break;
     }
-    if (!keepGoing) return false;
+    allVisited = keepGoing && allVisited;
   }
-  return visitor.EndOfFile();
+  const bool ended = visitor.EndOfFile();
+  return allVisited && ended;
 }
 
 // --- visitor ----------------------------------------------------------------------

@@ -97,10 +97,11 @@ public:
   // - any other array (kinds mixed, nulls or nested arrays inside): the
   //   string sequence, in which each string element is its own text and
   //   every other element is its compact JSON text ("null", "1", "[2]"...).
-  // The visitor's EndOfFile is called once after the last member. Returns
-  // false as soon as a slot (or EndOfFile) returns false, the remaining
-  // members being skipped, and false for an empty reader. `context` is
-  // reserved: pass null.
+  // Every member is visited, even after a slot returned false, and the
+  // visitor's EndOfFile is called once after the last member. Returns true
+  // when every slot and EndOfFile returned true; false when any of them
+  // returned false, and for an empty reader. `context` is reserved: pass
+  // null.
   bool Apply(JVisitor& visitor, void* context = nullptr) const;
 
   bool HasObject() const noexcept { return m_object != nullptr; }

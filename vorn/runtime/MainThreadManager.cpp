@@ -159,7 +159,13 @@ void VornMainThreadManager::_RunMainLoop() {
       Callback callback = std::move(m_queue.front());
       m_queue.pop_front();
       lock.unlock();
-      callback();
+      try {
+        callback();
+      } catch (...) {
+        callback = nullptr;
+        _EndRunAfterException();
+        throw;
+      }
       callback = nullptr;  // released outside the lock, like the call
       lock.lock();
     }
@@ -171,6 +177,20 @@ void VornMainThreadManager::_RunMainLoop() {
   // Whatever was queued when the stop came (possibly from another thread)
   // still runs here, on the main thread.
   __ExecuteAllCallbacks__(false);
+}
+
+void VornMainThreadManager::_EndRunAfterException() {
+  std::lock_guard threadLock(m_threadMutex);
+  {
+    std::lock_guard queueLock(m_queueMutex);
+    std::lock_guard timeoutLock(m_timeoutMutex);
+    m_running.store(false);
+  }
+  m_queueCondition.notify_all();
+  m_timeoutCondition.notify_all();
+  if (m_schedulerThread.joinable() && m_schedulerThread.get_id() != std::this_thread::get_id())
+    m_schedulerThread.join();
+  // Pending timeouts and the rest of the queue stay for the next run.
 }
 
 void VornMainThreadManager::__ExecuteAllCallbacks__(bool check) {

@@ -89,6 +89,13 @@ private:
   // always runs first. When the loop ends, callbacks still queued are run
   // before it returns, whichever thread stopped it, so nothing queued is
   // lost; a new run after that starts cleanly.
+  //
+  // An exception that leaves a callback ends the run and is passed on to
+  // the caller (as an io_context's run does): the scheduler thread is
+  // stopped and joined and the running state reset, while pending timeouts
+  // and the callbacks still queued are kept for the next run, which starts
+  // normally. The loop does not swallow it: a host that wants to go on
+  // catches it and runs the loop again.
   static void _RunCustomLoop(const Callback& initial);
   void _InitFromMainThread(const Callback& initial);
   bool _IsInMainThread() const;
@@ -101,6 +108,8 @@ private:
   // never calls back with released data. Callable from any thread; on the
   // main thread it also runs the callbacks still queued.
   static void _Stop();
+  // Ends the run after a callback threw, keeping timeouts and queue.
+  void _EndRunAfterException();
   void _StopInstance();
 
   void _PushCallbackInQueue(Callback callback);

@@ -9,9 +9,7 @@
 class VornModelObject;
 
 namespace {
-constexpr const char* kArraySuffix = "//Array";
-
-std::string KeyOf(const std::string& name, bool isArray) { return isArray ? name + kArraySuffix : name; }
+std::string KeyOf(const std::string& name, bool isArray) { return isArray ? name + Vorn::TypeWord::kArraySuffix : name; }
 }  // namespace
 
 VornRawValueTypeDefinition::~VornRawValueTypeDefinition() = default;

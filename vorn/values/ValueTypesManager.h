@@ -9,6 +9,26 @@
 #include "vorn/core/TypeInfo.h"
 #include "vorn/values/Value.h"
 
+namespace Vorn::TypeWord {
+// Type words that data types and property definitions use beyond the ones
+// the registry below registers; the registry itself does not know them.
+inline constexpr char kAngle[] = "angle";
+inline constexpr char kCircle[] = "circle";
+inline constexpr char kCurve[] = "curve";
+inline constexpr char kLength[] = "length";
+inline constexpr char k2DLengthVector[] = "2DLengthVector";
+inline constexpr char k3DLengthVector[] = "3DLengthVector";
+inline constexpr char kLiteral[] = "literal";
+inline constexpr char kMatrix[] = "matrix";
+inline constexpr char kPoint[] = "point";
+inline constexpr char kRatio[] = "ratio";
+inline constexpr char k2DRatioVector[] = "2DRatioVector";
+inline constexpr char k3DTransformationMatrix[] = "3DTransformationMatrix";
+inline constexpr char kGeometry[] = "geometry";
+// Appended to a type word to key its array definition.
+inline constexpr char kArraySuffix[] = "//Array";
+}  // namespace Vorn::TypeWord
+
 // A registered value type: its name, whether it is the array form, and the
 // native type behind it, with a sample (default) value of that type.
 struct VORN_API VornRawValueTypeDefinition {
