@@ -55,4 +55,11 @@
 #include "vorn/runtime/Process.h"
 #include "vorn/runtime/MainThreadManager.h"
 
+#include "vorn/model/DataTypesManager.h"
+#include "vorn/model/PropertiesDico.h"
+#include "vorn/model/ModelProperty.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/model/DataManager.h"
+
+#include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "vorn/core/Export.h"
 #include "vorn/core/TypeInfo.h"
@@ -24,6 +25,34 @@ struct AnyEquality {
       return static_cast<bool>(a == b);
     else
       return &a == &b;
+  }
+};
+
+}  // namespace Vorn
+
+// Model-object handles compare by the objects' identifiers, not by address:
+// two handles to distinct objects that carry one identifier are equal, as
+// are two empty handles. Declared here, next to the primary template, so
+// that every use of VornAny with these types sees it.
+class VornModelObject;
+namespace Vorn {
+namespace _Internal_ {
+VORN_API bool SameModelObjectID(const VornModelObject* a, const VornModelObject* b);
+}
+template <>
+struct AnyEquality<std::shared_ptr<VornModelObject>> {
+  static bool Equal(const std::shared_ptr<VornModelObject>& a, const std::shared_ptr<VornModelObject>& b) {
+    return _Internal_::SameModelObjectID(a.get(), b.get());
+  }
+};
+template <>
+struct AnyEquality<std::vector<std::shared_ptr<VornModelObject>>> {
+  static bool Equal(const std::vector<std::shared_ptr<VornModelObject>>& a,
+                    const std::vector<std::shared_ptr<VornModelObject>>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (!_Internal_::SameModelObjectID(a[i].get(), b[i].get())) return false;
+    return true;
   }
 };
 

@@ -214,5 +214,9 @@ bool VornEventsHandler::IsListened(const std::string& name) {
 void VornEventsHandler::RequestDestruction() {
   if (m_destructionRequested) return;
   m_destructionRequested = true;
+  // Held across the hook and the publish: either may drop the last other
+  // owner (a parent letting go of its child).
+  const std::shared_ptr<VornBaseClass> self = _GetSharedPtrFromBase();
+  _OnDestructionRequested();
   Publish(Vorn::kEventDestructionRequested, VornEventData::Create());
 }

@@ -59,6 +59,9 @@ public:
 
 protected:
   VornEventsHandler() = default;
+  // Called once by RequestDestruction, before the request is published, so
+  // a derived class can act before any listener hears of it.
+  virtual void _OnDestructionRequested() {}
 
 private:
   using TokenList = std::vector<std::shared_ptr<VornEventToken>>;

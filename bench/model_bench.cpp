@@ -1,0 +1,121 @@
+// Data trees built one record at a time through VornDataManager, as a host
+// feeding its model does, then every node's "value" updated once by id.
+// Each record is a new child with its own "id" under a parent chosen so the
+// tree is about four levels deep; each node holds five properties ("id",
+// "name", "type", "value", "label").
+//
+//   vorn_bench_model --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+//
+// Counters: seconds per operation (build: per record, update: per update) and
+// heap bytes per node (glibc's allocated total before and after the build).
+// The library's resources are found through "KRTInstallPath", which the
+// program points at the source tree when it is unset.
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "vorn/model/DataManager.h"
+#include "vorn/model/ModelObject.h"
+
+namespace {
+
+std::size_t HeapInUse() { return mallinfo2().uordblks; }
+
+// Complete tree of branching b with b top-level nodes: node k >= b hangs
+// under node k / b - 1, which gives about four levels for b = N^(1/4).
+struct Shape {
+  explicit Shape(std::size_t n) : count(n), branching(std::max<std::size_t>(2, std::lround(std::pow(n, 0.25)))) {}
+  long Parent(std::size_t k) const { return k < branching ? -1 : static_cast<long>(k / branching) - 1; }
+  std::size_t count;
+  std::size_t branching;
+};
+
+std::string Id(std::size_t k) { return "node-" + std::to_string(k); }
+
+VornValuesByString Record(std::size_t k) {
+  VornValuesByString record;
+  record.try_emplace("id", VornValue(Id(k)));
+  record.try_emplace("name", VornValue("Node " + std::to_string(k)));
+  record.try_emplace("type", VornValue(std::string("length")));
+  record.try_emplace("value", VornValue(static_cast<double>(k)));
+  record.try_emplace("label", VornValue(std::string("Length")));
+  return record;
+}
+
+// The update that adds node k: at the top, or as a child of its parent
+// addressed by id.
+VornValuesByString AddUpdate(const Shape& shape, std::size_t k) {
+  const long parent = shape.Parent(k);
+  if (parent < 0) return Record(k);
+  VornValuesByString update;
+  update.try_emplace("id", VornValue(Id(static_cast<std::size_t>(parent))));
+  update.try_emplace("children", std::vector<VornValuesByString>{Record(k)});
+  return update;
+}
+
+void Build(const Shape& shape, const std::string& context) {
+  VornDataManager::InitializeDataTree(nullptr, context);
+  for (std::size_t k = 0; k < shape.count; ++k) VornDataManager::UpdateDataTree(context, AddUpdate(shape, k));
+}
+
+void BM_BuildTreeByUpdates(benchmark::State& state) {
+  const Shape shape(static_cast<std::size_t>(state.range(0)));
+  double bytesPerNode = 0;
+  for (auto _ : state) {
+    const std::size_t before = HeapInUse();
+    Build(shape, "bench");
+    state.PauseTiming();
+    bytesPerNode = static_cast<double>(HeapInUse() - before) / static_cast<double>(shape.count);
+    VornDataManager::OnContextEnd("bench");
+    state.ResumeTiming();
+  }
+  state.counters["s_per_op"] = benchmark::Counter(static_cast<double>(shape.count),
+                                                   benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+  state.counters["heap_bytes_per_node"] = bytesPerNode;
+  state.counters["branching"] = static_cast<double>(shape.branching);
+}
+
+void BM_UpdateValueById(benchmark::State& state) {
+  const Shape shape(static_cast<std::size_t>(state.range(0)));
+  Build(shape, "bench");
+  double round = 0;
+  for (auto _ : state) {
+    round += 1;
+    for (std::size_t k = 0; k < shape.count; ++k) {
+      VornValuesByString update;
+      update.try_emplace("id", VornValue(Id(k)));
+      update.try_emplace("value", VornValue(round + static_cast<double>(k)));
+      VornDataManager::UpdateDataTree("bench", update);
+    }
+  }
+  VornDataManager::OnContextEnd("bench");
+  state.counters["s_per_op"] = benchmark::Counter(static_cast<double>(shape.count),
+                                                   benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_BuildTreeByUpdates)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UpdateValueById)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The library reads the installation path once, when it loads: set it
+  // and start again so the default dictionary is found.
+  if (!std::getenv("KRTInstallPath")) {
+    setenv("KRTInstallPath", VORN_BENCH_INSTALL_DIR, 1);
+    execv("/proc/self/exe", argv);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

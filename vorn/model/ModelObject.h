@@ -1,0 +1,188 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vorn/containers/HashTable.h"
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/core/Export.h"
+#include "vorn/events/EventsHandler.h"
+#include "vorn/json/Object.h"
+#include "vorn/model/ModelProperty.h"
+#include "vorn/model/PropertiesDico.h"
+#include "vorn/values/ValuesByString.h"
+
+class VornModelObject;
+
+namespace Vorn::_Internal_ {
+VORN_API void ReportAbsentModelProperty(const std::string& name, const std::string& objectName);
+}
+
+// How a model object starts: its values, whether it is the root of a
+// context tree, and an optional parent to attach it to.
+struct VORN_API VornModelObjectInitOptions {
+  VornValuesByString values;
+  bool isTrueRoot = false;
+  std::shared_ptr<VornModelObject> parent;
+};
+
+// A node of a context's data tree: typed properties declared by the
+// property dictionaries, ordered children, a weak link to its parent.
+//
+// Events: "onChange:" + name and "onChange" for every accepted change that
+// is not silent, "onAddChild" for every child appended. A child whose
+// destruction is requested leaves its parents before any listener of the
+// request is called.
+//
+// Identity. An object gets a fresh identifier, stored as its "id" property.
+// A record that sets "id" (hosts address their nodes by their own ids) sets
+// the identifier too, so GetID(), Dump(), ToJSON() and searches by "id" all
+// agree. Two objects may carry one id; searches then find both.
+//
+// Values maps describe subtrees: the key "children" holds a list of values
+// maps, one per child (a std::vector<VornValuesByString>, or a
+// std::vector<VornValue> whose elements hold values maps, as the JSON
+// bridge produces). Other kinds under "children" (and "roots") are reported
+// and read as an empty list.
+//
+// Trees. An object is never added under itself or one of its descendants:
+// that is reported and refused. A tree rooted at a true root keeps an index
+// from "id" to its nodes, so a search whose criteria name "id" (every
+// update by id) costs the matches, not a walk of the tree; results are
+// those of the walk, in the same pre-order. An object placed twice in one
+// tree (the same handle added under two parents) makes that tree fall back
+// to walking.
+class VORN_API VornModelObject : public VornEventsHandler {
+public:
+  using Ptr = std::shared_ptr<VornModelObject>;
+  using Criteria = VornValuesByString;
+  using CriteriaList = std::vector<VornValuesByString>;
+
+  ~VornModelObject() override;
+
+  // Builds an object: identifier, values (silently, children included), then
+  // attachment to `options.parent`, which announces it with its values in
+  // place. A true root receives its values as its first child.
+  static Ptr BuildSharedPtrFromOptions(const VornModelObjectInitOptions& options);
+
+  const std::string& GetID() const noexcept { return m_id; }
+  bool IsTrueRoot() const noexcept { return m_isTrueRoot; }
+  const std::string& GetName() const noexcept { return m_name; }
+  bool operator==(const VornModelObject& other) const noexcept { return m_id == other.m_id; }
+
+  // --- properties
+  bool HasProperty(const std::string& name) const { return m_properties.contains(name); }
+  // The value, or null when the property is absent or has none. No report.
+  const VornValue* GetValue(const std::string& name) const;
+  std::shared_ptr<VornModelProperty> GetProperty(const std::string& name) const;
+  template <class T>
+  T GetRawValue(const std::string& name) const {
+    auto it = m_properties.find(name);
+    if (it == m_properties.end()) {
+      Vorn::_Internal_::ReportAbsentModelProperty(name, m_name);
+      return T{};
+    }
+    return it->second->template GetRawValue<T>();
+  }
+
+  // Sets one value; true when it changed. Undeclared names, values that do
+  // not fit the declared type and objects whose destruction was requested
+  // change nothing (the first two are reported). "children" adds or updates
+  // children (see UpdateChildren).
+  bool SetValue(const std::string& name, const VornValue& value, bool silent = false, bool skipAggregate = false);
+  // The typed setter ("id", "isActive"): both events carry the value and the
+  // map {name: value}.
+  template <class T>
+  bool SetValue(const std::string& name, const T& value, bool silent) {
+    return _SetTypedValue(name, VornValue(value), Vorn::GetTypeInfo<T>(), silent);
+  }
+  // Sets every entry, in order; "onChange" once after, carrying every entry
+  // given, when anything changed.
+  bool SetValues(const VornValuesByString& values, bool silent = false);
+  bool SetValues(const VornJSONObject& values, bool silent = false);
+
+  // Every valued property, then "id". Children are not included.
+  VornValuesByString Dump() const;
+  VornJSONObject ToJSON() const;
+
+  // --- tree
+  // Appends `child` (empty: ignored) and announces it. Refused, with a
+  // report, when `child` is this object or one of its ancestors.
+  void AddChild(const Ptr& child);
+  void AddChild(const VornValuesByString& values);
+  // Removes every object with that id, at any depth.
+  void RemoveChild(const std::string& id, bool requestDestruction);
+  // Removes every object matching any of the criteria, at any depth.
+  void RemoveChildren(const CriteriaList& criteria, bool requestDestruction);
+  // Updates the objects whose ID properties match `values` (at any depth
+  // unless `directOnly`), or adds `values` as a new child of this object.
+  void UpdateChildren(const VornValuesByString& values, bool directOnly);
+  // For each map: updates the first match, or adds a child.
+  bool UpdateChildren(const CriteriaList& list, bool directOnly);
+
+  Ptr GetChild(const std::string& id) const;
+  std::vector<Ptr> GetChildren() const { return m_children; }
+  std::size_t GetChildCount() const noexcept { return m_children.size(); }
+  // Matches in pre-order; empty criteria give the direct children.
+  std::vector<Ptr> FindChildren(const Criteria& criteria, bool directOnly, bool idOnly) const;
+  // Matches among the parent's descendants, this object excluded.
+  std::vector<Ptr> GetBrothers(const Criteria& criteria) const;
+  Ptr GetParent() const { return m_parent.lock(); }
+  // Replaces the parent link only; the tree is not changed.
+  void SetParent(const Ptr& parent) { m_parent = parent; }
+  bool HasValues(const Criteria& criteria, bool idOnly) const;
+
+  // --- activation (the bool property "isActive")
+  void Activate();
+  void Deactivate(bool onlySelf);
+  bool IsActive() const;
+
+  // Reads a "children"-style value as a list of values maps. Other kinds
+  // are reported and give an empty list.
+  static CriteriaList ReadValuesMapList(const VornValue& value);
+
+  // Only BuildSharedPtrFromOptions can make the key.
+  class _BuildKey {
+    friend class VornModelObject;
+    explicit _BuildKey() = default;
+  };
+  explicit VornModelObject(_BuildKey);
+
+private:
+  struct TreeIndex;
+  friend struct VornModelObjectTestAccess;
+
+  bool _SetTypedValue(const std::string& name, const VornValue& value, const Vorn::TypeInfo& type, bool silent);
+  std::shared_ptr<VornModelProperty> _GetProperty(const std::string& name) const;
+  std::shared_ptr<VornModelProperty> _GetPropertyBeforeSetFromValue(const std::string& name, const VornValue& value);
+  // After a property changed: the cached name, the identifier and the index.
+  void _OnPropertyChanged(const std::string& name, const VornModelProperty& property);
+  bool _ManageChildrenSet(const CriteriaList* list);
+  void _RemoveChild(VornModelObject* child, bool requestDestruction);
+  void _OnChildDestructionRequested(VornModelObject* child);
+  void _OnDestructionRequested() override;
+  void _PublishChangeOnSingleSet(const std::string& name, const VornValue& value);
+  void _Deactivate(bool onlySelf, bool createMissing);
+  bool _IsInSubtreeOf(const VornModelObject* ancestor) const;
+  bool _FindIndexed(const Criteria& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) const;
+  void _FindWalk(const Criteria& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) const;
+  void _IndexSubtree(VornModelObject* child);
+  void _UnindexSubtree(VornModelObject* child);
+
+  std::string m_id;
+  std::string m_name;
+  bool m_isTrueRoot = false;
+  // The objects whose children hold this one, once per placement. A
+  // destruction request tells them first, so they let go of it; a direct
+  // link rather than an event subscription per child, which would cost
+  // about 450 bytes per node.
+  std::vector<VornModelObject*> m_holders;
+  Vorn::HashTable<std::string, std::shared_ptr<VornModelProperty>> m_properties;
+  std::weak_ptr<VornModelObject> m_parent;
+  std::vector<Ptr> m_children;
+  // The id index of the tree this object belongs to (a true root owns it),
+  // and the parent that placed this object in that tree.
+  std::shared_ptr<TreeIndex> m_tree;
+  VornModelObject* m_treeParent = nullptr;
+};

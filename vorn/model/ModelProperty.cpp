@@ -1,0 +1,59 @@
+#include "vorn/model/ModelProperty.h"
+
+#include <vector>
+
+#include "vorn/values/ValueTypesManager.h"
+
+namespace Vorn::_Internal_ {
+void ReportPropertyHasNoValue(const std::string& name) {
+  Vorn::RaiseError("[Vorn - Model Property] Property '" + name + "' has no value!");
+}
+void ReportPropertyTypeMismatch(const std::string& name) {
+  Vorn::RaiseError("[Vorn - Model Property] Type mismatch for '" + name + "' raw value!");
+}
+}  // namespace Vorn::_Internal_
+
+namespace {
+// The value widened to the declared floating type, when it holds ints;
+// nullopt-like empty value otherwise.
+bool Widen(const VornRawValueTypeDefinition& type, const VornValue& value, VornValue* widened) {
+  if (type.typeInfo.key == Vorn::TypeKey<double>() && value.Holds<int>()) {
+    if (widened) *widened = VornValue(static_cast<double>(value.GetRawValue<int>()));
+    return true;
+  }
+  if (type.typeInfo.key == Vorn::TypeKey<std::vector<double>>() && value.Holds<std::vector<int>>()) {
+    if (widened) {
+      const auto& ints = value.GetRawValue<std::vector<int>>();
+      *widened = VornValue(std::vector<double>(ints.begin(), ints.end()));
+    }
+    return true;
+  }
+  return false;
+}
+}  // namespace
+
+VornModelProperty::VornModelProperty(_BuildKey, std::string name, std::shared_ptr<const VornModelPropertyDefinition> definition,
+                                     std::shared_ptr<VornRawValueTypeDefinition> valueType)
+    : m_definition(std::move(definition)), m_valueType(std::move(valueType)), m_name(std::move(name)) {}
+
+VornModelProperty::~VornModelProperty() = default;
+
+bool VornModelProperty::Accepts(const VornValue& value, bool reportError) const {
+  const bool fits = m_valueType && (m_valueType->CheckType(value, false) || Widen(*m_valueType, value, nullptr));
+  if (!fits && reportError) VornModelPropertiesDicoManager::_LogIncompatibility(m_name, value.GetTypeName(), m_definition->type);
+  return fits;
+}
+
+bool VornModelProperty::SetValue(const VornValue& value) {
+  if (!Accepts(value, true)) return false;
+  VornValue widened;
+  const VornValue& stored = Widen(*m_valueType, value, &widened) ? widened : value;
+  if (m_hasValue && m_value == stored) return false;
+  m_value = stored;
+  m_hasValue = true;
+  return true;
+}
+
+VornJSONValue VornModelProperty::GetAsJSONValue() const {
+  return m_hasValue ? m_value.ToJSON() : VornJSONValue(nullptr);
+}

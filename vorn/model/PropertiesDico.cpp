@@ -1,0 +1,174 @@
+#include "vorn/model/PropertiesDico.h"
+
+#include <new>
+
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/host/Paths.h"
+#include "vorn/model/ModelProperty.h"
+#include "vorn/runtime/Resources.h"
+#include "vorn/values/ValueTypesManager.h"
+
+namespace {
+constexpr const char* kTag = "[Vorn - Model Properties Dico Manager] ";
+
+void ReportUnknownKey(const char* slot, const KRTUnicodeString& key) {
+  std::string message(kTag);
+  message.append("VornPropDefinitionVisitor for ").append(slot).append(" => error: Unknown key = \"");
+  message.append(key.View()).append("\"!");
+  Vorn::RaiseError(message);
+}
+}  // namespace
+
+VornModelPropertiesDicoManager* VornModelPropertiesDicoManager::_Instance = nullptr;
+
+VornModelPropertiesDicoManager::~VornModelPropertiesDicoManager() = default;
+
+VornModelPropertiesDicoManager* VornModelPropertiesDicoManager::_GetInstance() {
+  if (!_Instance) {
+    _Instance = new (std::nothrow) VornModelPropertiesDicoManager;
+    // Registered first, so its names can never be redefined.
+    if (_Instance) _Instance->_RegisterDico("VornDefaultModelPropertiesDico", std::string(Vorn::kVornResourceFolder));
+  }
+  return _Instance;
+}
+
+void VornModelPropertiesDicoManager::_DeleteInstance() {
+  delete _Instance;
+  _Instance = nullptr;
+}
+
+void VornModelPropertiesDicoManager::RegisterDico(const std::string& name, const std::string& folder) {
+  if (VornModelPropertiesDicoManager* instance = _GetInstance()) instance->_RegisterDico(name, folder);
+}
+
+void VornModelPropertiesDicoManager::_RegisterDico(const std::string& name, const std::string& folder) {
+  const std::string relative = folder + name + std::string(Vorn::kResourceFileSuffix);
+  const std::string path = KRTFindPath(relative.c_str(), Vorn::GetInstallPath().c_str());
+  if (path.empty()) return;
+  JSON::JIStream reader;
+  if (!reader.ParseFile(path, true)) return;
+  VornModelPropsDicoVisitor visitor;
+  reader.Apply(visitor);
+  for (const auto& [propertyName, definition] : visitor.GetDefinitions())
+    m_definitions.try_emplace(propertyName, std::make_shared<const VornModelPropertyDefinition>(definition));
+}
+
+std::shared_ptr<const VornModelPropertyDefinition> VornModelPropertiesDicoManager::_Find(const std::string& name) const {
+  auto it = m_definitions.find(name);
+  return it == m_definitions.end() ? nullptr : it->second;
+}
+
+bool VornModelPropertiesDicoManager::_GetPropertyDefinition(const std::string& name,
+                                                            VornModelPropertyDefinition& definition) {
+  VornModelPropertiesDicoManager* instance = _GetInstance();
+  const auto found = instance ? instance->_Find(name) : nullptr;
+  if (!found) return false;
+  definition = *found;
+  return true;
+}
+
+void VornModelPropertiesDicoManager::_LogPropertyAbsenceException(const std::string& name) {
+  Vorn::RaiseError(std::string(kTag) + "Property " + name + " does not exist!");
+}
+
+void VornModelPropertiesDicoManager::_LogIncompatibility(const std::string& name, std::string_view valueType,
+                                                         const std::string& type) {
+  std::string message(kTag);
+  message.append("Property \"").append(name).append("\" creation error: value type \"").append(valueType);
+  message.append("\" not compatible with proprety type \"").append(type).append("\"!");
+  Vorn::RaiseError(message);
+}
+
+std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_Create(
+    const std::string& name, const std::shared_ptr<const VornModelPropertyDefinition>& definition, bool compatible,
+    std::string_view valueTypeName) {
+  if (!compatible) {
+    _LogIncompatibility(name, valueTypeName, definition->type);
+    return nullptr;
+  }
+  auto valueType = VornValueTypesManager::GetRawValueTypeDefinition(definition->type, definition->isArray != 0);
+  return std::make_shared<VornModelProperty>(VornModelProperty::_BuildKey(), name, definition, std::move(valueType));
+}
+
+std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreateProperty(
+    const std::string& name, const VornModelPropertyDefinition& definition, bool compatible,
+    const Vorn::TypeInfo& valueType) {
+  return _Create(name, std::make_shared<const VornModelPropertyDefinition>(definition), compatible, valueType.name);
+}
+
+std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreatePropertyFromValue(const std::string& name,
+                                                                                          const VornValue& value) {
+  VornModelPropertiesDicoManager* instance = _GetInstance();
+  const auto definition = instance ? instance->_Find(name) : nullptr;
+  if (!definition) {
+    _LogPropertyAbsenceException(name);
+    return nullptr;
+  }
+  auto property = _Create(name, definition, true, {});
+  if (!property->Accepts(value, false)) {
+    _LogIncompatibility(name, value.GetTypeName(), definition->type);
+    return nullptr;
+  }
+  return property;
+}
+
+std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreatePropertyForType(const std::string& name,
+                                                                                        const Vorn::TypeInfo& type) {
+  VornModelPropertiesDicoManager* instance = _GetInstance();
+  const auto definition = instance ? instance->_Find(name) : nullptr;
+  if (!definition) {
+    _LogPropertyAbsenceException(name);
+    return nullptr;
+  }
+  const auto valueType = VornValueTypesManager::GetRawValueTypeDefinition(definition->type, definition->isArray != 0);
+  const bool compatible = valueType && (valueType->typeName == "unknown" || valueType->typeInfo.key == type.key);
+  return _Create(name, definition, compatible, type.name);
+}
+
+// --- visitors -----------------------------------------------------------------------
+
+bool VornModelPropsDicoVisitor::Visit(const KRTUnicodeString& key, const JSON::JIStream& value) {
+  VornPropDefinitionVisitor definitionVisitor;
+  if (!value.Apply(definitionVisitor)) return false;  // that property only is dropped
+  m_definitions.try_emplace(std::string(key.View()), definitionVisitor.GetDefinition());
+  return true;
+}
+
+bool VornPropDefinitionVisitor::Visit(const KRTUnicodeString& key, const std::vector<KRTUnicodeString>& values) {
+  if (key == "possibleValues") {
+    m_definition.possibleValues.clear();
+    for (const KRTUnicodeString& value : values) m_definition.possibleValues.emplace_back(value.View());
+  } else {
+    ReportUnknownKey("std::vector<KRTUnicodeString>", key);
+  }
+  return true;
+}
+
+bool VornPropDefinitionVisitor::Visit(const KRTUnicodeString& key, bool value) {
+  if (key == "isID")
+    m_definition.isID = value;
+  else if (key == "readOnly")
+    m_definition.readOnly = value;
+  else if (key == "isExchangeable")
+    m_definition.isExchangeable = value;
+  else if (key == "mustBeDumped")
+    m_definition.mustBeDumped = value;
+  else
+    ReportUnknownKey("boolean", key);
+  return true;
+}
+
+bool VornPropDefinitionVisitor::Visit(const KRTUnicodeString& key, const KRTUnicodeString& value) {
+  if (key == "type") {
+    m_definition.type = std::string(value.View());
+  } else if (key == "typeArray") {
+    m_definition.type = std::string(value.View());
+    m_definition.isArray = 1;
+  } else if (key == "description") {
+    m_definition.description = std::string(value.View());
+  } else {
+    ReportUnknownKey("string", key);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vorn/core/Export.h"
+#include "vorn/core/TypeInfo.h"
+#include "vorn/host/JSONStreams.h"
+#include "vorn/values/Value.h"
+
+class VornModelProperty;
+
+// What a property dictionary says of one property name.
+struct VORN_API VornModelPropertyDefinition {
+  std::string type;  // a value type word ("string", "number", "unknown", ...)
+  bool isID = false;
+  std::int32_t isArray = 0;  // non-zero: the array form of `type`
+  bool readOnly = false;
+  bool isExchangeable = false;
+  bool mustBeDumped = false;
+  std::vector<std::string> possibleValues;
+  std::string description;
+};
+
+// Process-wide registry of property definitions, read from dictionary
+// resource files, and the only factory of VornModelProperty. The default
+// dictionary "resources\Vorn\VornDefaultModelPropertiesDico.json" is
+// registered when the registry is created, so its definitions ("id",
+// "name", "isActive", ...) can never be overridden.
+//
+// A dictionary is one JSON object whose members are properties; each value
+// is an object of the keys "type", "typeArray", "description" (strings),
+// "isID", "readOnly", "isExchangeable", "mustBeDumped" (booleans) and
+// "possibleValues" (an array of strings). An unknown string key is reported
+// and drops that property; an unknown boolean or string-array key is
+// reported and ignored; members of other kinds are ignored. The rest of the
+// file registers either way. Within a file and across files the first
+// definition of a name wins. A missing or unparsable file registers nothing
+// and is not reported.
+class VORN_API VornModelPropertiesDicoManager {
+public:
+  virtual ~VornModelPropertiesDicoManager();
+  VornModelPropertiesDicoManager(const VornModelPropertiesDicoManager&) = delete;
+  VornModelPropertiesDicoManager& operator=(const VornModelPropertiesDicoManager&) = delete;
+
+  // Reads `folder` + `name` + ".json" (folder like "resources\Vorn\"),
+  // found in the first installation directory that holds it.
+  static void RegisterDico(const std::string& name, const std::string& folder);
+
+  // A new property for a value of native type T (no value set yet), or
+  // empty with a report when `name` is undeclared or T does not fit it.
+  template <class T>
+  static std::shared_ptr<VornModelProperty> CreatePropertyFromNative(const std::string& name) {
+    return _CreatePropertyForType(name, Vorn::GetTypeInfo<T>());
+  }
+
+  // The registered definition, copied into `definition`; false (and
+  // `definition` untouched) when `name` is not registered.
+  static bool _GetPropertyDefinition(const std::string& name, VornModelPropertyDefinition& definition);
+  // A new property (without value) that `value` fits, or empty with a
+  // report when `name` is undeclared or the value does not fit.
+  static std::shared_ptr<VornModelProperty> _CreatePropertyFromValue(const std::string& name, const VornValue& value);
+  // The property, or empty with the incompatibility report when `compatible`
+  // is false (`valueType` names the offending type).
+  static std::shared_ptr<VornModelProperty> _CreateProperty(const std::string& name,
+                                                            const VornModelPropertyDefinition& definition,
+                                                            bool compatible, const Vorn::TypeInfo& valueType);
+  static void _LogPropertyAbsenceException(const std::string& name);
+  // Reports that a value of type `valueType` does not fit property `name`.
+  static void _LogIncompatibility(const std::string& name, std::string_view valueType, const std::string& type);
+
+private:
+  friend class VornMainComponent;
+  friend class VornModelPropsDicoVisitor;
+  friend class VornModelObject;
+  friend struct VornModelPropertiesDicoManagerTestAccess;
+
+  VornModelPropertiesDicoManager() = default;
+  static VornModelPropertiesDicoManager* _GetInstance();
+  static void _DeleteInstance();
+  static std::shared_ptr<VornModelProperty> _CreatePropertyForType(const std::string& name,
+                                                                   const Vorn::TypeInfo& type);
+  static std::shared_ptr<VornModelProperty> _Create(const std::string& name,
+                                                    const std::shared_ptr<const VornModelPropertyDefinition>& definition,
+                                                    bool compatible, std::string_view valueTypeName);
+  std::shared_ptr<const VornModelPropertyDefinition> _Find(const std::string& name) const;
+  void _RegisterDico(const std::string& name, const std::string& folder);
+
+  static VornModelPropertiesDicoManager* _Instance;
+  // Definitions are immutable once registered: properties share them.
+  std::map<std::string, std::shared_ptr<const VornModelPropertyDefinition>> m_definitions;
+};
+
+// Reads the top level of a dictionary: one property per object member.
+class VORN_API VornModelPropsDicoVisitor : public JSON::JVisitor {
+public:
+  VornModelPropsDicoVisitor() : JSON::JVisitor(false) {}
+  using JSON::JVisitor::Visit;
+  bool Visit(const KRTUnicodeString& key, const JSON::JIStream& value) override;
+
+  const std::map<std::string, VornModelPropertyDefinition>& GetDefinitions() const noexcept { return m_definitions; }
+
+private:
+  std::map<std::string, VornModelPropertyDefinition> m_definitions;
+};
+
+// Reads one property's definition object.
+class VORN_API VornPropDefinitionVisitor : public JSON::JVisitor {
+public:
+  VornPropDefinitionVisitor() : JSON::JVisitor(false) {}
+  using JSON::JVisitor::Visit;
+  bool Visit(const KRTUnicodeString& key, const std::vector<KRTUnicodeString>& values) override;
+  bool Visit(const KRTUnicodeString& key, bool value) override;
+  bool Visit(const KRTUnicodeString& key, const KRTUnicodeString& value) override;
+
+  const VornModelPropertyDefinition& GetDefinition() const noexcept { return m_definition; }
+
+private:
+  VornModelPropertyDefinition m_definition;
+};
