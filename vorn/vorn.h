@@ -52,3 +52,6 @@
 #include "vorn/host/JSONStreams.h"
 #include "vorn/runtime/Resources.h"
 #include "vorn/runtime/Process.h"
+
+#include "vorn/core/CallableTraits.h"
+#include "vorn/remote/FuncsRegistry.h"
