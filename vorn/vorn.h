@@ -55,3 +55,9 @@
 
 #include "vorn/core/CallableTraits.h"
 #include "vorn/remote/FuncsRegistry.h"
+#include "vorn/runtime/LibrariesManager.h"
+#include "vorn/runtime/LibBasedFactory.h"
+#include "vorn/runtime/PluginExport.h"
+#include "vorn/remote/Converters.h"
+#include "vorn/remote/RemoteFunction.h"
+#include "vorn/remote/Binding.h"
