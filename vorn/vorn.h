@@ -61,3 +61,5 @@
 #include "vorn/remote/Converters.h"
 #include "vorn/remote/RemoteFunction.h"
 #include "vorn/remote/Binding.h"
+#include "vorn/remote/RemoteObject.h"
+#include "vorn/remote/CommunicationManager.h"

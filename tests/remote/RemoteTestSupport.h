@@ -1,17 +1,28 @@
 #pragma once
 
-// Shared by the remote suites: plug-in names, a creatable factory and a
-// reply recorder.
+// Shared by the remote suites: plug-in names, a creatable factory, access
+// to the communication manager's protected operations, and a reply recorder.
 #include <dlfcn.h>
 
 #include <string>
 #include <vector>
 
-#include "vorn/runtime/LibBasedFactory.h"
+#include "vorn/remote/CommunicationManager.h"
 #include "vorn/remote/RemoteFunction.h"
+#include "vorn/runtime/LibBasedFactory.h"
 
 inline const std::string kFunctionsLib = "vorn_test_plugin_functions";
 inline const std::string kPartialLib = "vorn_test_plugin_partial";
+
+struct VornCommunicationManagerTestAccess {
+  static void Reset() { VornCommunicationManager_V1::_DeleteInstance(); }
+  static bool Publish(const std::string& sender, const std::string& name) {
+    return VornCommunicationManager_V1::_PublishRemoteEvent(sender, name);
+  }
+  static bool Publish(const std::string& sender, const std::string& name, const VornJSONValue& data) {
+    return VornCommunicationManager_V1::_PublishRemoteEvent(sender, name, data);
+  }
+};
 
 namespace vorn_test {
 
