@@ -21,9 +21,52 @@ Vorn::SharedPtr<VornFuncsRegistryEntry> VornFuncsRegistryEntry::GetSharedPtr() {
   return Vorn::StaticPointerCast<VornFuncsRegistryEntry>(_GetSharedPtrFromBase());
 }
 
+namespace {
+
+// One hazard slot per thread, claimed on the thread's first lookup and
+// given back when it ends. Threads beyond the slots read through the atomic
+// shared pointer instead.
+struct alignas(64) HazardSlot {
+  std::atomic<const void*> table{nullptr};
+  std::atomic<bool> used{false};
+};
+constexpr std::size_t kHazardSlots = 256;
+HazardSlot g_hazards[kHazardSlots];
+
+struct HazardOwner {
+  HazardSlot* slot = nullptr;
+  HazardOwner() {
+    for (HazardSlot& s : g_hazards) {
+      bool expected = false;
+      if (!s.used.load(std::memory_order_relaxed) && s.used.compare_exchange_strong(expected, true)) {
+        slot = &s;
+        break;
+      }
+    }
+  }
+  ~HazardOwner() {
+    if (slot) slot->used.store(false, std::memory_order_release);
+  }
+};
+
+HazardSlot* ThreadHazard() {
+  thread_local HazardOwner owner;
+  return owner.slot;
+}
+
+bool IsHazard(const void* table) {
+  for (const HazardSlot& s : g_hazards)
+    if (s.table.load() == table) return true;
+  return false;
+}
+
+}  // namespace
+
 VornFuncsRegistry::VornFuncsRegistry() {
   _SetExactType<VornFuncsRegistry>();
-  _StoreTable(std::make_shared<const Table>());
+  auto empty = std::make_shared<const Table>();
+  m_current.store(empty.get());
+  _StoreTable(std::move(empty));
 }
 
 VornFuncsRegistry::~VornFuncsRegistry() = default;
@@ -36,44 +79,85 @@ bool VornFuncsRegistry::_CompareSwapTable(TablePtr& expected, const TablePtr& de
   return m_table.compare_exchange_strong(expected, desired, std::memory_order_acq_rel, std::memory_order_acquire);
 }
 
-bool VornFuncsRegistry::Has(std::string_view name) const { return _LoadTable()->contains(KeyOf(name)); }
+template <class Read>
+auto VornFuncsRegistry::_Read(Read read) const {
+  HazardSlot* slot = ThreadHazard();
+  if (!slot) return read(*_LoadTable());
+  // Announce the table, then check it is still the published one: a writer
+  // that replaced it after that check sees the announcement and keeps it.
+  const Table* table = m_current.load(std::memory_order_acquire);
+  for (;;) {
+    slot->table.store(table);
+    const Table* again = m_current.load();
+    if (again == table) break;
+    table = again;
+  }
+  struct Clear {
+    HazardSlot* slot;
+    ~Clear() { slot->table.store(nullptr, std::memory_order_release); }
+  } clear{slot};
+  return read(*table);
+}
+
+template <class Change>
+bool VornFuncsRegistry::_Write(Change change) {
+  std::vector<TablePtr> released;  // destroyed after the lock: entry destructors run user code
+  {
+    std::lock_guard lock(m_writeMutex);
+    TablePtr snapshot = _LoadTable();
+    for (;;) {
+      auto copy = std::make_shared<Table>(*snapshot);
+      if (!change(*copy)) return false;
+      const Table* published = copy.get();
+      // On failure `snapshot` now holds the current table: start again from it.
+      if (_CompareSwapTable(snapshot, copy)) {
+        m_current.store(published);
+        break;
+      }
+    }
+    m_retired.push_back(std::move(snapshot));
+    for (auto it = m_retired.begin(); it != m_retired.end();) {
+      if (IsHazard(it->get())) {
+        ++it;
+      } else {
+        released.push_back(std::move(*it));
+        it = m_retired.erase(it);
+      }
+    }
+  }
+  return true;
+}
+
+bool VornFuncsRegistry::Has(std::string_view name) const {
+  const std::uint64_t key = KeyOf(name);
+  return _Read([key](const Table& table) { return table.contains(key); });
+}
 
 VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntry(std::string_view name) const {
   return GetEntryByKey(KeyOf(name));
 }
 
 VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntryByKey(std::uint64_t key) const {
-  const TablePtr table = _LoadTable();
-  auto it = table->find(key);
-  return it == table->end() ? VornFuncsRegistryEntry_sp() : it->second;
+  return _Read([key](const Table& table) {
+    auto it = table.find(key);
+    return it == table.end() ? VornFuncsRegistryEntry_sp() : it->second;
+  });
 }
 
 bool VornFuncsRegistry::UnregisterByKey(std::uint64_t key) {
-  TablePtr snapshot = _LoadTable();
-  for (;;) {
-    if (!snapshot->contains(key)) return false;
-    auto copy = std::make_shared<Table>(*snapshot);
-    copy->erase(key);
-    // On failure `snapshot` now holds the current table: start again from it.
-    if (_CompareSwapTable(snapshot, copy)) return true;
-  }
+  return _Write([key](Table& copy) { return copy.erase(key); });
 }
 
 bool VornFuncsRegistry::Unregister(std::string_view name) { return UnregisterByKey(KeyOf(name)); }
 
 bool VornFuncsRegistry::RegisterEntry(VornFuncsRegistryEntry_sp entry) {
   if (!entry) return false;
-  const std::uint64_t key = entry->GetKey();
-  TablePtr snapshot = _LoadTable();
-  for (;;) {
-    if (snapshot->contains(key)) return false;
-    auto copy = std::make_shared<Table>(*snapshot);
-    copy->try_emplace(key, entry);
-    if (_CompareSwapTable(snapshot, copy)) return true;
-  }
+  return _Write([&entry](Table& copy) { return copy.try_emplace(entry->GetKey(), entry).second; });
 }
 
-std::size_t VornFuncsRegistry::Size() const { return _LoadTable()->size(); }
+std::size_t VornFuncsRegistry::Size() const {
+  return _Read([](const Table& table) { return table.size(); });
+}
 
 Vorn::SharedPtr<VornFuncsRegistry> VornFuncsRegistry::GetSharedPtr() {
   return Vorn::StaticPointerCast<VornFuncsRegistry>(_GetSharedPtrFromBase());

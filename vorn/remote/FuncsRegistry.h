@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -90,6 +91,17 @@ private:
 // snapshot of the table without locking; writers copy the table, change the
 // copy and publish it by compare-and-swap, retrying on conflict. Any thread
 // may call any operation.
+//
+// Readers do not copy the table's shared pointer: the standard atomic
+// shared pointer serialises its loads on an internal lock, so readers on
+// several threads would contend on every lookup (and stall behind a reader
+// preempted while holding it). A reader instead announces the raw table it
+// reads in a hazard slot of its thread and copies out only the entry's
+// handle; a replaced table is released by the writer that replaced it once
+// no slot shows it (or by a later write, if a reader was still in it).
+// Writers serialise on a mutex, so that the raw published pointer and the
+// retirement of old tables follow the order of the compare-and-swaps;
+// readers never take it.
 class VORN_API VornFuncsRegistry : public Vorn_BaseClass {
 public:
   using Table = Vorn::HashTable<std::uint64_t, VornFuncsRegistryEntry_sp, Vorn::Hash<std::uint64_t>,
@@ -137,6 +149,17 @@ private:
   TablePtr _LoadTable() const;
   void _StoreTable(TablePtr table);
   bool _CompareSwapTable(TablePtr& expected, const TablePtr& desired);
+  // The writers' protocol: snapshot, copy, `change` the copy (false: give
+  // up, returning false), compare-and-swap, retry on conflict.
+  template <class Change>
+  bool _Write(Change change);
+  // Calls `read` with the current table, protected for the length of the
+  // call. `read` must not call back into the registry.
+  template <class Read>
+  auto _Read(Read read) const;
 
   std::atomic<TablePtr> m_table;
+  std::atomic<const Table*> m_current{nullptr};  // what readers read
+  std::mutex m_writeMutex;
+  std::vector<TablePtr> m_retired;  // replaced tables a reader may still be in
 };
