@@ -17,7 +17,7 @@
 //   std::optional<T>     as T, or absent (std::nullopt)
 // Parameters may be taken by value or by const reference.
 //
-// The reply is called exactly once:
+// The reply is called exactly once (never when it is empty):
 //   success   {"_func_return": <result>}   (a void callable gives null; the
 //             result converts with the table above read backwards)
 //   failure   {"error": {"message": <text>, "argument": <name>}}
@@ -184,7 +184,7 @@ VornRemoteFunction_V1::UnderlyingFunction MakeUnderlying(F&& callable, std::vect
     std::tuple<std::remove_cvref_t<A>...> values;
     VornJSONValue error;
     if (!(ReadArgument(args, names[I], std::get<I>(values), error) && ...)) {
-      reply(error);
+      if (reply) reply(error);
       return;
     }
     VornJSONValue result;
@@ -199,6 +199,8 @@ VornRemoteFunction_V1::UnderlyingFunction MakeUnderlying(F&& callable, std::vect
       error = MakeRemoteError(e.what());
     }
     // The reply runs outside the try block: its own failure is the host's.
+    // An empty reply means nobody waits for the answer.
+    if (!reply) return;
     if (!error.IsUndefined()) return reply(error);
     reply(VornJSONValue(VornJSONObject{{kFuncReturnName, std::move(result)}}));
   };
