@@ -1,4 +1,4 @@
-// Remote functions, their execution context and the binding of native callables.
+// Remote functions and the binding of native callables.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -14,12 +14,6 @@ using vorn_test::Replies;
 
 class Unbound final : public VornRemoteFunction_V1 {};
 
-class Context final : public VornRemoteFuncExecContext_V1 {
-public:
-  Context(const std::string& name, const std::vector<std::string>& args, const VornJSONObject& json)
-      : VornRemoteFuncExecContext_V1(name, args, json) {}
-};
-
 VornJSONObject Obj(const std::string& text) { return VornJSONObject::BuildFromString(text); }
 
 TEST(RemoteFunction, UnsetFunctionReportsAndNeverReplies) {
@@ -28,16 +22,6 @@ TEST(RemoteFunction, UnsetFunctionReportsAndNeverReplies) {
   Unbound().Call(replies.Recorder(), VornJSONObject());
   EXPECT_TRUE(replies.values.empty());
   EXPECT_EQ(capture.Messages(), std::vector<std::string>{"[VornRemoteFunction_V1::Call] Underlying function is not set!"});
-}
-
-TEST(RemoteFunction, ExecutionContextKeepsATopLevelCopy) {
-  VornJSONObject original = Obj(R"({"a":1,"nested":{"b":2}})");
-  Context context("fn", {"a", "nested"}, original);
-  original.Set("a", 5);
-  EXPECT_EQ(context.GetFunctionName(), "fn");
-  EXPECT_EQ(context.GetCalledArguments(), (std::vector<std::string>{"a", "nested"}));
-  EXPECT_EQ(context.GetOriginalJSON().Get("a"), VornJSONValue(1));
-  EXPECT_EQ(context.GetOriginalJSON().Get("nested"), original.Get("nested"));  // the same nested instance
 }
 
 TEST(Binding, ConvertsArgumentsByNameAndAnswersOnce) {
