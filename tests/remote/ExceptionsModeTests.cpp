@@ -1,5 +1,6 @@
 // With "VORN_USE_STD_EXCEPTIONS" set, reports throw; the operations leave
-// nothing half done behind them.
+// nothing half done behind them. Also the process end with plug-in objects
+// still held.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -35,6 +36,14 @@ TEST(RemoteExceptionsMode, ReportsThrowAfterTheReply) {
   EXPECT_THROW(object->Call("nope", [&](const VornJSONValue& v) { replies += v.IsNull(); }, VornJSONObject()),
                std::runtime_error);
   EXPECT_EQ(replies, 1);
+}
+
+// Left cached at exit on purpose: the libraries manager goes first at
+// process end (it is destroyed after the communication manager's slot was
+// registered), and must have the function, whose code is in the plug-in,
+// destroyed before it unloads the plug-in.
+TEST(RemoteProcessEnd, PluginObjectsGoBeforeTheirLibrary) {
+  ASSERT_NE(VornCommunicationManager_V1::LoadLibraryFunction(kPartialLib, "OnlyCreate", true), nullptr);
 }
 
 }  // namespace

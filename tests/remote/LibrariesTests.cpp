@@ -62,8 +62,10 @@ TEST(LibBasedFactory, CreatesAndDeletesWithEveryMessage) {
   delete only;
   EXPECT_EQ(factory.CreateInstancePtr(kPartialLib, "Null"), nullptr);
   EXPECT_EQ(factory.CreateInstancePtr("vorn_no_such_plugin", "Echo"), nullptr);
+  // Spelling "Echo" of kFunctionsLib across the two names finds nothing cached.
+  EXPECT_EQ(factory.CreateInstancePtr(kFunctionsLib + "E", "cho"), nullptr);
   const auto m = capture.Messages();  // the third is the loader's failure
-  ASSERT_EQ(m.size(), 4u);
+  ASSERT_EQ(m.size(), 6u);
   const std::string head = "[VornLibBasedFactory_V1::";
   EXPECT_EQ(m[0], head + "DeleteInstancePtr] Deletion function not found for OnlyCreate in library " + kPartialLib);
   EXPECT_EQ(m[1], head + "CreateInstancePtr] Instance creation failed for Null from library " + kPartialLib);
