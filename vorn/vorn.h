@@ -55,6 +55,18 @@
 #include "vorn/runtime/Process.h"
 #include "vorn/runtime/MainThreadManager.h"
 
+#include "vorn/core/CallableTraits.h"
+#include "vorn/remote/FuncsRegistry.h"
+#include "vorn/runtime/LibrariesManager.h"
+#include "vorn/runtime/LibBasedFactory.h"
+#include "vorn/runtime/PluginExport.h"
+#include "vorn/remote/Converters.h"
+#include "vorn/remote/RemoteFunction.h"
+#include "vorn/remote/Binding.h"
+#include "vorn/remote/RemoteObject.h"
+#include "vorn/remote/CommunicationManager.h"
+
+
 #include "vorn/model/DataTypesManager.h"
 #include "vorn/model/PropertiesDico.h"
 #include "vorn/model/ModelProperty.h"

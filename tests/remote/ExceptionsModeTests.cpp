@@ -1,0 +1,49 @@
+// With "VORN_USE_STD_EXCEPTIONS" set, reports throw; the operations leave
+// nothing half done behind them. Also the process end with plug-in objects
+// still held.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "RemoteTestSupport.h"
+#include "vorn/remote/RemoteObject.h"
+#include "vorn/runtime/LibrariesManager.h"
+
+namespace {
+
+class Unbound final : public VornRemoteFunction_V1 {};
+
+class Empty final : public VornRemoteObject {
+public:
+  Empty() : VornRemoteObject("id", "ns") {}
+};
+
+TEST(RemoteExceptionsMode, ReportsThrowAfterTheReply) {
+  EXPECT_THROW(Unbound().Call([](const VornJSONValue&) { FAIL() << "no reply expected"; }, VornJSONObject()),
+               std::runtime_error);
+  // A failed load throws its own report, not a rewording of it, every time.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      Vorn::GetLibrary("vorn_no_such_plugin");
+      ADD_FAILURE() << "expected a throw";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("[Vorn - Libraries Manager] Failed to load library", 0), 0u) << e.what();
+    }
+  }
+  // The client is answered before the unknown function is reported.
+  int replies = 0;
+  auto object = std::make_shared<Empty>();
+  EXPECT_THROW(object->Call("nope", [&](const VornJSONValue& v) { replies += v.IsNull(); }, VornJSONObject()),
+               std::runtime_error);
+  EXPECT_EQ(replies, 1);
+}
+
+// Left cached at exit on purpose: the libraries manager goes first at
+// process end (it is destroyed after the communication manager's slot was
+// registered), and must have the function, whose code is in the plug-in,
+// destroyed before it unloads the plug-in.
+TEST(RemoteProcessEnd, PluginObjectsGoBeforeTheirLibrary) {
+  ASSERT_NE(VornCommunicationManager_V1::LoadLibraryFunction(kPartialLib, "OnlyCreate", true), nullptr);
+}
+
+}  // namespace
