@@ -66,12 +66,16 @@
 #include "vorn/remote/RemoteObject.h"
 #include "vorn/remote/CommunicationManager.h"
 
-
 #include "vorn/model/DataTypesManager.h"
 #include "vorn/model/PropertiesDico.h"
 #include "vorn/model/ModelProperty.h"
 #include "vorn/model/ModelObject.h"
 #include "vorn/model/DataManager.h"
+
+#include "vorn/views/BaseTweaker.h"
+#include "vorn/views/TweakerFactory.h"
+#include "vorn/views/BaseView.h"
+#include "vorn/views/ViewsManager.h"
 
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"

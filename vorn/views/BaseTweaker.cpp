@@ -1,0 +1,62 @@
+#include "vorn/views/BaseTweaker.h"
+
+#include "vorn/host/Uuid.h"
+
+VornTweakerParameters::~VornTweakerParameters() = default;
+
+VornBaseTweaker::VornBaseTweaker() : m_id(KRTUuid().ToString()) {}
+
+VornBaseTweaker::~VornBaseTweaker() = default;
+
+bool VornBaseTweaker::SetData(const Data& data) {
+  if (&data != &m_data) m_data = data;
+  if (m_data.size() != 1) return false;
+  auto value = m_data.front().find("value");
+  if (value == m_data.front().end()) return false;
+  if (!_IsValueAccepted(value->second)) return false;
+  if (m_hasValue && m_value == value->second) return false;
+  m_value = value->second;
+  m_hasValue = true;
+  return true;
+}
+
+void VornBaseTweaker::SetParameters(const std::shared_ptr<VornTweakerParameters>& parameters) {
+  m_parameters = parameters;
+}
+
+void VornBaseTweaker::Activate() { m_isActive = true; }
+
+void VornBaseTweaker::Deactivate() { m_isActive = false; }
+
+void VornBaseTweaker::SetCanBeShownStatus(bool status) {
+  m_canBeShown = status;
+  _UpdateVisibility();
+}
+
+void VornBaseTweaker::SetUsageStatus(bool used) { m_isUsed = used; }
+
+void VornBaseTweaker::_UpdateValue(const VornValue& value, const VornValuesByString& values, bool silent) {
+  m_value = value;
+  m_hasValue = true;
+  if (silent) return;
+  VornEventData::ValuesMap map;
+  for (const auto& [key, entry] : values) map[key] = std::make_shared<VornValue>(entry);
+  Publish("onValueChange", VornEventData::Create(VornValue_sp::Make(value), map));
+}
+
+void VornBaseTweaker::_SetIsUsed(bool used, bool publish) {
+  m_isUsed = used;
+  if (publish) Publish("onUsageStatusChange", VornEventData::Create(VornValue_sp::Make(VornValue(used))));
+}
+
+bool VornBaseTweaker::EditValue(const VornValue& value) {
+  if (!_IsValueAccepted(value)) return false;
+  VornValuesByString targets;
+  for (const VornValuesByString& entry : m_data) {
+    auto id = entry.find("id");
+    if (id != entry.end() && id->second.Holds<std::string>())
+      targets.insert_or_assign(id->second.GetRawValue<std::string>(), value);
+  }
+  _UpdateValue(value, targets, false);
+  return true;
+}

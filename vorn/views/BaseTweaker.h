@@ -1,0 +1,80 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vorn/core/Export.h"
+#include "vorn/events/EventsHandler.h"
+#include "vorn/values/ValuesByString.h"
+
+// Settings a view hands to its tweakers. The library passes it through
+// without reading it; concrete views and tweakers derive from it and agree
+// on its contents.
+struct VORN_API VornTweakerParameters {
+  virtual ~VornTweakerParameters();
+};
+
+// Base of every tweaker: the control that shows and edits one value.
+// Concrete tweakers live in plug-in libraries, say which values they can
+// show (_IsValueAccepted) and call _UpdateValue when the user edits.
+//
+// Events: "onValueChange" (an edit: the new value, and a map from each
+// model-object id given to a copy of the value) and "onUsageStatusChange"
+// (the usage flag as a bool). Data set by the view never publishes, so a
+// model change does not echo back.
+class VORN_API VornBaseTweaker : public VornEventsHandler {
+public:
+  using Data = std::vector<VornValuesByString>;
+
+  ~VornBaseTweaker() override;
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
+
+  // Stores `data`; true when it holds exactly one map whose "value" the
+  // tweaker accepts and differs from the value held, which it then holds.
+  virtual bool SetData(const Data& data);
+  virtual void SetParameters(const std::shared_ptr<VornTweakerParameters>& parameters);
+  virtual void Activate();
+  virtual void Deactivate();
+  virtual void SetCanBeShownStatus(bool status);
+  virtual void SetUsageStatus(bool used);
+
+  // A user's edit, as a control makes it: refused (false) when the tweaker
+  // does not accept `value`; otherwise the value is held and published as
+  // "onValueChange" for the model objects of the data shown (each data map's
+  // "id"), which the view writes back into them. Hosts use it to bring
+  // edits made in a remote client.
+  bool EditValue(const VornValue& value);
+
+  const std::string& GetID() const noexcept { return m_id; }
+  // The value held, or null before the first one.
+  const VornValue* GetValue() const noexcept { return m_hasValue ? &m_value : nullptr; }
+  const Data& GetData() const noexcept { return m_data; }
+  const std::shared_ptr<VornTweakerParameters>& GetParameters() const noexcept { return m_parameters; }
+  bool IsActive() const noexcept { return m_isActive; }
+  bool CanBeShown() const noexcept { return m_canBeShown; }
+  bool IsUsed() const noexcept { return m_isUsed; }
+
+protected:
+  VornBaseTweaker();
+
+  // Whether this tweaker can show `value`.
+  virtual bool _IsValueAccepted(const VornValue& value) = 0;
+  // Called after the can-be-shown status changed; nothing in the base.
+  virtual void _UpdateVisibility() {}
+
+  // A user's edit: holds `value` and, unless `silent`, publishes
+  // "onValueChange" with it and `values` (model-object id -> value).
+  void _UpdateValue(const VornValue& value, const VornValuesByString& values, bool silent);
+  void _SetIsUsed(bool used, bool publish);
+
+private:
+  std::string m_id;
+  bool m_isActive = false;
+  bool m_canBeShown = true;
+  bool m_isUsed = false;
+  Data m_data;
+  std::shared_ptr<VornTweakerParameters> m_parameters;
+  VornValue m_value;
+  bool m_hasValue = false;
+};

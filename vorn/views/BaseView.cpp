@@ -1,0 +1,244 @@
+#include "vorn/views/BaseView.h"
+
+#include <algorithm>
+
+#include "vorn/contexts/ContextInfo.h"
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/views/TweakerFactory.h"
+
+namespace {
+// Publishers are handlers; these events come only from the kinds named.
+template <class T>
+T* PublisherAs(const std::shared_ptr<VornEventData>& data) {
+  return data ? static_cast<T*>(static_cast<VornEventsHandler*>(data->GetEventPublisher())) : nullptr;
+}
+
+std::shared_ptr<VornModelObject> SharedModelObject(VornModelObject* object) {
+  return object ? std::static_pointer_cast<VornModelObject>(object->GetSharedPtr()) : nullptr;
+}
+
+void UnsubscribeAll(std::vector<std::shared_ptr<VornEventToken>>& tokens) {
+  for (const auto& token : tokens)
+    if (token) token->Unsubscribe();
+  tokens.clear();
+}
+}  // namespace
+
+VornTweakerInfo::~VornTweakerInfo() = default;
+
+VornBaseView::VornBaseView(std::string name) : m_name(std::move(name)) {}
+
+VornBaseView::~VornBaseView() {
+  // Nothing may call back into a view that has gone.
+  for (auto& [object, listened] : m_listened) UnsubscribeAll(listened.tokens);
+  for (auto& [id, tokens] : m_tweakerTokens) UnsubscribeAll(tokens);
+}
+
+void VornBaseView::Initialize(VornViewInfo* viewInfo, const ModelObjectPtr& root,
+                              const std::shared_ptr<VornContextInfo>& contextInfo, const bool& listenOnly) {
+  if (m_initialized) return;
+  m_contextInfo = contextInfo;
+  m_options = viewInfo ? viewInfo->options : VornValuesByString();
+  if (!contextInfo || !contextInfo->context) {
+    Vorn::RaiseError("[Vorn - Base View] VornBaseView::Initialize => Context not found in VornContextInfo!");
+  } else {
+    _InitializeView();
+    _OnNewModelObject(root, listenOnly);
+  }
+  m_initialized = true;
+}
+
+std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::GetTweakers() const {
+  std::vector<TweakerInfoPtr> infos;
+  infos.reserve(m_tweakerInfos.size());
+  for (const auto& [id, info] : m_tweakerInfos) infos.push_back(info);
+  return infos;
+}
+
+void VornBaseView::_OnNewModelObject(const ModelObjectPtr& object, const bool& listenOnly) {
+  if (!object) return;
+  _ListenModelObject(object, true, listenOnly);
+  for (const ModelObjectPtr& child : object->GetChildren()) _OnNewModelObject(child, listenOnly);
+  if (!listenOnly) _GenerateTweaker(object);
+}
+
+void VornBaseView::_ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren,
+                                      const bool listenOnly) {
+  if (!object) return;
+  auto [it, added] = m_listened.try_emplace(object.get());
+  Listened& listened = it->second;
+  if (!added && !listened.object.expired()) {
+    listened.inTree = listened.inTree || subscribeToNewChildren;
+    return;
+  }
+  UnsubscribeAll(listened.tokens);  // a stale entry: another object had this address
+  listened.object = object;
+  listened.inTree = subscribeToNewChildren;
+  if (subscribeToNewChildren)
+    listened.tokens.push_back(object->Subscribe("onAddChild", [this, listenOnly](const std::shared_ptr<VornEventData>& data) {
+      if (auto added = std::dynamic_pointer_cast<VornMOAddChildEventData>(data))
+        _OnNewModelObject(added->GetNewChild(), listenOnly);
+    }));
+  listened.tokens.push_back(object->Subscribe(
+      Vorn::kEventDestructionRequested,
+      [this](const std::shared_ptr<VornEventData>& data) { _OnModelObjectDestructionRequested(data); }));
+  listened.tokens.push_back(
+      object->Subscribe("onChange", [this](const std::shared_ptr<VornEventData>& data) { _OnDataChange(data); }));
+}
+
+void VornBaseView::_Unlisten(const VornModelObject* object) {
+  auto it = m_listened.find(object);
+  if (it == m_listened.end()) return;
+  UnsubscribeAll(it->second.tokens);
+  m_listened.erase(it);
+}
+
+std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(const ModelObjectPtr& object) {
+  if (!object || m_objectTweakers.contains(object.get()) || object->IsTrueRoot() || !object->HasProperty("type"))
+    return nullptr;
+  auto info = std::make_shared<VornTweakerInfo>();
+  info->dataType = object->GetRawValue<std::string>("type");
+  info->modelObjects.push_back(object);
+  return _GenerateTweaker(info);
+}
+
+std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& info) {
+  if (!info) return nullptr;
+  std::shared_ptr<VornBaseTweaker> tweaker = VornTweakerFactory::GenerateTweaker(info->dataType, m_name);
+  if (!tweaker) return tweaker;
+  auto& tokens = m_tweakerTokens[tweaker->GetID()];
+  tokens.push_back(tweaker->Subscribe(
+      "onValueChange", [this](const std::shared_ptr<VornEventData>& data) { _OnTweakerValueChange(data); }));
+  tokens.push_back(tweaker->Subscribe("onUsageStatusChange", [this](const std::shared_ptr<VornEventData>& data) {
+    _OnTweakerUsageStatusChange(data);
+  }));
+  for (const ModelObjectPtr& related : info->relatedModelObjects) _ListenModelObject(related, false, false);
+  info->tweaker = tweaker;
+  info->tweakerId = tweaker->GetID();
+  m_tweakerInfos.try_emplace(info->tweakerId, info);
+  _UpdateTweakerFromInfo(info, true, true);
+  Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
+  return tweaker;
+}
+
+void VornBaseView::_UpdateTweakerFromInfo(const TweakerInfoPtr& info, const bool& updateData,
+                                          const bool& updateParameters) {
+  if (!info || !info->tweaker) return;
+  if (updateData) {
+    VornBaseTweaker::Data data;
+    data.reserve(info->modelObjects.size());
+    for (const ModelObjectPtr& object : info->modelObjects) {
+      if (!object) continue;
+      m_objectTweakers.try_emplace(object.get(), info->tweakerId);
+      data.push_back(object->Dump());
+    }
+    info->tweaker->SetData(data);
+  }
+  if (updateParameters) {
+    for (const ModelObjectPtr& related : info->relatedModelObjects) {
+      if (!related) continue;
+      auto& ids = m_relatedTweakers[related.get()];
+      if (std::find(ids.begin(), ids.end(), info->tweakerId) == ids.end()) ids.push_back(info->tweakerId);
+    }
+    info->tweaker->SetParameters(info->parameters);
+  }
+}
+
+void VornBaseView::_OnDataChange(const std::shared_ptr<VornEventData>& data) {
+  VornModelObject* object = PublisherAs<VornModelObject>(data);
+  if (!object) return;
+  _ApplyDataChangesOnTweakers(_GetTweakerInfo(SharedModelObject(object)), SharedModelObject(object), false);
+}
+
+void VornBaseView::_ApplyDataChangesOnTweakers(const TweakerInfoPtr& info, const ModelObjectPtr& object,
+                                               const bool& updateParameters) {
+  _UpdateTweakerFromInfo(info, true, updateParameters);
+  _UpdateTweakersFromRelatedMO(object);
+}
+
+void VornBaseView::_OnTweakerValueChange(const std::shared_ptr<VornEventData>& data) {
+  VornBaseTweaker* tweaker = PublisherAs<VornBaseTweaker>(data);
+  if (!tweaker) return;
+  auto found = m_tweakerInfos.find(tweaker->GetID());
+  if (found == m_tweakerInfos.end()) return;
+  const TweakerInfoPtr info = found->second;  // the write-back may drop it
+  for (const auto& [id, value] : data->GetValuesByString()) {
+    if (!value) continue;
+    for (const ModelObjectPtr& object : info->modelObjects)
+      if (object && object->GetID() == id) object->SetValue("value", *value, false, false);
+  }
+}
+
+void VornBaseView::_OnModelObjectDestructionRequested(const std::shared_ptr<VornEventData>& data) {
+  const VornModelObject* object = PublisherAs<VornModelObject>(data);
+  if (!object) return;
+  if (auto shown = m_objectTweakers.find(object); shown != m_objectTweakers.end()) {
+    _DropTweaker(std::string(shown->second), object);
+  } else if (auto related = m_relatedTweakers.find(object); related != m_relatedTweakers.end()) {
+    const std::vector<std::string> ids = related->second;
+    for (const std::string& id : ids) _DropTweaker(id, object);
+  }
+  _Unlisten(object);
+}
+
+void VornBaseView::_DropTweaker(const std::string& tweakerId, const VornModelObject* destroyed) {
+  auto found = m_tweakerInfos.find(tweakerId);
+  if (found == m_tweakerInfos.end()) return;
+  const TweakerInfoPtr info = found->second;
+  m_tweakerInfos.erase(found);
+  if (auto tokens = m_tweakerTokens.find(tweakerId); tokens != m_tweakerTokens.end()) {
+    UnsubscribeAll(tokens->second);
+    m_tweakerTokens.erase(tokens);
+  }
+  std::vector<const VornModelObject*> concerned;
+  for (const ModelObjectPtr& object : info->modelObjects) {
+    if (!object) continue;
+    auto shown = m_objectTweakers.find(object.get());
+    if (shown != m_objectTweakers.end() && shown->second == tweakerId) m_objectTweakers.erase(shown);
+    concerned.push_back(object.get());
+  }
+  for (const ModelObjectPtr& related : info->relatedModelObjects) {
+    if (!related) continue;
+    if (auto ids = m_relatedTweakers.find(related.get()); ids != m_relatedTweakers.end()) {
+      std::erase(ids->second, tweakerId);
+      if (ids->second.empty()) m_relatedTweakers.erase(ids);
+    }
+    concerned.push_back(related.get());
+  }
+  // Objects of the tree stay listened (their changes and new children still
+  // matter); objects listened only for this tweaker go once nothing needs them.
+  for (const VornModelObject* object : concerned) {
+    auto listened = m_listened.find(object);
+    if (object == destroyed || (listened != m_listened.end() && !listened->second.inTree && !_IsNeeded(object)))
+      _Unlisten(object);
+  }
+}
+
+bool VornBaseView::_IsNeeded(const VornModelObject* object) const {
+  return m_objectTweakers.contains(object) || m_relatedTweakers.contains(object);
+}
+
+VornBaseView::TweakerInfoPtr VornBaseView::_GetTweakerInfo(const ModelObjectPtr& object) const {
+  if (!object) return nullptr;
+  auto shown = m_objectTweakers.find(object.get());
+  if (shown == m_objectTweakers.end()) return nullptr;
+  auto info = m_tweakerInfos.find(shown->second);
+  return info == m_tweakerInfos.end() ? nullptr : info->second;
+}
+
+std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::_GetTweakersInfoFromRelatedMO(
+    const ModelObjectPtr& object) const {
+  std::vector<TweakerInfoPtr> infos;
+  if (!object) return infos;
+  auto ids = m_relatedTweakers.find(object.get());
+  if (ids == m_relatedTweakers.end()) return infos;
+  for (const std::string& id : ids->second)
+    if (auto info = m_tweakerInfos.find(id); info != m_tweakerInfos.end()) infos.push_back(info->second);
+  return infos;
+}
+
+const VornValue* VornBaseView::_GetOptionValueWrapper(const std::string& name) const {
+  auto it = m_options.find(name);
+  return it == m_options.end() ? nullptr : &it->second;
+}

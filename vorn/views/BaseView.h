@@ -1,0 +1,113 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "vorn/containers/HashTable.h"
+#include "vorn/core/Export.h"
+#include "vorn/events/EventsHandler.h"
+#include "vorn/values/ValuesByString.h"
+#include "vorn/views/BaseTweaker.h"
+
+class VornModelObject;
+struct VornContextInfo;
+struct VornViewInfo;
+
+// Ties one generated tweaker to the model objects it shows (and writes the
+// "value" of) and to the objects whose changes concern its parameters.
+struct VORN_API VornTweakerInfo {
+  virtual ~VornTweakerInfo();
+  std::string tweakerId;
+  std::string dataType;
+  std::vector<std::shared_ptr<VornModelObject>> modelObjects;
+  std::vector<std::shared_ptr<VornModelObject>> relatedModelObjects;
+  std::shared_ptr<VornBaseTweaker> tweaker;
+  std::shared_ptr<VornTweakerParameters> parameters;
+};
+
+// Base of every view: one presentation of a context's data tree.
+//
+// Initialised on a root, it listens to every model object of the tree and
+// generates, bottom-up, a tweaker for each object that has a "type" (the
+// data type; the view's name is the representation). Model changes reach
+// the tweakers as data; a tweaker's edit is written back as the objects'
+// "value"; a model object whose destruction is requested takes its tweaker
+// out. Each change costs lookups, never a walk of the tree or of the
+// tweakers. Objects are known by identity, so two objects that share an id
+// each get their tweaker. Every subscription the view makes is withdrawn
+// when it goes, and those of an object as soon as nothing needs them.
+//
+// Publishes "onTweakerGenerated" (VornTweakerCreationEventData) after each
+// generation.
+class VORN_API VornBaseView : public VornEventsHandler {
+public:
+  using TweakerInfoPtr = std::shared_ptr<VornTweakerInfo>;
+  using ModelObjectPtr = std::shared_ptr<VornModelObject>;
+
+  ~VornBaseView() override;
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
+
+  // Once only: later calls do nothing. Reports "[Vorn - Base View]
+  // VornBaseView::Initialize => Context not found in VornContextInfo!" when
+  // the record or its context is missing (the view is still marked
+  // initialised, with nothing listened).
+  virtual void Initialize(VornViewInfo* viewInfo, const ModelObjectPtr& root,
+                          const std::shared_ptr<VornContextInfo>& contextInfo, const bool& listenOnly);
+  // The view's presentation as text, for hosts that show it as such (a
+  // log, a terminal client); the library never calls it.
+  virtual std::string Render() = 0;
+
+  const std::string& GetName() const noexcept { return m_name; }
+  const std::shared_ptr<VornContextInfo>& GetContextInfo() const noexcept { return m_contextInfo; }
+  // Every tweaker information, in the map's order (generation order, until
+  // a dropped tweaker's place is taken by the last one).
+  std::vector<TweakerInfoPtr> GetTweakers() const;
+  bool IsInitialized() const noexcept { return m_initialized; }
+
+protected:
+  explicit VornBaseView(std::string name);
+
+  // Called once by Initialize, before the tree is walked.
+  virtual void _InitializeView() = 0;
+  virtual std::shared_ptr<VornBaseTweaker> _GenerateTweaker(const ModelObjectPtr& object);
+  virtual std::shared_ptr<VornBaseTweaker> _GenerateTweaker(TweakerInfoPtr& info);
+  virtual void _OnNewModelObject(const ModelObjectPtr& object, const bool& listenOnly);
+  virtual void _OnModelObjectDestructionRequested(const std::shared_ptr<VornEventData>& data);
+  virtual void _ApplyDataChangesOnTweakers(const TweakerInfoPtr& info, const ModelObjectPtr& object,
+                                           const bool& updateParameters);
+  virtual void _UpdateTweakerFromInfo(const TweakerInfoPtr& info, const bool& updateData,
+                                      const bool& updateParameters);
+  virtual void _UpdateTweakersFromRelatedMO(const ModelObjectPtr& object) { (void)object; }
+  virtual void _OnTweakerValueChange(const std::shared_ptr<VornEventData>& data);
+  virtual void _OnTweakerUsageStatusChange(const std::shared_ptr<VornEventData>& data) { (void)data; }
+
+  TweakerInfoPtr _GetTweakerInfo(const ModelObjectPtr& object) const;
+  std::vector<TweakerInfoPtr> _GetTweakersInfoFromRelatedMO(const ModelObjectPtr& object) const;
+  void _OnDataChange(const std::shared_ptr<VornEventData>& data);
+  // The option's value in the view's copy of its options, or null.
+  const VornValue* _GetOptionValueWrapper(const std::string& name) const;
+
+private:
+  struct Listened {
+    std::weak_ptr<VornModelObject> object;  // an expired entry is stale
+    std::vector<std::shared_ptr<VornEventToken>> tokens;
+    bool inTree = false;  // walked as part of the tree, not only related
+  };
+
+  void _ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren, const bool listenOnly);
+  void _Unlisten(const VornModelObject* object);
+  void _DropTweaker(const std::string& tweakerId, const VornModelObject* destroyed);
+  bool _IsNeeded(const VornModelObject* object) const;
+
+  std::string m_name;
+  std::shared_ptr<VornContextInfo> m_contextInfo;
+  VornValuesByString m_options;
+  Vorn::HashTable<std::string, TweakerInfoPtr> m_tweakerInfos;
+  std::unordered_map<const VornModelObject*, std::string> m_objectTweakers;
+  std::unordered_map<const VornModelObject*, std::vector<std::string>> m_relatedTweakers;
+  bool m_initialized = false;
+  std::unordered_map<const VornModelObject*, Listened> m_listened;
+  std::unordered_map<std::string, std::vector<std::shared_ptr<VornEventToken>>> m_tweakerTokens;
+};
