@@ -79,3 +79,5 @@
 
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"
+#include "vorn/contexts/BaseContext.h"
+#include "vorn/contexts/ClientApps.h"

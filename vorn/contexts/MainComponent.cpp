@@ -1,6 +1,124 @@
 #include "vorn/contexts/MainComponent.h"
 
+#include "vorn/contexts/BaseContext.h"
+#include "vorn/contexts/ClientApps.h"
+#include "vorn/contexts/ContextInfo.h"
+#include "vorn/core/ErrorPolicy.h"
+#include "vorn/model/DataManager.h"
+#include "vorn/model/DataTypesManager.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/model/PropertiesDico.h"
+#include "vorn/runtime/LibrariesManager.h"
 #include "vorn/runtime/MainThreadManager.h"
+#include "vorn/values/ValueTypesManager.h"
+#include "vorn/views/TweakerFactory.h"
+#include "vorn/views/ViewsManager.h"
+
+std::unique_ptr<VornMainComponent> VornMainComponent::_Instance;
+bool VornMainComponent::_IsDestroyed = false;
+
+VornMainComponent::VornMainComponent() {
+  // Contexts and views may be plug-in objects: they go before any library
+  // is unloaded at process end.
+  VornLibrariesManager::_AddReleaseHook(this, [] { Destroy(); });
+}
+
+VornMainComponent* VornMainComponent::_GetInstance() {
+  if (_IsDestroyed) return nullptr;
+  if (!_Instance) _Instance.reset(new VornMainComponent);
+  return _Instance.get();
+}
+
+VornMainComponent::~VornMainComponent() {
+  VornLibrariesManager::_RemoveReleaseHook(this);
+  _IsDestroyed = true;
+  m_destroying = true;
+  std::vector<std::shared_ptr<VornBaseContext>> contexts;
+  for (const auto& [name, info] : m_contexts)
+    if (info && info->context) contexts.push_back(info->context);
+  for (const auto& context : contexts) context->RequestDestruction();
+  contexts.clear();
+  m_contexts.clear();
+  VornClientAppsManager::_DeleteInstance();
+  VornTweakerFactory::_DeleteInstance();
+  VornViewsManager::_DeleteInstance();
+  VornDataManager::_DeleteInstance();
+  VornModelPropertiesDicoManager::_DeleteInstance();
+  VornDataTypesManager::_DeleteInstance();
+  VornValueTypesManager::_DeleteInstance();
+  VornMainThreadManager::_DeleteInstance();
+}
+
+void VornMainComponent::Destroy() {
+  _IsDestroyed = true;  // nothing is created while the teardown runs
+  std::unique_ptr<VornMainComponent> instance = std::move(_Instance);
+  instance.reset();
+}
+
+bool VornMainComponent::Register(const std::shared_ptr<VornContextInfo>& info) {
+  VornMainComponent* instance = _GetInstance();
+  if (!instance || !info || !info->context) return false;
+  const std::shared_ptr<VornBaseContext> context = info->context;
+  const std::string name = context->GetName();
+  if (instance->m_contexts.contains(name)) {
+    Vorn::RaiseError("[Vorn - Main Component] Register => a context named \"" + name +
+                     "\" is already registered: the new one is refused!");
+    return false;
+  }
+  // Only the context stored under the name may end it.
+  const VornBaseContext* raw = context.get();
+  context->SubscribeOnce(Vorn::kEventDestructionRequested,
+                         [name, raw](const std::shared_ptr<VornEventData>&) { _UnregisterIfStored(name, raw); });
+  instance->m_contexts.try_emplace(name, info);
+  if (VornDataOptions* options = info->dataOptions) {
+    const auto root = VornDataManager::InitializeDataTree(options, name);
+    VornViewsManager::GenerateViews(info, name, root);
+    if (!options->initialValues.empty()) VornDataManager::UpdateDataTree(name, options->initialValues);
+  }
+  return true;
+}
+
+void VornMainComponent::Unregister(const std::string& name) {
+  VornMainComponent* instance = _Instance.get();
+  if (!instance) return;
+  VornViewsManager::OnContextEnd(name);
+  VornDataManager::OnContextEnd(name);
+  if (instance->m_destroying) return;
+  auto it = instance->m_contexts.find(name);
+  if (it == instance->m_contexts.end()) return;
+  // Released after the entry is gone: the context's destructor may come
+  // back here.
+  const std::shared_ptr<VornContextInfo> info = std::move(it->second);
+  instance->m_contexts.erase(it);
+}
+
+void VornMainComponent::_UnregisterIfStored(const std::string& name, const VornBaseContext* context) {
+  const auto info = GetContextInfo(name);
+  if (info && info->context.get() == context) Unregister(name);
+}
+
+VornMainComponent::ContextsTable VornMainComponent::GetContexts() {
+  VornMainComponent* instance = _Instance.get();
+  return instance ? instance->m_contexts : ContextsTable();
+}
+
+std::shared_ptr<VornContextInfo> VornMainComponent::GetContextInfo(const std::string& name) {
+  VornMainComponent* instance = _Instance.get();
+  if (!instance) return nullptr;
+  auto it = instance->m_contexts.find(name);
+  return it == instance->m_contexts.end() ? nullptr : it->second;
+}
+
+bool VornMainComponent::IsEntityRegistered(const std::string& name) { return GetContextInfo(name) != nullptr; }
+
+void VornMainComponent::UpdateDataTree(const std::string& name, const VornValuesByString& values) {
+  if (_GetInstance()) VornDataManager::UpdateDataTree(name, values);
+}
+
+void VornMainComponent::RemoveModelObjects(const std::string& name, const std::vector<VornValuesByString>& criteria,
+                                           const bool& requestDestruction) {
+  if (_GetInstance()) VornDataManager::RemoveModelObjects(name, criteria, requestDestruction);
+}
 
 void VornMainComponent::RunCustomMainThreadLoop(const Vorn::Function<void()>& initial) {
   VornMainThreadManager::_RunCustomLoop(initial);

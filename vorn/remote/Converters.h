@@ -32,6 +32,7 @@ public:
 
 protected:
   friend class VornKRTRemoteObject;
+  friend class VornKRTBaseContext;
   VornKRTRemoteFuncConverters_V1(const std::string& refsRegistryName, bool mustConvertToJSON);
 
 private:

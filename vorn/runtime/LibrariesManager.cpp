@@ -13,9 +13,16 @@ VornLibrariesManager::~VornLibrariesManager() {
   if (this == _Instance.get()) _Ended = true;
   // Hooks first, libraries after: a hook may destroy objects whose code
   // lives in a library this table holds.
-  auto hooks = std::move(m_releaseHooks);
-  m_releaseHooks.clear();
-  for (auto& [owner, hook] : hooks) {
+  // A hook may end other owners (the main component deletes the views
+  // manager), which withdraw their hooks: each is looked up again just
+  // before it runs.
+  std::vector<const void*> owners;
+  for (const auto& [owner, hook] : m_releaseHooks) owners.push_back(owner);
+  for (const void* owner : owners) {
+    auto it = m_releaseHooks.find(owner);
+    if (it == m_releaseHooks.end()) continue;
+    std::function<void()> hook = std::move(it->second);
+    m_releaseHooks.erase(it);
     try {
       if (hook) hook();
     } catch (...) {
@@ -75,7 +82,7 @@ void VornLibrariesManager::_AddReleaseHook(const void* owner, std::function<void
 }
 
 void VornLibrariesManager::_RemoveReleaseHook(const void* owner) {
-  if (!_Ended && _Instance) _Instance->m_releaseHooks.erase(owner);
+  if (_Instance) _Instance->m_releaseHooks.erase(owner);
 }
 
 std::shared_ptr<OVK::Library> Vorn::GetLibrary(const std::string& name) { return VornLibrariesManager::GetLibrary(name); }

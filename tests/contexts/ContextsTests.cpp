@@ -1,0 +1,140 @@
+// Context registration, the hooks a context hears, and client apps.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "vorn/contexts/BaseContext.h"
+#include "vorn/contexts/ClientApps.h"
+#include "vorn/contexts/ContextInfo.h"
+#include "vorn/contexts/MainComponent.h"
+#include "vorn/host/SysLog.h"
+#include "vorn/model/DataManager.h"
+#include "vorn/model/ModelObject.h"
+
+namespace {
+using Ptr = VornModelObject::Ptr;
+
+VornValuesByString Record(const std::string& id, std::vector<VornValuesByString> children = {}) {
+  VornValuesByString record;
+  record.try_emplace("id", VornValue(id));
+  if (!children.empty()) record.try_emplace("children", std::move(children));
+  return record;
+}
+
+struct RecordingContext : VornBaseContext {
+  explicit RecordingContext(const std::string& name) : VornBaseContext(name, "tests") {}
+  void _OnNewModelObject(const ModelObjectPtr& object) override {
+    log.push_back("new " + (object->IsTrueRoot() ? std::string("root") : object->GetID()));
+  }
+  void _OnModelObjectDataChange(const std::shared_ptr<VornEventData>&) override { log.push_back("change"); }
+  void _OnModelObjectDestructionRequested(VornModelObject* object) override { log.push_back("gone " + object->GetID()); }
+  void _ManageClientAppConnectionChange(const ClientAppPtr& app, bool on) override {
+    log.push_back(app->GetID() + (on ? " connected" : " disconnected"));
+  }
+  void _ManageClientAppShow(const ClientAppPtr& app) override { log.push_back(app->GetID() + " shown"); }
+  void _ManageRemoteContextStatusChange(const ClientAppPtr& app, bool on) override {
+    log.push_back(app->GetID() + (on ? " active" : " inactive"));
+  }
+  std::vector<std::string> log;
+};
+
+struct TestApp : VornBaseClientApp {
+  TestApp(const std::string& id, const std::vector<std::string>& contexts) : VornBaseClientApp(id, contexts) {}
+};
+
+std::shared_ptr<VornContextInfo> InfoWith(VornValuesByString initial) {
+  auto info = std::make_shared<VornContextInfo>();
+  info->dataOptions = new VornDataOptions;
+  info->dataOptions->initialValues = std::move(initial);
+  return info;
+}
+}  // namespace
+
+TEST(VornMainComponent, RegistrationBuildsTheTreeAndTheContextHearsItsObjects) {
+  EXPECT_TRUE(VornMainComponent::GetContexts().empty());
+  auto context = std::make_shared<RecordingContext>("ctx");
+  ASSERT_TRUE(context->RegisterInVorn(InfoWith(Record("a", {Record("b"), Record("c")}))));
+  // The root first (tree-ready), then each object after its children; the
+  // root changed when it gained its child.
+  EXPECT_EQ(context->log, (std::vector<std::string>{"new root", "new b", "new c", "new a", "change"}));
+  const Ptr root = VornDataManager::GetTree("ctx");
+  ASSERT_NE(root, nullptr);
+  const Ptr b = root->FindChildren(Record("b"), false, true)[0];
+
+  context->log.clear();
+  b->SetValue("name", VornValue(std::string("bee")));
+  b->RequestDestruction();
+  b->SetValue("name", VornValue(std::string("after")));  // no longer listened to
+  EXPECT_EQ(context->log, (std::vector<std::string>{"change", "gone b"}));
+
+  // A second context under the same name is refused, and its end leaves the first alone.
+  KRTAbendCapture capture;
+  auto intruder = std::make_shared<RecordingContext>("ctx");
+  EXPECT_FALSE(intruder->RegisterInVorn(InfoWith(Record("x"))));
+  EXPECT_EQ(capture.Count(), 1u);
+  EXPECT_TRUE(root->FindChildren(Record("x"), false, true).empty());
+  intruder->RequestDestruction();
+  intruder.reset();
+  EXPECT_TRUE(VornMainComponent::IsEntityRegistered("ctx"));
+  EXPECT_EQ(VornDataManager::GetTree("ctx"), root);
+
+  const std::weak_ptr<RecordingContext> weak = context;
+  context->RequestDestruction();
+  context.reset();
+  EXPECT_FALSE(VornMainComponent::IsEntityRegistered("ctx"));
+  EXPECT_EQ(VornDataManager::GetTree("ctx"), nullptr);
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST(VornClientAppsManager, ConnectionReportsJoinContextsAndDriveTheirHooks) {
+  auto one = std::make_shared<RecordingContext>("one");
+  auto two = std::make_shared<RecordingContext>("two");
+  ASSERT_TRUE(one->RegisterInVorn() && two->RegisterInVorn());
+  const OVK::ChannelId channel(7);
+
+  // A report before the app exists is kept.
+  VornClientAppsManager::ChangeClientAppConnectionStatus(channel, true, "app", {});
+  EXPECT_TRUE(VornClientAppsManager::IsClientAppConnected("app"));
+  auto app = std::make_shared<TestApp>("app", std::vector<std::string>{"one"});
+  ASSERT_TRUE(VornClientAppsManager::Register(app));
+  EXPECT_EQ(VornClientAppsManager::GetClientApp(channel), app);
+
+  // By channel alone; "two" is new and joined, "one" (named at construction) is not.
+  VornClientAppsManager::ChangeClientAppConnectionStatus(channel, true, "", {"two"});
+  VornClientAppsManager::ChangeClientAppConnectionStatus(OVK::ChannelId(99), true, "", {"one"});  // unknown: ignored
+  EXPECT_TRUE(app->IsConnected());
+  EXPECT_FALSE(app->GetContextStatus("one"));
+  EXPECT_TRUE(app->GetContextStatus("two"));
+  EXPECT_TRUE(one->GetClientApps().empty());
+  ASSERT_EQ(two->GetClientApps().size(), 1u);
+  EXPECT_TRUE(two->log.empty());  // joined after the event went out
+
+  VornClientAppsManager::ShowClientApp("app");
+  EXPECT_TRUE(VornClientAppsManager::IsClientAppDisplayed("app"));
+  VornClientAppsManager::HideClientApp("app");
+  VornClientAppsManager::CloseClientApp("app");
+  EXPECT_FALSE(app->IsDisplayed());
+  VornClientAppsManager::ChangeClientContextStatus("app", "two", false);
+  VornClientAppsManager::ChangeClientAppConnectionStatus(channel, false, "app", {"two"});
+  EXPECT_EQ(two->log, (std::vector<std::string>{"app shown", "app inactive", "app disconnected"}));
+
+  // A refused duplicate's end leaves the stored app; Unregister ends only its own.
+  auto copy = std::make_shared<TestApp>("app", std::vector<std::string>{});
+  auto other = std::make_shared<TestApp>("other", std::vector<std::string>{});
+  EXPECT_FALSE(VornClientAppsManager::Register(copy));
+  ASSERT_TRUE(VornClientAppsManager::Register(other));
+  copy->RequestDestruction();
+  EXPECT_TRUE(VornClientAppsManager::HasClientApp("app"));
+  VornClientAppsManager::Unregister("app");
+  EXPECT_TRUE(app->IsDestructionRequested());
+  EXPECT_TRUE(two->GetClientApps().empty());  // the context let go too
+  EXPECT_EQ(VornClientAppsManager::GetClientAppIDs(), std::vector<std::string>{"other"});
+  EXPECT_EQ(VornClientAppsManager::ListenToClientApp("app", "onShow", [](const auto&) {}), nullptr);
+
+  KRTAbendCapture capture;
+  EXPECT_FALSE(VornClientAppsManager::Register(nullptr));
+  EXPECT_EQ(capture.Last(), "[VornClientAppsManager::Register] The provided object is not a valid VornBaseClientApp!");
+  one->RequestDestruction();
+  two->RequestDestruction();
+}
