@@ -60,3 +60,16 @@ bool VornBaseTweaker::EditValue(const VornValue& value) {
   _UpdateValue(value, targets, false);
   return true;
 }
+
+VornJSONObject VornBaseTweaker::Describe() const {
+  VornJSONObject description{{"tweaker", m_id}, {"kind", GetKind()}};
+  if (m_data.size() == 1) {
+    for (const auto& [key, value] : m_data.front()) {
+      if (key == "value") continue;
+      VornJSONValue json = value.ToJSON();
+      if (!json.IsUndefined()) description.Set(key == "id" ? "object" : key, std::move(json));
+    }
+  }
+  description.Set("value", m_hasValue ? m_value.ToJSON() : VornJSONValue(nullptr));
+  return description;
+}

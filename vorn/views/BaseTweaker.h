@@ -6,6 +6,7 @@
 
 #include "vorn/core/Export.h"
 #include "vorn/events/EventsHandler.h"
+#include "vorn/json/Object.h"
 #include "vorn/values/ValuesByString.h"
 
 // Settings a view hands to its tweakers. The library passes it through
@@ -45,6 +46,15 @@ public:
   // "id"), which the view writes back into them. Hosts use it to bring
   // edits made in a remote client.
   bool EditValue(const VornValue& value);
+
+  // What kind of control this is ("number", "boolean", "text", "choice"...;
+  // "generic" here), for hosts that draw controls themselves.
+  virtual const char* GetKind() const { return "generic"; }
+  // The tweaker as a host draws it: {"tweaker": id, "kind", "object": the
+  // shown model object's id, "value": the value held or null}, plus every
+  // other entry of the data shown ("label", "unit", "min", "possibleValues"
+  // ...) as JSON. Concrete tweakers may add to it.
+  virtual VornJSONObject Describe() const;
 
   const std::string& GetID() const noexcept { return m_id; }
   // The value held, or null before the first one.
