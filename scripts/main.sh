@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The main job: builds the library and runs the examples.
+# The main job: builds the library, the orvelnode host and its plug-ins, runs
+# the small examples, then a scripted client session against orvelnode with
+# the sample manifest (requests, responses and notifications printed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,3 +12,5 @@ for example in build/default/examples/vorn_example_*; do
   echo "== $(basename "$example")"
   "$example"
 done
+echo "== orvelnode with examples/sample/manifest.json and examples/sample/session.jsonl"
+build/default/apps/orvelnode/orvelclient examples/sample/manifest.json examples/sample/session.jsonl
