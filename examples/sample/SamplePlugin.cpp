@@ -92,6 +92,7 @@ public:
   SampleContext() : SampleContext("demo", "sample") {}
   SampleContext(const std::string& name, const std::string& nameSpace)
       : VornBaseContext(name, nameSpace.empty() ? "sample" : nameSpace) {
+    _AddRemoteFunction("echo", Vorn::MakeRemoteFunction("echo", {"text"}, [](const std::string& text) { return text; }));
     _AddRemoteFunction("getTree", Vorn::MakeRemoteFunction("getTree", {}, [this] { return TreeJSON(_Root()); }));
     _AddRemoteFunction("setValue", Vorn::MakeRemoteFunction("setValue", {"id", "value"},
                                                             [this](const std::string& id, const VornJSONValue& value) {

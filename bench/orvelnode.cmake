@@ -1,0 +1,11 @@
+# vorn_bench_orvelnode: round trips and throughput of small JSON-RPC
+# requests through a real orvelnode process's standard input and output.
+if(TARGET orvelnode AND TARGET orvel_sample)
+  add_executable(vorn_bench_orvelnode ${CMAKE_CURRENT_LIST_DIR}/orvelnode_bench.cpp)
+  target_link_libraries(vorn_bench_orvelnode PRIVATE Vorn::Core benchmark::benchmark vorn_warnings)
+  target_include_directories(vorn_bench_orvelnode PRIVATE ${PROJECT_SOURCE_DIR}/apps/orvelnode)
+  target_compile_definitions(vorn_bench_orvelnode PRIVATE
+    ORVELNODE="$<TARGET_FILE:orvelnode>"
+    SAMPLE_MANIFEST="${PROJECT_SOURCE_DIR}/examples/sample/manifest.json")
+  add_dependencies(vorn_bench_orvelnode orvelnode orvel_sample vorn_basic_tweakers)
+endif()

@@ -1,0 +1,121 @@
+// Views over typed trees, with the shipped basic tweakers: generating the
+// tweakers of a tree of N objects ("length" values under groups of ten),
+// then one model change reaching its tweaker and one tweaker edit reaching
+// its model object. A change must cost the same at 100 and 10,000 objects.
+//
+//   vorn_bench_views --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+//
+// The resources and plug-ins are found through "KRTInstallPath" and the
+// loader's path, which the program points at the source and build trees
+// when they are unset.
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "vorn/contexts/BaseContext.h"
+#include "vorn/contexts/ContextInfo.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/views/BaseView.h"
+
+namespace {
+
+struct BenchContext : VornBaseContext {
+  BenchContext() : VornBaseContext("bench", "bench") {}
+};
+struct BenchView : VornBaseView {
+  BenchView() : VornBaseView("default") {}
+  void _InitializeView() override {}
+  std::string Render() override { return {}; }
+};
+
+VornModelObject::Ptr Tree(int objects) {
+  auto root = VornModelObject::BuildSharedPtrFromOptions({{}, true, nullptr});
+  VornModelObject::Ptr group;
+  for (int i = 0; i < objects; ++i) {
+    if (i % 10 == 0) {
+      VornValuesByString values;
+      values.try_emplace("id", VornValue("group-" + std::to_string(i)));
+      group = VornModelObject::BuildSharedPtrFromOptions({values, false, root});
+    }
+    VornValuesByString values;
+    values.try_emplace("id", VornValue("object-" + std::to_string(i)));
+    values.try_emplace("type", VornValue(std::string("length")));
+    values.try_emplace("unit", VornValue(std::string("mm")));
+    values.try_emplace("value", VornValue(static_cast<double>(i)));
+    VornModelObject::BuildSharedPtrFromOptions({values, false, group});
+  }
+  return root;
+}
+
+std::shared_ptr<BenchView> View(const VornModelObject::Ptr& root) {
+  static auto info = [] {
+    auto made = std::make_shared<VornContextInfo>();
+    made->context = std::make_shared<BenchContext>();
+    return made;
+  }();
+  auto view = std::make_shared<BenchView>();
+  view->Initialize(nullptr, root, info, false);
+  return view;
+}
+
+void BM_GenerateView(benchmark::State& state) {
+  const auto root = Tree(static_cast<int>(state.range(0)));
+  double bytesPerTweaker = 0;
+  for (auto _ : state) {
+    const std::size_t before = mallinfo2().uordblks;
+    auto view = View(root);
+    state.PauseTiming();
+    bytesPerTweaker = static_cast<double>(mallinfo2().uordblks - before) / static_cast<double>(view->GetTweakers().size());
+    view.reset();
+    state.ResumeTiming();
+  }
+  state.counters["s_per_tweaker"] = benchmark::Counter(static_cast<double>(state.range(0)),
+                                                       benchmark::Counter::kIsIterationInvariantRate |
+                                                           benchmark::Counter::kInvert);
+  state.counters["heap_bytes_per_tweaker"] = bytesPerTweaker;
+}
+
+// One model object's "value" set: the view pushes it into the tweaker.
+void BM_ModelChangeToTweaker(benchmark::State& state) {
+  const auto root = Tree(static_cast<int>(state.range(0)));
+  const auto view = View(root);
+  const auto info = view->GetTweakers()[view->GetTweakers().size() / 2];
+  const auto object = info->modelObjects[0];
+  double value = 0;
+  for (auto _ : state) object->SetValue("value", VornValue(value += 1));
+  if (info->tweaker->GetValue()->GetRawValue<double>() != value) state.SkipWithError("the tweaker missed the change");
+}
+
+// One tweaker edit: the view writes it into the model object's "value".
+void BM_TweakerEditToModel(benchmark::State& state) {
+  const auto root = Tree(static_cast<int>(state.range(0)));
+  const auto view = View(root);
+  const auto info = view->GetTweakers()[view->GetTweakers().size() / 2];
+  double value = 0;
+  for (auto _ : state) info->tweaker->EditValue(VornValue(value += 1));
+  if (info->modelObjects[0]->GetValue("value")->GetRawValue<double>() != value)
+    state.SkipWithError("the model missed the edit");
+}
+
+BENCHMARK(BM_GenerateView)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ModelChangeToTweaker)->Arg(100)->Arg(10000);
+BENCHMARK(BM_TweakerEditToModel)->Arg(100)->Arg(10000);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("KRTInstallPath")) {
+    setenv("KRTInstallPath", VORN_BENCH_INSTALL_DIR, 1);
+    setenv("LD_LIBRARY_PATH", VORN_BENCH_PLUGIN_DIR, 1);
+    execv("/proc/self/exe", argv);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
