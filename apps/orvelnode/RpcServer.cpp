@@ -1,6 +1,7 @@
 #include "RpcServer.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"
@@ -9,7 +10,11 @@
 #include "vorn/host/SysLog.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Object.h"
+#include "vorn/json/Convert.h"
 #include "vorn/json/Parser.h"
+#include "vorn/model/DataManager.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/views/ViewsManager.h"
 #include "vorn/remote/CommunicationManager.h"
 
 namespace orvel {
@@ -92,7 +97,58 @@ struct RpcServer::Reply {
 RpcServer::RpcServer(std::function<void()> onShutdown)
     : m_onShutdown(std::move(onShutdown)), m_alive(std::make_shared<bool>(true)) {}
 
-RpcServer::~RpcServer() { *m_alive = false; }
+RpcServer::~RpcServer() {
+  *m_alive = false;
+  for (const auto& token : m_watchTokens)
+    if (token) token->Unsubscribe();
+}
+
+void RpcServer::Notify(const std::string& method, VornJSONValue params) {
+  if (m_peers.empty()) return;
+  _Broadcast(VornJSONObject{{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}}.Stringify());
+}
+
+void RpcServer::WatchContexts() {
+  for (const auto& [name, info] : VornMainComponent::GetContexts())
+    if (const auto root = VornDataManager::GetTree(name)) _Watch(name, root);
+}
+
+void RpcServer::_Watch(const std::string& context, const std::shared_ptr<VornModelObject>& object) {
+  if (!object) return;
+  VornModelObject* raw = object.get();
+  m_watchTokens.push_back(object->Subscribe("onChange", [this, context, raw](const std::shared_ptr<VornEventData>& data) {
+    if (raw->IsTrueRoot()) return;
+    VornJSONObject values;
+    for (const auto& [key, value] : data->GetValuesByString())
+      if (key != "children" && value) values.Set(key, value->ToJSON());
+    Notify("vorn.modelChanged", VornJSONObject{{"context", context}, {"object", raw->GetID()}, {"values", std::move(values)}});
+  }));
+  m_watchTokens.push_back(object->Subscribe("onAddChild", [this, context](const std::shared_ptr<VornEventData>& data) {
+    if (auto added = std::dynamic_pointer_cast<VornMOAddChildEventData>(data)) _Watch(context, added->GetNewChild());
+  }));
+  for (const auto& child : object->GetChildren()) _Watch(context, child);
+}
+
+namespace {
+// The view's tweakers laid out by the model tree; objects without a tweaker
+// keep their place as groups.
+VornJSONValue Layout(const std::shared_ptr<VornModelObject>& object,
+                     const std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>>& tweakers) {
+  VornJSONObject node{{"id", object->GetID()}};
+  if (const VornValue* name = object->GetValue("name")) node.Set("name", name->ToJSON());
+  if (auto it = tweakers.find(object.get()); it != tweakers.end()) node.Set("tweaker", it->second->Describe());
+  VornJSONArray children;
+  for (const auto& child : object->GetChildren()) children.PushBack(Layout(child, tweakers));
+  if (children.size() > 0) node.Set("children", std::move(children));
+  return node;
+}
+
+std::shared_ptr<VornBaseView> FindView(const std::string& context, const std::string& view) {
+  if (!view.empty()) return VornViewsManager::GetView(context, view);
+  const auto views = VornViewsManager::GetViews(context);
+  return views.empty() ? nullptr : views.front();
+}
+}  // namespace
 
 void RpcServer::Open(Peer* peer) {
   m_peers.push_back(peer);
@@ -263,6 +319,32 @@ VornJSONValue RpcServer::_Dispatch(Peer* peer, const std::string& method, const 
     if (!missing.empty()) return invalid();
     VornClientAppsManager::ChangeClientContextStatus(peer->ClientId(), context, *active.GetIfBool());
     return Response(id, "result", true);
+  }
+  if (method == "vorn.describeView" || method == "vorn.editTweaker") {
+    const std::string context = text("context");
+    const VornJSONValue& viewName = params.Get("view");
+    if (!viewName.IsUndefined() && !viewName.IsString() && missing.empty()) missing = "\"view\" must be a string";
+    const bool edit = method == "vorn.editTweaker";
+    const std::string tweakerId = edit ? text("tweaker") : std::string();
+    if (edit && params.Get("value").IsUndefined() && missing.empty()) missing = "\"value\" is missing";
+    if (!missing.empty()) return invalid();
+    const auto view = FindView(context, viewName.IsString() ? *viewName.GetIfString() : std::string());
+    const auto root = VornDataManager::GetTree(context);
+    if (!view || !root) return ErrorResponse(id, kUnknownObject, "Unknown context or view", VornJSONValue(context));
+    std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>> byObject;
+    std::shared_ptr<VornBaseTweaker> target;
+    for (const auto& info : view->GetTweakers()) {
+      if (!info->modelObjects.empty()) byObject[info->modelObjects.front().get()] = info->tweaker;
+      if (info->tweakerId == tweakerId) target = info->tweaker;
+    }
+    if (!edit)
+      return Response(id, "result", VornJSONObject{{"context", context}, {"view", view->GetName()}, {"tree", Layout(root, byObject)}});
+    if (!target) return ErrorResponse(id, kUnknownObject, "Unknown tweaker", VornJSONValue(tweakerId));
+    KRTAbendCapture capture(true);
+    if (!target->EditValue(Vorn::ConvertJSONValueToValue(params.Get("value"))))
+      return ErrorResponse(id, kCallFailed, "The tweaker refused the value", params.Get("value"));
+    if (capture.Count() > 0) return ErrorResponse(id, kCallFailed, "Call failed", VornJSONValue(capture.Messages().front()));
+    return Response(id, "result", target->Describe());
   }
   if (method == "vorn.listContexts") {
     VornJSONArray list;

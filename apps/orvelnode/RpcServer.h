@@ -10,6 +10,9 @@
 #include "vorn/host/Message.h"
 #include "vorn/json/Value.h"
 
+class VornModelObject;
+class VornEventToken;
+
 namespace orvel {
 
 // One connected client: where its messages go. Send is called on the main
@@ -51,6 +54,14 @@ public:
   // answer asynchronously, and never after the peer closed).
   void Handle(Peer* peer, const std::string& message);
 
+  // A notification to every peer.
+  void Notify(const std::string& method, VornJSONValue params);
+
+  // Model changes in every registered context's tree become "vorn.modelChanged"
+  // notifications; objects added later are followed too. Called once the
+  // contexts exist.
+  void WatchContexts();
+
   // Remote events of the library become notifications to every peer.
   std::int32_t Emit(const KRTUnicodeString& event, const MBX::Parameters& parameters) override;
   std::int32_t Emit(const KRTUnicodeString& event, const KRTUnicodeString& target,
@@ -66,7 +77,10 @@ private:
                           const std::shared_ptr<Reply>& reply);
   void _Broadcast(const std::string& message);
 
+  void _Watch(const std::string& context, const std::shared_ptr<VornModelObject>& object);
+
   std::function<void()> m_onShutdown;
+  std::vector<std::shared_ptr<VornEventToken>> m_watchTokens;
   std::vector<Peer*> m_peers;
   std::shared_ptr<bool> m_alive;
 };

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
         VornMainComponent::EndCustomMainThreadLoop();
         return;
       }
+      server.WatchContexts();
       channel.Start();
     });
     channel.Stop();
