@@ -1,7 +1,8 @@
 // Function registry lookups by name with 1 and 2 reader threads while a
-// writer thread registers and unregisters a name without pause, against an
-// std::unordered_map behind an std::shared_mutex doing the same; both copy
-// out a counted handle per lookup. And the cost of one
+// writer thread registers and unregisters a name (without pause, or
+// sleeping 100 us after each pair), against an std::unordered_map behind an
+// std::shared_mutex doing the same; both copy out a counted handle per
+// lookup, and the writer's pace is reported as "writes" (pairs per second). And the cost of one
 // TryCallRemoteObjectFunc round trip with a small argument object.
 //
 //   vorn_bench_remote --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
@@ -9,6 +10,8 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -36,20 +39,29 @@ std::vector<std::string> Names() {
 // threads measure; started before the threads' common start line.
 class Writer {
 public:
+  // With `pauseUs` > 0 the writer sleeps that long after each pair.
   template <class F>
-  void Start(F write) {
+  void Start(F write, long pauseUs) {
     m_stop = false;
-    m_thread = std::thread([this, write] {
-      while (!m_stop.load(std::memory_order_relaxed)) write();
+    m_writes = 0;
+    m_thread = std::thread([this, write, pauseUs] {
+      for (; !m_stop.load(std::memory_order_relaxed); ++m_writes) {
+        write();
+        if (pauseUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+      }
     });
   }
-  void Stop() {
+  // Stops the writer and reports how many register/unregister pairs it made
+  // per second (a lock that favours readers starves it).
+  void Stop(benchmark::State& state) {
     m_stop = true;
     m_thread.join();
+    state.counters["writes"] = benchmark::Counter(static_cast<double>(m_writes), benchmark::Counter::kIsRate);
   }
 
 private:
   std::atomic<bool> m_stop{false};
+  long m_writes = 0;
   std::thread m_thread;
 };
 
@@ -63,10 +75,12 @@ void BM_RegistryLookup(benchmark::State& state) {
   if (state.thread_index() == 0) {
     g_registry = new VornFuncsRegistry();
     for (int i = 0; i < kNames; ++i) g_registry->Register(names[i], [i] { return i; });
-    g_registryWriter.Start([] {
-      g_registry->Register("written", [] { return 0; });
-      g_registry->Unregister("written");
-    });
+    g_registryWriter.Start(
+        [] {
+          g_registry->Register("written", [] { return 0; });
+          g_registry->Unregister("written");
+        },
+        state.range(0));
   }
   std::size_t i = static_cast<std::size_t>(state.thread_index()) * 7;
   for (auto _ : state) {
@@ -75,11 +89,11 @@ void BM_RegistryLookup(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
   if (state.thread_index() == 0) {
-    g_registryWriter.Stop();
+    g_registryWriter.Stop(state);
     delete g_registry;
   }
 }
-BENCHMARK(BM_RegistryLookup)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_RegistryLookup)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
 
 // --- std::unordered_map behind std::shared_mutex ----------------------------------
 
@@ -95,15 +109,17 @@ void BM_LockedMapLookup(benchmark::State& state) {
   if (state.thread_index() == 0) {
     g_map = new LockedMap();
     for (int i = 0; i < kNames; ++i) g_map->map.emplace(names[i], std::make_shared<std::function<int()>>([i] { return i; }));
-    g_mapWriter.Start([] {
-      static const std::string written = "written";
-      {
-        std::unique_lock lock(g_map->mutex);
-        g_map->map.emplace(written, std::make_shared<std::function<int()>>([] { return 0; }));
-      }
-      std::unique_lock lock(g_map->mutex);
-      g_map->map.erase(written);
-    });
+    g_mapWriter.Start(
+        [] {
+          static const std::string written = "written";
+          {
+            std::unique_lock lock(g_map->mutex);
+            g_map->map.emplace(written, std::make_shared<std::function<int()>>([] { return 0; }));
+          }
+          std::unique_lock lock(g_map->mutex);
+          g_map->map.erase(written);
+        },
+        state.range(0));
   }
   std::size_t i = static_cast<std::size_t>(state.thread_index()) * 7;
   for (auto _ : state) {
@@ -117,11 +133,11 @@ void BM_LockedMapLookup(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
   if (state.thread_index() == 0) {
-    g_mapWriter.Stop();
+    g_mapWriter.Stop(state);
     delete g_map;
   }
 }
-BENCHMARK(BM_LockedMapLookup)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_LockedMapLookup)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
 
 // --- remote object round trip -------------------------------------------------------
 
