@@ -65,79 +65,65 @@ private:
   std::thread m_thread;
 };
 
-// --- VornFuncsRegistry -------------------------------------------------------------
+// --- the two stores: the registry, and a map behind a reader-writer lock -----------
 
-VornFuncsRegistry* g_registry = nullptr;
-Writer g_registryWriter;
-
-void BM_RegistryLookup(benchmark::State& state) {
-  static const std::vector<std::string> names = Names();
-  if (state.thread_index() == 0) {
-    g_registry = new VornFuncsRegistry();
-    for (int i = 0; i < kNames; ++i) g_registry->Register(names[i], [i] { return i; });
-    g_registryWriter.Start(
-        [] {
-          g_registry->Register("written", [] { return 0; });
-          g_registry->Unregister("written");
-        },
-        state.range(0));
+struct Registry {
+  VornFuncsRegistry registry;
+  void Add(const std::string& name, int i) { registry.Register(name, [i] { return i; }); }
+  void Write() {
+    registry.Register("written", [] { return 0; });
+    registry.Unregister("written");
   }
-  std::size_t i = static_cast<std::size_t>(state.thread_index()) * 7;
-  for (auto _ : state) {
-    VornFuncsRegistryEntry_sp entry = g_registry->GetEntry(names[i++ % kNames]);
-    benchmark::DoNotOptimize(entry.Get());
-  }
-  state.SetItemsProcessed(state.iterations());
-  if (state.thread_index() == 0) {
-    g_registryWriter.Stop(state);
-    delete g_registry;
-  }
-}
-BENCHMARK(BM_RegistryLookup)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
-
-// --- std::unordered_map behind std::shared_mutex ----------------------------------
+  VornFuncsRegistryEntry_sp Find(const std::string& name) { return registry.GetEntry(name); }
+};
 
 struct LockedMap {
+  using Entry = std::shared_ptr<std::function<int()>>;
   std::shared_mutex mutex;
-  std::unordered_map<std::string, std::shared_ptr<std::function<int()>>> map;
+  std::unordered_map<std::string, Entry> map;
+  void Add(const std::string& name, int i) { map.emplace(name, std::make_shared<std::function<int()>>([i] { return i; })); }
+  void Write() {
+    static const std::string written = "written";
+    {
+      std::unique_lock lock(mutex);
+      map.emplace(written, std::make_shared<std::function<int()>>([] { return 0; }));
+    }
+    std::unique_lock lock(mutex);
+    map.erase(written);
+  }
+  Entry Find(const std::string& name) {
+    std::shared_lock lock(mutex);
+    auto it = map.find(name);
+    return it == map.end() ? Entry() : it->second;
+  }
 };
-LockedMap* g_map = nullptr;
-Writer g_mapWriter;
 
-void BM_LockedMapLookup(benchmark::State& state) {
+// Thread 0 fills the store and starts the writer before the threads' common
+// start; each thread then looks the names up in turn from its own offset,
+// copying out the handle.
+template <class Store>
+void BM_Lookup(benchmark::State& state) {
   static const std::vector<std::string> names = Names();
+  static Store* store = nullptr;
+  static Writer writer;
   if (state.thread_index() == 0) {
-    g_map = new LockedMap();
-    for (int i = 0; i < kNames; ++i) g_map->map.emplace(names[i], std::make_shared<std::function<int()>>([i] { return i; }));
-    g_mapWriter.Start(
-        [] {
-          static const std::string written = "written";
-          {
-            std::unique_lock lock(g_map->mutex);
-            g_map->map.emplace(written, std::make_shared<std::function<int()>>([] { return 0; }));
-          }
-          std::unique_lock lock(g_map->mutex);
-          g_map->map.erase(written);
-        },
-        state.range(0));
+    store = new Store();
+    for (int i = 0; i < kNames; ++i) store->Add(names[i], i);
+    writer.Start([] { store->Write(); }, state.range(0));
   }
   std::size_t i = static_cast<std::size_t>(state.thread_index()) * 7;
   for (auto _ : state) {
-    std::shared_ptr<std::function<int()>> entry;
-    {
-      std::shared_lock lock(g_map->mutex);
-      auto it = g_map->map.find(names[i++ % kNames]);
-      if (it != g_map->map.end()) entry = it->second;
-    }
-    benchmark::DoNotOptimize(entry.get());
+    auto entry = store->Find(names[i++ % kNames]);
+    benchmark::DoNotOptimize(entry);
   }
   state.SetItemsProcessed(state.iterations());
   if (state.thread_index() == 0) {
-    g_mapWriter.Stop(state);
-    delete g_map;
+    writer.Stop(state);
+    delete store;
   }
 }
-BENCHMARK(BM_LockedMapLookup)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Lookup, Registry)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Lookup, LockedMap)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
 
 // --- remote object round trip -------------------------------------------------------
 
