@@ -1,7 +1,8 @@
 // Function registry lookups by name with 1 and 2 reader threads while a
-// writer thread registers and unregisters a name without pause, against an
-// std::unordered_map behind an std::shared_mutex doing the same; both copy
-// out a counted handle per lookup. And the cost of one
+// writer thread registers and unregisters a name (without pause, or
+// sleeping 100 us after each pair), against an std::unordered_map behind an
+// std::shared_mutex doing the same; both copy out a counted handle per
+// lookup, and the writer's pace is reported as "writes" (pairs per second). And the cost of one
 // TryCallRemoteObjectFunc round trip with a small argument object.
 //
 //   vorn_bench_remote --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
@@ -9,6 +10,8 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -36,92 +39,91 @@ std::vector<std::string> Names() {
 // threads measure; started before the threads' common start line.
 class Writer {
 public:
+  // With `pauseUs` > 0 the writer sleeps that long after each pair.
   template <class F>
-  void Start(F write) {
+  void Start(F write, long pauseUs) {
     m_stop = false;
-    m_thread = std::thread([this, write] {
-      while (!m_stop.load(std::memory_order_relaxed)) write();
+    m_writes = 0;
+    m_thread = std::thread([this, write, pauseUs] {
+      for (; !m_stop.load(std::memory_order_relaxed); ++m_writes) {
+        write();
+        if (pauseUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+      }
     });
   }
-  void Stop() {
+  // Stops the writer and reports how many register/unregister pairs it made
+  // per second (a lock that favours readers starves it).
+  void Stop(benchmark::State& state) {
     m_stop = true;
     m_thread.join();
+    state.counters["writes"] = benchmark::Counter(static_cast<double>(m_writes), benchmark::Counter::kIsRate);
   }
 
 private:
   std::atomic<bool> m_stop{false};
+  long m_writes = 0;
   std::thread m_thread;
 };
 
-// --- VornFuncsRegistry -------------------------------------------------------------
+// --- the two stores: the registry, and a map behind a reader-writer lock -----------
 
-VornFuncsRegistry* g_registry = nullptr;
-Writer g_registryWriter;
-
-void BM_RegistryLookup(benchmark::State& state) {
-  static const std::vector<std::string> names = Names();
-  if (state.thread_index() == 0) {
-    g_registry = new VornFuncsRegistry();
-    for (int i = 0; i < kNames; ++i) g_registry->Register(names[i], [i] { return i; });
-    g_registryWriter.Start([] {
-      g_registry->Register("written", [] { return 0; });
-      g_registry->Unregister("written");
-    });
+struct Registry {
+  VornFuncsRegistry registry;
+  void Add(const std::string& name, int i) { registry.Register(name, [i] { return i; }); }
+  void Write() {
+    registry.Register("written", [] { return 0; });
+    registry.Unregister("written");
   }
-  std::size_t i = static_cast<std::size_t>(state.thread_index()) * 7;
-  for (auto _ : state) {
-    VornFuncsRegistryEntry_sp entry = g_registry->GetEntry(names[i++ % kNames]);
-    benchmark::DoNotOptimize(entry.Get());
-  }
-  state.SetItemsProcessed(state.iterations());
-  if (state.thread_index() == 0) {
-    g_registryWriter.Stop();
-    delete g_registry;
-  }
-}
-BENCHMARK(BM_RegistryLookup)->Threads(1)->Threads(2)->UseRealTime();
-
-// --- std::unordered_map behind std::shared_mutex ----------------------------------
+  VornFuncsRegistryEntry_sp Find(const std::string& name) { return registry.GetEntry(name); }
+};
 
 struct LockedMap {
+  using Entry = std::shared_ptr<std::function<int()>>;
   std::shared_mutex mutex;
-  std::unordered_map<std::string, std::shared_ptr<std::function<int()>>> map;
+  std::unordered_map<std::string, Entry> map;
+  void Add(const std::string& name, int i) { map.emplace(name, std::make_shared<std::function<int()>>([i] { return i; })); }
+  void Write() {
+    static const std::string written = "written";
+    {
+      std::unique_lock lock(mutex);
+      map.emplace(written, std::make_shared<std::function<int()>>([] { return 0; }));
+    }
+    std::unique_lock lock(mutex);
+    map.erase(written);
+  }
+  Entry Find(const std::string& name) {
+    std::shared_lock lock(mutex);
+    auto it = map.find(name);
+    return it == map.end() ? Entry() : it->second;
+  }
 };
-LockedMap* g_map = nullptr;
-Writer g_mapWriter;
 
-void BM_LockedMapLookup(benchmark::State& state) {
+// Thread 0 fills the store and starts the writer before the threads' common
+// start; each thread then looks the names up in turn from its own offset,
+// copying out the handle.
+template <class Store>
+void BM_Lookup(benchmark::State& state) {
   static const std::vector<std::string> names = Names();
+  static Store* store = nullptr;
+  static Writer writer;
   if (state.thread_index() == 0) {
-    g_map = new LockedMap();
-    for (int i = 0; i < kNames; ++i) g_map->map.emplace(names[i], std::make_shared<std::function<int()>>([i] { return i; }));
-    g_mapWriter.Start([] {
-      static const std::string written = "written";
-      {
-        std::unique_lock lock(g_map->mutex);
-        g_map->map.emplace(written, std::make_shared<std::function<int()>>([] { return 0; }));
-      }
-      std::unique_lock lock(g_map->mutex);
-      g_map->map.erase(written);
-    });
+    store = new Store();
+    for (int i = 0; i < kNames; ++i) store->Add(names[i], i);
+    writer.Start([] { store->Write(); }, state.range(0));
   }
   std::size_t i = static_cast<std::size_t>(state.thread_index()) * 7;
   for (auto _ : state) {
-    std::shared_ptr<std::function<int()>> entry;
-    {
-      std::shared_lock lock(g_map->mutex);
-      auto it = g_map->map.find(names[i++ % kNames]);
-      if (it != g_map->map.end()) entry = it->second;
-    }
-    benchmark::DoNotOptimize(entry.get());
+    auto entry = store->Find(names[i++ % kNames]);
+    benchmark::DoNotOptimize(entry);
   }
   state.SetItemsProcessed(state.iterations());
   if (state.thread_index() == 0) {
-    g_mapWriter.Stop();
-    delete g_map;
+    writer.Stop(state);
+    delete store;
   }
 }
-BENCHMARK(BM_LockedMapLookup)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Lookup, Registry)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Lookup, LockedMap)->ArgName("pause_us")->Arg(0)->Arg(100)->Threads(1)->Threads(2)->UseRealTime();
 
 // --- remote object round trip -------------------------------------------------------
 
