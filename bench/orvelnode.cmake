@@ -9,3 +9,15 @@ if(TARGET orvelnode AND TARGET orvel_sample)
     SAMPLE_MANIFEST="${PROJECT_SOURCE_DIR}/examples/sample/manifest.json")
   add_dependencies(vorn_bench_orvelnode orvelnode orvel_sample vorn_basic_tweakers)
 endif()
+
+# vorn_bench_orvelnode_ws: the same over WebSocket, with fan-out of events.
+if(TARGET orvelnode AND TARGET orvel_sample AND ORVEL_BEAST_INCLUDE_DIR)
+  add_executable(vorn_bench_orvelnode_ws ${CMAKE_CURRENT_LIST_DIR}/orvelnode_ws_bench.cpp)
+  target_link_libraries(vorn_bench_orvelnode_ws PRIVATE Vorn::Core benchmark::benchmark vorn_warnings Threads::Threads)
+  target_include_directories(vorn_bench_orvelnode_ws PRIVATE ${PROJECT_SOURCE_DIR}/apps/orvelnode)
+  target_include_directories(vorn_bench_orvelnode_ws SYSTEM PRIVATE ${ORVEL_BEAST_INCLUDE_DIR})
+  target_compile_definitions(vorn_bench_orvelnode_ws PRIVATE
+    ORVELNODE="$<TARGET_FILE:orvelnode>"
+    SAMPLE_MANIFEST="${PROJECT_SOURCE_DIR}/examples/sample/manifest.json")
+  add_dependencies(vorn_bench_orvelnode_ws orvelnode orvel_sample vorn_basic_tweakers)
+endif()

@@ -25,6 +25,7 @@ StdioChannel::~StdioChannel() {
 void StdioChannel::Start() {
   m_server.Open(this);
   m_open = true;
+  m_writer = std::thread([this] { _Write(); });
   m_reader = std::thread([this] { _Read(); });
 }
 
@@ -38,21 +39,49 @@ void StdioChannel::Stop() {
     m_open = false;
     m_server.Close(this);
   }
+  if (m_writer.joinable()) {
+    {
+      std::lock_guard lock(m_writeMutex);
+      m_writerStop = true;  // after writing what is queued
+    }
+    m_writeCondition.notify_all();
+    m_writer.join();
+  }
 }
 
 void StdioChannel::Send(const std::string& message) {
-  std::string line;
-  line.reserve(message.size() + 1);
-  line.append(message).push_back('\n');
-  std::lock_guard lock(m_writeMutex);
-  const char* at = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    const ssize_t n = write(STDOUT_FILENO, at, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the client has gone; nothing more can be said
-    at += n;
-    left -= static_cast<std::size_t>(n);
+  std::unique_lock lock(m_writeMutex);
+  m_writeCondition.wait(lock, [this] { return m_outgoingBytes < (64u << 20) || m_writerStop; });
+  m_outgoingBytes += message.size() + 1;
+  m_outgoing.push_back(message);
+  m_outgoing.back().push_back('\n');
+  m_writeCondition.notify_all();
+}
+
+void StdioChannel::_Write() {
+  bool clientGone = false;
+  for (;;) {
+    std::string batch;
+    {
+      std::unique_lock lock(m_writeMutex);
+      m_writeCondition.wait(lock, [this] { return !m_outgoing.empty() || m_writerStop; });
+      if (m_outgoing.empty()) return;
+      // Whole messages only, several per write when they pile up.
+      while (!m_outgoing.empty() && batch.size() < (1u << 16)) {
+        batch += m_outgoing.front();
+        m_outgoingBytes -= m_outgoing.front().size();
+        m_outgoing.pop_front();
+      }
+      m_writeCondition.notify_all();
+    }
+    const char* at = batch.data();
+    std::size_t left = batch.size();
+    while (left > 0 && !clientGone) {
+      const ssize_t n = write(STDOUT_FILENO, at, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) clientGone = true;  // nothing more can be said; keep draining the queue
+      else at += n, left -= static_cast<std::size_t>(n);
+    }
   }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,8 +13,10 @@ namespace orvel {
 
 // One client on standard input and output, one message per line. A thread
 // of its own reads lines and hands them to the main thread (through the
-// library's zero-delay timeouts); messages are written whole, under a lock,
-// so lines never interleave. End of input ends the host.
+// library's zero-delay timeouts); another writes the outgoing messages, each
+// whole, so lines never interleave and a client that reads slowly never
+// stalls the main thread (or the other clients). Past 64 MiB of unwritten
+// output, senders wait. End of input ends the host.
 class StdioChannel : public Peer {
 public:
   StdioChannel(RpcServer& server, std::function<void()> onEndOfInput);
@@ -27,13 +31,19 @@ public:
 
 private:
   void _Read();
+  void _Write();
 
   RpcServer& m_server;
   std::function<void()> m_onEndOfInput;
   std::string m_clientId = "stdio";
   std::thread m_reader;
   int m_stopPipe[2] = {-1, -1};
+  std::thread m_writer;
   std::mutex m_writeMutex;
+  std::condition_variable m_writeCondition;
+  std::deque<std::string> m_outgoing;
+  std::size_t m_outgoingBytes = 0;
+  bool m_writerStop = false;
   bool m_open = false;
 };
 

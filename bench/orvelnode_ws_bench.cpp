@@ -1,0 +1,142 @@
+// orvelnode over WebSocket, from clients in this process: the round trip of
+// one small call at a time (median and 99th percentile, as counters), and
+// events fanned out to 1, 10 and 100 connected clients (events delivered
+// per second, counting every client's copy). Each update a driver client
+// makes produces two notifications per client ("vorn.event" from the sample
+// context and "vorn.modelChanged" from the host).
+//
+//   vorn_bench_orvelnode_ws --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+
+#include <benchmark/benchmark.h>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "vorn/json/Value.h"
+
+namespace {
+namespace net = boost::asio;
+namespace beast = boost::beast;
+using tcp = net::ip::tcp;
+
+net::io_context g_io;
+
+struct Client {
+  explicit Client(unsigned short port) : ws(g_io) {
+    ws.next_layer().connect({net::ip::make_address("127.0.0.1"), port});
+    ws.next_layer().set_option(tcp::no_delay(true));
+    ws.handshake("127.0.0.1", "/rpc");
+    timeval timeout{10, 0};  // a lost message fails the run instead of hanging it
+    setsockopt(ws.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  }
+  void Send(const std::string& text) { ws.write(net::buffer(text)); }
+  std::string Next() {
+    buffer.consume(buffer.size());
+    ws.read(buffer);
+    return beast::buffers_to_string(buffer.data());
+  }
+  beast::websocket::stream<tcp::socket> ws;
+  beast::flat_buffer buffer;
+};
+
+struct Host {
+  Host() : node({ORVELNODE, "--listen", "0", SAMPLE_MANIFEST}, true) {
+    if (const auto banner = node.ReadLine(std::chrono::seconds(20)))
+      port = static_cast<unsigned short>(std::stoi(banner->substr(banner->rfind(':') + 1)));
+    // The stdio client hears every event too: read it away.
+    drain = std::thread([this] {
+      while (node.ReadLine(std::chrono::hours(1))) {
+      }
+    });
+  }
+  ~Host() {
+    node.WriteLine(R"({"jsonrpc":"2.0","id":0,"method":"shutdown"})");
+    node.Wait();
+    drain.join();
+  }
+  orvel::ChildProcess node;
+  std::thread drain;
+  unsigned short port = 0;
+};
+
+Host& SharedHost() {
+  static Host host;
+  return host;
+}
+
+std::string Echo(long id) {
+  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+         R"(,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"echo","arguments":{"text":"ping"}}})";
+}
+
+std::string SetAngle(long id, double value) {
+  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+         R"(,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"setValue","arguments":{"id":"angle","value":)" +
+         std::to_string(value) + "}}}";
+}
+
+void BM_WsRoundTrip(benchmark::State& state) {
+  Host& host = SharedHost();
+  if (!host.port) return state.SkipWithError("orvelnode did not start");
+  Client client(host.port);
+  std::vector<double> micros;
+  long id = 1;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    client.Send(Echo(id++));
+    client.Next();
+    micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(micros.begin(), micros.end());
+  state.counters["p50_us"] = micros[micros.size() / 2];
+  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+}
+
+void BM_WsFanOut(benchmark::State& state) {
+  Host& host = SharedHost();
+  if (!host.port) return state.SkipWithError("orvelnode did not start");
+  const int listeners = static_cast<int>(state.range(0));
+  constexpr int kUpdates = 200;
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < listeners; ++i) clients.push_back(std::make_unique<Client>(host.port));
+  Client driver(host.port);
+  long id = 1;
+  double value = 0.5;
+  long delivered = 0;
+  for (auto _ : state) {
+    for (int u = 0; u < kUpdates; ++u) driver.Send(SetAngle(id++, value += 1));
+    // Every client has everything once it holds the host's notification of
+    // the last value; what came before it is counted.
+    const std::string last = "\"value\":" + VornJSONValue(value).Stringify() + ",";
+    for (std::string message; (message = driver.Next()).find("vorn.modelChanged") == std::string::npos ||
+                              message.find(last) == std::string::npos;) {
+    }
+    for (auto& client : clients)
+      for (std::string message;;) {
+        message = client->Next();
+        ++delivered;
+        if (message.find("vorn.modelChanged") != std::string::npos && message.find(last) != std::string::npos) break;
+      }
+  }
+  state.SetItemsProcessed(delivered);
+  state.counters["events_per_update"] =
+      static_cast<double>(delivered) / static_cast<double>(state.iterations() * kUpdates * listeners);
+}
+
+BENCHMARK(BM_WsRoundTrip)->Iterations(20000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WsFanOut)->Arg(1)->Arg(10)->Arg(100)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
