@@ -164,8 +164,9 @@ void RpcServer::Close(Peer* peer) {
 }
 
 void RpcServer::_Broadcast(const std::string& message) {
+  const auto shared = std::make_shared<const std::string>(message);
   const std::vector<Peer*> peers = m_peers;
-  for (Peer* peer : peers) peer->Send(message);
+  for (Peer* peer : peers) peer->SendShared(shared);
 }
 
 void RpcServer::Handle(Peer* peer, const std::string& message) {

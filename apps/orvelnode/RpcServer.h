@@ -21,6 +21,8 @@ class Peer {
 public:
   virtual ~Peer() = default;
   virtual void Send(const std::string& message) = 0;
+  // The same message shared by many peers (notifications).
+  virtual void SendShared(const std::shared_ptr<const std::string>& message) { Send(*message); }
   // The identifier of the client app that stands for this peer.
   virtual const std::string& ClientId() const = 0;
   virtual OVK::ChannelId Channel() const = 0;

@@ -17,6 +17,7 @@
 #include "Manifest.h"
 #include "RpcServer.h"
 #include "StdioChannel.h"
+#include "WsServer.h"
 #include "vorn/contexts/MainComponent.h"
 #include "vorn/remote/CommunicationManager.h"
 #include "vorn/runtime/MainThreadManager.h"
@@ -27,10 +28,15 @@ constexpr const char* kUsage =
     "Usage: orvelnode [OPTIONS] MANIFEST\n"
     "\n"
     "Loads the plug-ins, resource files and contexts MANIFEST names, then serves\n"
-    "one client over JSON-RPC 2.0 on standard input and output, one message per\n"
-    "line, until end of input, a \"shutdown\" request, SIGINT or SIGTERM.\n"
+    "JSON-RPC 2.0 on standard input and output, one message per line (and over\n"
+    "WebSocket with --listen), until end of input, a \"shutdown\" request,\n"
+    "SIGINT or SIGTERM.\n"
     "\n"
     "Options:\n"
+    "  --listen [HOST:]PORT\n"
+    "                   also serve the browser page over HTTP and the same\n"
+    "                   JSON-RPC over WebSocket at /rpc (HOST defaults to\n"
+    "                   127.0.0.1; PORT 0 picks a free port)\n"
     "  -h, --help       show this help and exit\n"
     "  -V, --version    show the version and exit\n"
     "\n"
@@ -58,12 +64,31 @@ std::string Colons(std::string list) {
   return list;
 }
 
+// The page's files: beside the sources in a build tree, else installed.
+std::string WebRoot() {
+  for (const char* dir : {ORVEL_WEB_DIR_BUILD, ORVEL_WEB_DIR_INSTALLED})
+    if (access((std::string(dir) + "/index.html").c_str(), R_OK) == 0) return dir;
+  return ORVEL_WEB_DIR_INSTALLED;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string manifestFile;
+  std::string listenHost;
+  std::uint16_t listenPort = 0;
+  bool listen = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--listen" || arg.rfind("--listen=", 0) == 0) {
+      const std::string value = arg == "--listen" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(9);
+      if (!orvel::ParseListenAddress(value, listenHost, listenPort)) {
+        std::fprintf(stderr, "orvelnode: --listen takes [HOST:]PORT, not '%s'\n%s", value.c_str(), kUsage);
+        return 2;
+      }
+      listen = true;
+      continue;
+    }
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -133,6 +158,7 @@ int main(int argc, char** argv) {
   {
     orvel::RpcServer server([] { VornMainComponent::EndCustomMainThreadLoop(); });
     orvel::StdioChannel channel(server, [] { VornMainComponent::EndCustomMainThreadLoop(); });
+    orvel::WsServer web(server, WebRoot());
     VornCommunicationManager_V1::SetMBXNode(&server);
     VornMainComponent::RunCustomMainThreadLoop([&] {
       try {
@@ -144,9 +170,21 @@ int main(int argc, char** argv) {
         return;
       }
       server.WatchContexts();
+      if (listen) {
+        try {
+          web.Start(listenHost, listenPort);
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "orvelnode: %s\n", e.what());
+          status = 1;
+          VornMainComponent::EndCustomMainThreadLoop();
+          return;
+        }
+        std::fprintf(stderr, "orvelnode: listening on http://%s:%u/\n", listenHost.c_str(), web.Port());
+      }
       channel.Start();
     });
     channel.Stop();
+    web.Stop();
     VornCommunicationManager_V1::SetMBXNode(nullptr);
     VornMainComponent::Destroy();
   }

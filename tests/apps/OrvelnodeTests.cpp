@@ -58,7 +58,9 @@ TEST(Orvelnode, AnswersEveryMethodAndSendsEventsAsNotifications) {
   const VornJSONValue set =
       s.Ask(R"({"jsonrpc":"2.0","id":2,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"angle","value":45.5})") + "}");
   EXPECT_EQ(set.GetFromPath({"result", "_func_return", "value"}).Get<double>(), 45.5);
-  ASSERT_EQ(s.notifications.size(), 1u);
+  // The host's own model notification, and the sample context's remote event.
+  ASSERT_EQ(s.notifications.size(), 2u);
+  EXPECT_EQ(s.notifications[1].GetFromPath({"params", "values", "value"}).Get<double>(), 45.5);
   const VornJSONValue& event = s.notifications[0];
   EXPECT_EQ(event.GetFromPath({"method"}).ToString() + " " + event.GetFromPath({"params", "sender"}).ToString() + " " +
                 event.GetFromPath({"params", "event"}).ToString() + " " +
