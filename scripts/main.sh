@@ -14,3 +14,7 @@ for example in build/default/examples/vorn_example_*; do
 done
 echo "== orvelnode with examples/sample/manifest.json and examples/sample/session.jsonl"
 build/default/apps/orvelnode/orvelclient examples/sample/manifest.json examples/sample/session.jsonl
+echo
+echo "To use the sample context in a browser:"
+echo "  build/default/apps/orvelnode/orvelnode --listen 8080 examples/sample/manifest.json"
+echo "then open http://127.0.0.1:8080/"
