@@ -8,9 +8,15 @@
 
 std::unique_ptr<VornLibrariesManager> VornLibrariesManager::_Instance;
 bool VornLibrariesManager::_Ended = false;
+namespace {
+// True while the manager's destructor runs its hooks: owners those hooks end
+// may still withdraw theirs. Before and after, an ended manager is gone.
+bool g_releasingHooks = false;
+}  // namespace
 
 VornLibrariesManager::~VornLibrariesManager() {
   if (this == _Instance.get()) _Ended = true;
+  g_releasingHooks = true;
   // Hooks first, libraries after: a hook may destroy objects whose code
   // lives in a library this table holds.
   // A hook may end other owners (the main component deletes the views
@@ -29,6 +35,7 @@ VornLibrariesManager::~VornLibrariesManager() {
       Vorn::LogError("[Vorn - Libraries Manager] A release hook failed during unloading");
     }
   }
+  g_releasingHooks = false;
   m_libraries.clear();
 }
 
@@ -82,7 +89,7 @@ void VornLibrariesManager::_AddReleaseHook(const void* owner, std::function<void
 }
 
 void VornLibrariesManager::_RemoveReleaseHook(const void* owner) {
-  if (_Instance) _Instance->m_releaseHooks.erase(owner);
+  if (_Instance && (!_Ended || g_releasingHooks)) _Instance->m_releaseHooks.erase(owner);
 }
 
 std::shared_ptr<OVK::Library> Vorn::GetLibrary(const std::string& name) { return VornLibrariesManager::GetLibrary(name); }
