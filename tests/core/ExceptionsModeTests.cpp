@@ -61,12 +61,6 @@ TEST_F(ExceptionsMode, RaiseErrorThrowsRuntimeErrorAndOverflowErrorThrowsOverflo
   EXPECT_EQ(capture.Count(), 0u);
 }
 
-TEST_F(ExceptionsMode, EmptyFunctionCallThrows) {
-  const Vorn::Function<int()> empty{};
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)empty(); }), "[Vorn::Function] Attempt to invoke empty function!");
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
 TEST_F(ExceptionsMode, AnyTypeErrorsThrow) {
   const VornAny real(1.5);
   EXPECT_EQ(RuntimeErrorOf([&] { (void)real.GetRawValue<int>(); }),
@@ -123,16 +117,6 @@ TEST_F(ExceptionsMode, FacadeRefusalsThrowAndLeaveTheSidesAsTheyWere) {
   Vorn_BaseClass::DeleteUnlessOwned(impl);
 }
 
-TEST_F(ExceptionsMode, DeleteUnlessOwnedThrowsForAnObjectStillOwned) {
-  Tracker tracker;
-  Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
-  EXPECT_EQ(RuntimeErrorOf([&] { Vorn_BaseClass::DeleteUnlessOwned(handle.Get()); }),
-            vorn_test::kStillOwnedMessage);
-  EXPECT_EQ(tracker.deleted, 0);
-  handle.Reset();
-  EXPECT_EQ(tracker.deleted, 1);
-}
-
 void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {
   *static_cast<Vorn::SharedPtr<Probe>*>(ctx) = static_cast<Probe*>(object)->GetSharedPtr();
 }
@@ -157,20 +141,6 @@ TEST_F(ExceptionsMode, ReportsFromPathsThatMustNotThrowGoToTheAbendLog) {
   EXPECT_NO_THROW(delete raw);
   EXPECT_EQ(ownedTracker.deleted, 1);
   EXPECT_EQ(capture.Last(), vorn_test::kOwnedDestructorMessage);
-}
-
-void ThrowFromCallback(unsigned int, Vorn_BaseClass*, void* ctx) {
-  ++*static_cast<int*>(ctx);
-  Vorn::RaiseError("callback failure");
-}
-
-TEST_F(ExceptionsMode, ExceptionsFromDestructionCallbacksAreSwallowed) {
-  Probe p;
-  int calls = 0;
-  p.AddDestructionRequestCB(&ThrowFromCallback, &calls, nullptr);
-  p.AddDestructionRequestCB(&ThrowFromCallback, &calls, nullptr);
-  EXPECT_NO_THROW(p.RequestDestruction());
-  EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

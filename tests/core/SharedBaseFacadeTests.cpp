@@ -45,14 +45,6 @@ TEST(VornBaseClass, OwnedObjectSharesItsOwnershipUntilTheOwnerGoes) {
   EXPECT_EQ(node.GetSharedPtr(), nullptr);
 }
 
-TEST(VornBaseClass, CopyDoesNotShareTheOriginalsOwnership) {
-  auto owned = std::make_shared<Node>();
-  Node copy(*owned);
-  EXPECT_FALSE(owned->IsExpired());
-  EXPECT_TRUE(copy.IsExpired());
-  EXPECT_EQ(copy.GetSharedPtr(), nullptr);
-}
-
 // --- facade and implementation ------------------------------------------------------------
 
 const char* const kFacadeAlreadyBound = "[Vorn - Base Facade] Already bound to an Implementation!";
@@ -102,19 +94,6 @@ void TellOwner(unsigned int, Vorn_BaseClass*, void* ctx) {
   auto* slot = static_cast<OwnerSlot<T>*>(ctx);
   ++slot->told;
   if (slot->releaseWhenTold) slot->handle.Reset();
-}
-
-TEST(FacadeImpl, BothSidesAreShareableButUnownedAtBirth) {
-  Tracker ft, it;
-  TestFacade facade(&ft);
-  TestImpl impl(&it);
-  EXPECT_TRUE(facade.IsShareable());
-  EXPECT_TRUE(impl.IsShareable());
-  EXPECT_FALSE(facade.IsOwned());
-  EXPECT_FALSE(impl.IsOwned());
-  EXPECT_FALSE(facade.HasImpl());
-  EXPECT_FALSE(impl.HasFacade());
-  EXPECT_EQ(facade.GetOMInterface(), nullptr);
 }
 
 TEST(FacadeImpl, BindingFromEitherSideBindsBoth) {
@@ -191,16 +170,6 @@ TEST(FacadeImpl, BindingToADestroyingPartnerFailsAndLeavesTheBinderUnbound) {
   EXPECT_EQ(capture.Messages(), (Messages{kFacadeRegistrationFailed, kImplRegistrationFailed}));
 }
 
-TEST(FacadeImpl, DeleteUnlessOwnedOnAnUnownedImplDeletesBoth) {
-  Tracker ft, it;
-  auto* facade = new TestFacade(&ft);
-  auto* impl = new TestImpl(&it);
-  facade->_LinkToImpl(impl);
-  Vorn_BaseClass::DeleteUnlessOwned(impl);
-  EXPECT_EQ(ft.deleted, 1);
-  EXPECT_EQ(it.deleted, 1);
-}
-
 TEST(FacadeImpl, RequestOnAnUnownedImplDeletesTheFacadeAndUnbindsTheImpl) {
   Tracker ft, it;
   auto* facade = new TestFacade(&ft);
@@ -259,36 +228,6 @@ TEST(FacadeImpl, OwnedFacadeIsToldWhenItsImplGoesAndGoesWithItsHandle) {
   facadeOwner.handle.Reset();
   EXPECT_EQ(ft.deleted, 1);
   EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST(FacadeImpl, OwnerThatLetsGoWhenToldReleasesTheFacadeDuringTheRequest) {
-  KRTAbendCapture capture;
-  Tracker ft, it;
-  OwnerSlot<TestFacade> facadeOwner;
-  facadeOwner.releaseWhenTold = true;
-  facadeOwner.handle = Vorn::SharedPtr<TestFacade>(new TestFacade(&ft));
-  facadeOwner.handle->AddDestructionRequestCB(&TellOwner<TestFacade>, &facadeOwner, nullptr);
-  auto* impl = new TestImpl(&it);
-  impl->_LinkToFacade(facadeOwner.handle.Get());
-
-  impl->RequestDestruction();
-  EXPECT_EQ(facadeOwner.told, 1);
-  EXPECT_FALSE(facadeOwner.handle);
-  EXPECT_EQ(ft.deleted, 1);
-  EXPECT_EQ(it.deleted, 0);
-  delete impl;
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST(FacadeImpl, ReleasingTheLastHandleOfAnOwnedImplDeletesBoth) {
-  Tracker ft, it;
-  Vorn::SharedPtr<TestImpl> impl(new TestImpl(&it));
-  auto* facade = new TestFacade(&ft);
-  facade->_LinkToImpl(impl.Get());
-  EXPECT_TRUE(impl == impl->GetSharedPtr());
-  impl.Reset();
-  EXPECT_EQ(it.deleted, 1);
-  EXPECT_EQ(ft.deleted, 1);
 }
 
 TEST(FacadeImpl, FacadeOwningItsImplReleasesItWhenTheLinkIsCut) {

@@ -52,33 +52,6 @@ struct Slot {
 void CountCall(unsigned int, Vorn_BaseClass*, void* ctx) { ++static_cast<Slot*>(ctx)->calls; }
 void CountDeletion(void* ctx) noexcept { ++static_cast<Slot*>(ctx)->deletions; }
 
-TEST(Threads, ConcurrentRequestsRunTheCallbacksOnce) {
-  Tracker* tracker = nullptr;
-  Probe* object = nullptr;
-  std::vector<Slot> slots(3);
-  RunRounds(
-      kRounds,
-      [&](int) {
-        tracker = new Tracker;
-        object = new Probe(tracker);
-        for (Slot& s : slots) {
-          s.calls = 0;
-          s.deletions = 0;
-          object->AddDestructionRequestCB(&CountCall, &s, &CountDeletion);
-        }
-      },
-      [&](int) { object->RequestDestruction(); },
-      [&](int round) {
-        ASSERT_EQ(tracker->requestBegins, 1) << "round " << round;
-        for (const Slot& s : slots) {
-          ASSERT_EQ(s.calls, 1) << "round " << round;
-          ASSERT_EQ(s.deletions, 1) << "round " << round;
-        }
-        delete object;
-        delete tracker;
-      });
-}
-
 TEST(Threads, EveryRegisteredContextIsDeletedOnceWhileRegistrationRacesTheRequest) {
   constexpr int kPerThread = 64;
   constexpr int kRegistering = kThreads - 1;

@@ -43,18 +43,6 @@ TEST_F(Directory, ListsEachEntryOnceSortedWithAbsolutePaths) {
   EXPECT_EQ(ReadAll(dir), expected);
 }
 
-TEST_F(Directory, AtTheEndTheFlagIsSetAndTheEntryUntouched) {
-  ASSERT_EQ(KRTOpenDirectory(tmp.MakeDir("empty").c_str(), &dir), KRT_OK);
-  KRTDirEntry entry{"keep", "/keep"};
-  for (int i = 0; i < 2; ++i) {
-    int end = 0;
-    EXPECT_EQ(KRTReadDirectory(&dir, &entry, &end, KRT_DIR_READ_ALL), KRT_OK);
-    EXPECT_EQ(end, 1);
-  }
-  EXPECT_EQ(entry.name, "keep");
-  EXPECT_EQ(entry.absolutePath, "/keep");
-}
-
 TEST_F(Directory, OpenReadAndCloseCheckTheirState) {
   const std::string file = tmp.Write("f.txt").string();
   EXPECT_EQ(KRTOpenDirectory((tmp.Str() + "/missing").c_str(), &dir), KRT_E_NOT_FOUND);

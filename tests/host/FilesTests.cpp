@@ -47,21 +47,6 @@ TEST_F(Files, BytesReadBackWithTheInvertedEofLoop) {
   EXPECT_EQ(KRTFClose(file), KRT_OK);
 }
 
-TEST_F(Files, EofLooksAheadWithoutConsuming) {
-  ASSERT_EQ(KRTFOpen(tmp.Write("a.txt", "a").c_str(), "rb", &file), KRT_OK);
-  EXPECT_EQ(KRTFEof(file), 1);
-  EXPECT_EQ(KRTFEof(file), 1);
-  unsigned char byte = 0;
-  ASSERT_EQ(KRTFGetc(file, &byte), KRT_OK);
-  EXPECT_EQ(byte, 'a');
-  EXPECT_EQ(KRTFEof(file), 0);
-  KRTFClose(file);
-
-  ASSERT_EQ(KRTFOpen(tmp.Write("empty.txt").c_str(), "rb", &file), KRT_OK);
-  EXPECT_EQ(KRTFEof(file), 0);  // at the end before any read
-  KRTFClose(file);
-}
-
 TEST_F(Files, AReadErrorIsNegativeNotEndOfFile) {
   ASSERT_EQ(KRTFOpen(tmp.Write("w.txt", "content").c_str(), "ab", &file), KRT_OK);  // write-only
   EXPECT_LT(KRTFEof(file), 0);

@@ -24,24 +24,6 @@ protected:
   std::string first, second;
 };
 
-TEST_F(FindPath, TheFirstDirectoryHoldingThePathWins) {
-  const std::string list = Dir("missing") + ";" + Dir("first") + ";" + Dir("second");
-  EXPECT_EQ(KRTFindPath("resources\\Vorn\\x.json", list.c_str()), first);
-  const std::string reversed = Dir("second") + ";" + Dir("first");
-  EXPECT_EQ(KRTFindPath("resources/Vorn/x.json", reversed.c_str()), second);
-  EXPECT_EQ(KRTFindPath("resources\\Vorn", reversed.c_str()), Dir("second") + "/resources/Vorn");
-  EXPECT_EQ(KRTFindPath("resources\\Vorn\\absent.json", list.c_str()), "");
-  EXPECT_EQ(KRTFindPath(nullptr, list.c_str()), "");
-  EXPECT_EQ(KRTFindPath("resources", nullptr), "");
-}
-
-TEST_F(FindPath, EmptyPiecesNameNoDirectoryNotEvenTheWorkingOne) {
-  ScopedCwd cwd(Dir("first"));
-  EXPECT_EQ(KRTFindPath("resources", ""), "");
-  const std::string list = ";;" + Dir("second") + ";";
-  EXPECT_EQ(KRTFindPath("resources\\Vorn\\x.json", list.c_str()), second);
-}
-
 TEST_F(FindPath, AnswersAreAbsoluteAndNormalised) {
   {
     ScopedCwd cwd(tmp.Path());

@@ -166,20 +166,4 @@ TEST(JsonParser, FilesAndStreams) {
   EXPECT_TRUE(VornJSONParser::ParseStream(failed, false).IsUndefined());
 }
 
-TEST(JsonParser, WritingAParsedDocumentIsAFixpoint) {
-  for (const std::string& doc : vorn_test::SampleDocuments()) {
-    const auto first = ParseCaptured(doc);
-    ASSERT_TRUE(first.reports.empty()) << doc;
-    const std::string text = first.value.Stringify();
-    EXPECT_EQ(Text(text), text) << doc;
-    // The byte-at-a-time stream reads the same, leniently too.
-    EXPECT_EQ(vorn_test::ParseTrickled(doc).value.Stringify(), text) << doc;
-    EXPECT_EQ(vorn_test::ParseTrickled(doc, true).value.Stringify(), text) << doc;
-  }
-  // -0.0 is written "-0", which reads as the integer 0: the one value whose
-  // text changes on the second round; the third is a fixpoint.
-  EXPECT_EQ(Text("[-0.0]"), "[-0]");
-  EXPECT_EQ(Text("[-0]"), "[0]");
-}
-
 }  // namespace

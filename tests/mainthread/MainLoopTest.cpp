@@ -123,12 +123,3 @@ TEST(MainLoop, ExceptionFromACallbackEndsTheRunAndALaterRunServesWhatWasPending)
   });
   EXPECT_EQ(journal.Events(), (std::vector<std::string>{"second run", "queued", "pending"}));
 }
-
-TEST(MainLoop, RefusedSecondRunFromAnotherThread) {
-  std::atomic<int> ranInOther{0};
-  RunLoop([&] {
-    std::thread([&] { VornMainComponent::RunCustomMainThreadLoop([&] { ++ranInOther; }); }).join();
-    VornMainComponent::EndCustomMainThreadLoop();
-  });
-  EXPECT_EQ(ranInOther.load(), 0);
-}

@@ -183,37 +183,3 @@ TEST(Timeouts, RemovedTimeoutsDoNotPileUpInTheDueHeap) {
   EXPECT_TRUE(shortFired);
   EXPECT_LE(heapAfterChurn, 2u * 101u);
 }
-
-TEST(Timeouts, TenThousandSetAndRemovedFromTwoThreads) {
-  constexpr int kPerThread = 5000;
-  std::atomic<int> fired{0};
-  std::atomic<int> expected{0};
-  std::atomic<int> writersDone{0};
-  RunLoop([&] {
-    for (int t = 0; t < 2; ++t) {
-      std::thread([&, t] {
-        std::mt19937 rng(100 + t);
-        std::vector<std::uint32_t> ids;
-        ids.reserve(kPerThread);
-        for (int i = 0; i < kPerThread; ++i) ids.push_back(Vorn::SetTimeout([&] { ++fired; }, rng() % 5));
-        int kept = 0;
-        for (int i = 0; i < kPerThread; ++i)
-          if (i % 2 == 1 || !Vorn::RemoveTimeout(ids[i])) ++kept;
-        expected += kept;
-        ++writersDone;
-      }).detach();
-    }
-    struct Poll {
-      static void Again(std::atomic<int>* done, std::atomic<int>* exp, std::atomic<int>* got) {
-        if (done->load() == 2 && got->load() >= exp->load()) {
-          EndLoop();
-          return;
-        }
-        Vorn::SetTimeout([=] { Again(done, exp, got); }, 2);
-      }
-    };
-    Poll::Again(&writersDone, &expected, &fired);
-  });
-  EXPECT_EQ(writersDone.load(), 2);
-  EXPECT_EQ(fired.load(), expected.load());
-}

@@ -44,13 +44,6 @@ TEST(ResourcePath, SearchListsEveryInstallDirectoryInOrder) {
   EXPECT_TRUE(Vorn::SearchPathsFromInstall("resources\\Vorn\\Absent.json").empty());
 }
 
-TEST(ResourcePath, ResourceStreamsOpenTheFoundFile) {
-  std::ifstream found = Vorn::LoadResourceFile("Vorn", "DataTypes");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(found), {}), R"({"from":"a","types":[1]})");
-  EXPECT_TRUE(Vorn::LoadResourceFile("Vorn", "Absent").fail());
-  EXPECT_TRUE(Vorn::LoadResourceFile("Vorn", "").fail());  // found, but a directory
-}
-
 TEST(ResourceDirectory, ListsJsonNamesOfEveryInstallDirectory) {
   std::vector<std::string> seen;
   const auto list = [&seen](const VornJSONObject& entry) {
