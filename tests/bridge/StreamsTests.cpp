@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "BridgeTestSupport.h"
+#include "common/TempDir.h"
 #include "vorn/host/JSONStreams.h"
 #include "vorn/host/SysLog.h"
 
 namespace {
 
 using bridge_test::J;
-using bridge_test::ScratchDir;
 using Key = const KRTUnicodeString&;
 
 // Records each member shown as "slot key=value"; host-string keys.
@@ -137,7 +137,7 @@ TEST(JIStream, NestedReadersAndStringViewKeys) {
 }
 
 TEST(JIStreamFile, ReadsOneObjectFileAndNothingElse) {
-  ScratchDir dir;
+  TempDir dir;
   KRTAbendCapture capture;
   JSON::JIStream reader;
   const std::string good = dir.Write("good.json", "\n { \"a\" : [\"x\"],\n \"b\": {\"c\": 1} }\n");
@@ -149,8 +149,8 @@ TEST(JIStreamFile, ReadsOneObjectFileAndNothingElse) {
   for (char& c : backslashed) c = c == '/' ? '\\' : c;
   EXPECT_TRUE(JSON::JIStream().ParseFile(backslashed, true));
 
-  for (const std::string& path : {dir.Str() + "/missing.json", dir.Write("empty.json", " \n"),
-                                  dir.Write("array.json", "[{}]"), dir.Write("scalar.json", "1"), dir.Str()})
+  for (const std::string& path : {dir.Str() + "/missing.json", dir.Write("empty.json", " \n").string(),
+                                  dir.Write("array.json", "[{}]").string(), dir.Write("scalar.json", "1").string(), dir.Str()})
     EXPECT_FALSE(reader.ParseFile(path, true)) << path;
   EXPECT_FALSE(reader.HasObject());
   EXPECT_EQ(kept.GetObject().Stringify(), R"({"a":["x"],"b":{"c":1}})");  // copies share what was read
@@ -158,7 +158,7 @@ TEST(JIStreamFile, ReadsOneObjectFileAndNothingElse) {
 }
 
 TEST(JIStreamFile, StrictReadingRefusesMalformedFilesSilently) {
-  ScratchDir dir;
+  TempDir dir;
   KRTAbendCapture capture;
   for (const char* text : {R"({"a":1)", R"({"a":1,})", R"({"a":1} x)", R"({"a":01})", R"({"a":1.})", R"({"a":-})",
                            R"({"a":1e400})", R"({"a":99999999999999999999})", R"({"a":tru})", R"({"a":nullx})",

@@ -10,10 +10,7 @@
 #include <vector>
 
 #include "core/CoreTestSupport.h"
-#include "vorn/core/Any.h"
 #include "vorn/core/ErrorPolicy.h"
-#include "vorn/core/Facade.h"
-#include "vorn/core/Function.h"
 #include "vorn/host/SysLog.h"
 
 using vorn_test::Probe;
@@ -59,62 +56,6 @@ TEST_F(ExceptionsMode, RaiseErrorThrowsRuntimeErrorAndOverflowErrorThrowsOverflo
     EXPECT_STREQ(e.what(), "table full");
   }
   EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST_F(ExceptionsMode, AnyTypeErrorsThrow) {
-  const VornAny real(1.5);
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.GetRawValue<int>(); }),
-            "[VornAny] Type mismatch in GetRawValue<T>()!\nRequested type: 'int';Stored type: 'double'.\n"
-            "Returning default value.");
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.IsOfSameType(VornAny(2), true); }),
-            "VornAny::IsOfSameType => Type int incorrect ! Excepted Type = double");
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.IsOfSameType(static_cast<const VornAny*>(nullptr), true); }),
-            "VornAny::IsOfSameType => Other value is null!");
-  // Without reportError nothing is thrown.
-  EXPECT_FALSE(real.IsOfSameType(VornAny(2), false));
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
-class Facade : public VornBaseFacade {
-public:
-  using VornBaseFacade::_LinkToImpl;
-};
-class Impl : public VornBaseImpl {
-public:
-  ~Impl() override = default;
-  using VornBaseImpl::_LinkToFacade;
-};
-
-TEST_F(ExceptionsMode, FacadeRefusalsThrowAndLeaveTheSidesAsTheyWere) {
-  auto* facade = new Facade;
-  auto* impl = new Impl;
-  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(nullptr); }),
-            "[Vorn - Base Facade] Cannot create a Facade from a null Implementation!");
-  EXPECT_EQ(RuntimeErrorOf([&] { impl->_LinkToFacade(nullptr); }), "[Vorn - Base Impl] Null Facade!");
-
-  Impl destroying;
-  destroying.RequestDestruction();
-  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(&destroying); }),
-            "[Vorn - Base Facade] Failed to register destruction callback on the Implementation!\nThe "
-            "Implementation may be destroying itself already...");
-  EXPECT_FALSE(facade->HasImpl());
-
-  facade->_LinkToImpl(impl);
-  ASSERT_TRUE(facade->HasImpl());
-  Impl otherImpl;
-  Facade otherFacade;
-  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(&otherImpl); }),
-            "[Vorn - Base Facade] Already bound to an Implementation!");
-  EXPECT_EQ(RuntimeErrorOf([&] { impl->_LinkToFacade(&otherFacade); }),
-            "[Vorn - Base Impl] Already bound to a Facade!");
-  EXPECT_TRUE(facade->HasImpl());
-  EXPECT_TRUE(impl->HasFacade());
-  EXPECT_FALSE(otherImpl.HasFacade());
-  EXPECT_FALSE(otherFacade.HasImpl());
-  EXPECT_EQ(capture.Count(), 0u);
-
-  // Nobody owns either side: this deletes both.
-  Vorn_BaseClass::DeleteUnlessOwned(impl);
 }
 
 void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {

@@ -111,38 +111,6 @@ TEST(Threads, EveryRegisteredContextIsDeletedOnceWhileRegistrationRacesTheReques
   RecordProperty("roundsWithRefusals", roundsWithRefusals);
 }
 
-TEST(Threads, HandlesCopiedAndReleasedOnManyThreadsDeleteTheObjectOnce) {
-  Tracker* tracker = nullptr;
-  std::vector<Vorn::SharedPtr<Probe>> handles(kThreads);
-  Slot told;
-  RunRounds(
-      kRounds,
-      [&](int) {
-        tracker = new Tracker;
-        told.calls = 0;
-        Vorn::SharedPtr<Probe> root(new Probe(tracker));
-        root->AddDestructionRequestCB(&CountCall, &told, nullptr);
-        for (auto& h : handles) h = root;
-      },
-      [&](int t) {
-        Vorn::SharedPtr<Probe>& mine = handles[static_cast<std::size_t>(t)];
-        for (int i = 0; i < 50; ++i) {
-          Vorn::SharedPtr<Probe> copy(mine);
-          Vorn::SharedPtr<Vorn_BaseClass> base(copy);
-          Vorn::SharedPtr<Probe> back = Vorn::StaticPointerCast<Probe>(std::move(base));
-          Vorn::WeakPtr<Probe> weak(back);
-          copy = weak.Lock();
-        }
-        mine.Reset();
-      },
-      [&](int round) {
-        ASSERT_EQ(tracker->deleted, 1) << "round " << round;
-        ASSERT_EQ(tracker->requestBegins, 1) << "round " << round;
-        ASSERT_EQ(told.calls, 1) << "round " << round;
-        delete tracker;
-      });
-}
-
 TEST(Threads, WeakLocksRacingTheLastReleaseNeverReviveTheObject) {
   Tracker* tracker = nullptr;
   Vorn::SharedPtr<Probe> owner;

@@ -64,29 +64,6 @@ TEST(EventsReentrancy, InnerListenerDroppingTheLastOwnerEndsBothPublishes) {
   EXPECT_EQ(journal.entries, (Strings{"o1", "i1", HeapLabel("o1"), "destruction"}));
 }
 
-// The handler's last owner lives in a callback that unsubscribes itself:
-// the owner goes with the callable, once the callable has returned.
-TEST(EventsReentrancy, CallbackHoldingTheLastOwnerUnsubscribesItself) {
-  Journal journal;
-  bool destroyed = false;
-  auto handler = TestHandler::Create(&destroyed);
-  TestHandler* raw = handler.get();
-  TokenPtr self;
-  self = raw->Subscribe("onA", [&, owner = handler, label = HeapLabel("self")](const DataPtr&) {
-    self->Unsubscribe();
-    EXPECT_FALSE(destroyed);
-    EXPECT_EQ(owner.get(), raw);
-    journal.Add(label);
-  });
-  auto next = raw->Subscribe("onA", journal.Recorder("next"));
-  auto end = raw->Subscribe(Vorn::kEventDestruction, journal.Recorder("destruction"));
-  handler.reset();
-
-  raw->Publish("onA", nullptr);
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(journal.entries, (Strings{HeapLabel("self"), "destruction"}));
-}
-
 TEST(EventsReentrancy, DestructionListenersMayEditTheLists) {
   Journal journal;
   TokenPtr first, second, added;

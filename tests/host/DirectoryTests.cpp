@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "vorn/host/Directory.h"
 #include "vorn/host/Status.h"
 

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "vorn/host/Files.h"
 #include "vorn/host/Status.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "vorn/host/Paths.h"
 
 namespace {

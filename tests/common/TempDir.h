@@ -12,7 +12,7 @@
 class TempDir {
 public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-host-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
     m_path = pattern;
   }
