@@ -268,30 +268,4 @@ TEST(HashTableEquality, IgnoresOrderButNotValuesOrKeys) {
 
 // ---- capacity reports (default mode: KRTSysLogAbend, then return) -------------
 
-TEST(HashTableOverflow, ReservePastShift31IsReportedAndIgnored) {
-  KRTAbendCapture capture;
-  IntTable t;
-  t.try_emplace(1, 1);
-  t.reserve(std::size_t{1} << 32);
-  ASSERT_EQ(capture.Count(), 1u);
-  EXPECT_EQ(capture.Last(), "HashTable size overflow!");
-  EXPECT_EQ(t._Shift(), 8);
-  EXPECT_EQ(t.find(1)->second, 1u);
-}
-
-// A rebuild that cannot fit the entries within distance 14 is reported and
-// abandoned: the table keeps its shift and every entry.
-TEST(HashTableOverflow, DistanceOverflowInARebuildLeavesTheTableIntact) {
-  KRTAbendCapture capture;
-  ClusteredTable t;
-  FillClustered(t);
-  const auto keys = Keys(t);
-  t.reserve(0);  // the load factor would allow shift 8, the hashes do not
-  ASSERT_EQ(capture.Count(), 1u);
-  EXPECT_EQ(capture.Last(), "[InsertMetadata] Distance overflow!");
-  EXPECT_EQ(t._Shift(), 12);
-  EXPECT_EQ(Keys(t), keys);
-  ASSERT_TRUE(CheckInvariants(t));
-}
-
 }  // namespace
