@@ -52,6 +52,16 @@ TEST(JSONToWriter, Table) {
   }
 }
 
+TEST(JSONToWriter, UndefinedIsLeftOutAndDoublesStayDoubles) {
+  KRTAbendCapture capture;
+  const VornJSONObject object{
+      {"u", VornJSONValue()}, {"n", nullptr}, {"d", J("[1.5,2]")}, {"w", VornJSONArray{VornJSONValue(), 1}}};
+  const JSON::JOStream writer = object;
+  EXPECT_EQ(writer.GetObject().GetKeys(), (std::vector<std::string>{"n", "d"}));
+  EXPECT_TRUE(writer.GetObject().Get("d").GetIfArray()->Get(1).IsDouble());
+  EXPECT_EQ(capture.Last(), "VornJSONArray::_FillJOStream => Unsupported type: Undefined");
+}
+
 TEST(JSONToBinary, BufferHoldsTheCompactUtf8Text) {
   EXPECT_EQ(static_cast<OVK::Binary>(VornJSONObject()).AsStringView(), "{}");
   EXPECT_EQ(static_cast<OVK::Binary>(VornJSONArray()).AsStringView(), "[]");

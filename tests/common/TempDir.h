@@ -34,11 +34,6 @@ public:
     std::ofstream(p, std::ios::binary) << content;
     return p;
   }
-  std::filesystem::path MakeDir(const std::string& relative) const {
-    const std::filesystem::path p = m_path / relative;
-    std::filesystem::create_directories(p);
-    return p;
-  }
 
 private:
   std::filesystem::path m_path;

@@ -142,26 +142,6 @@ TEST(DestructionCallbacks, CallbackChangingEntriesDuringTheRequestHasNoEffect) {
 
 // --- destruction requests -------------------------------------------------------
 
-TEST(DestructionRequest, OnlyTheFirstRequestRunsHookAndCallbacksIncludingLastRelease) {
-  Tracker tracker;
-  Journal journal;
-  Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
-  handle->AddDestructionRequestCB(&RecordCallback, Named(journal, "A"), &RecordDeleter);
-
-  handle->RequestDestruction();
-  EXPECT_EQ(tracker.requestBegins, 1);
-  EXPECT_EQ(journal.events, (Events{"cb A", "del A"}));
-  // The request does not delete: the object is still owned.
-  EXPECT_EQ(tracker.deleted, 0);
-  EXPECT_TRUE(handle->IsOwned());
-
-  handle->RequestDestruction();
-  handle.Reset();
-  EXPECT_EQ(tracker.requestBegins, 1);
-  EXPECT_EQ(journal.events, (Events{"cb A", "del A"}));
-  EXPECT_EQ(tracker.deleted, 1);
-}
-
 // --- ownership ------------------------------------------------------------------
 
 TEST(Ownership, NonShareableObjectHasNoHandlesUntilOneIsMadeFromIt) {
