@@ -36,6 +36,7 @@ TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastHandle) {
 
   b.Reset();
   EXPECT_FALSE(b);
+  EXPECT_EQ(tracker.requestBegins, 0);  // c still holds it: no request yet
   // Copy assignment releases what the target held, and survives self-assignment.
   Tracker other;
   b = Vorn::SharedPtr<Probe>(new Probe(&other));
