@@ -18,6 +18,38 @@ using vorn_test::TestHandler;
 using Strings = std::vector<std::string>;
 using DataPtr = std::shared_ptr<VornEventData>;
 
+// Outside a publish the current token index is 0, so the first token
+// unsubscribed then stays listed (expired) until the next walk; while
+// another token runs, the handler can tell them apart.
+TEST(EventsTokens, IsListenedDropsExpiredTokensThatAreNotRunning) {
+  auto handler = TestHandler::Create();
+  auto t0 = handler->Subscribe("onChange", [](const DataPtr&) {});
+  t0->Unsubscribe();
+  ASSERT_EQ(t0.use_count(), 2);
+  auto probe = handler->Subscribe("onProbe", [&](const DataPtr&) { EXPECT_FALSE(handler->IsListened("onChange")); });
+  handler->Publish("onProbe", nullptr);
+  EXPECT_EQ(t0.use_count(), 1);
+  auto live = handler->Subscribe("onChange", [](const DataPtr&) {});
+  EXPECT_TRUE(handler->IsListened("onChange"));
+}
+
+// A nested publish of the same event while a once-token's first call still
+// runs must not deliver it a second time.
+TEST(EventsTokens, OnceTokenIsNotReenteredByANestedPublish) {
+  auto handler = TestHandler::Create();
+  Journal journal;
+  int depth = 0;
+  auto once = handler->SubscribeOnce("onA", [&](const DataPtr&) {
+    journal.Add("once");
+    if (depth++ < 2) handler->Publish("onA", nullptr);
+  });
+  auto other = handler->Subscribe("onA", journal.Recorder("other"));
+  handler->Publish("onA", nullptr);
+  handler->Publish("onA", nullptr);
+  EXPECT_EQ(journal.entries, (Strings{"once", "other", "other", "other"}));
+  EXPECT_TRUE(once->IsExpired());
+}
+
 TEST(EventsData, RawValueWithoutAValueIsReportedAndDefaulted) {
   KRTAbendCapture capture;
   const DataPtr empty = VornEventData::Create();

@@ -47,6 +47,9 @@ TEST(JsonStringify, CompactTextInInsertionOrderWithoutUndefinedEntries) {
   object.Insert("u", VornJSONValue());
   object.Insert("a", VornJSONArray{true, nullptr, "x", VornJSONValue()});
   EXPECT_EQ(object.Stringify(), R"({"b":1,"a":[true,null,"x"]})");
+  EXPECT_FALSE(object.HasKey("u"));
+  EXPECT_TRUE(object.HasKey("u", true));
+  EXPECT_TRUE(object.HasKey("b"));
   EXPECT_EQ(VornJSONValue(object).Stringify(), object.Stringify());
   EXPECT_EQ(VornJSONObject({{"u", VornJSONValue()}}).Stringify(), "{}");
   EXPECT_EQ(VornJSONArray({VornJSONValue(), VornJSONArray(), VornJSONObject()}).Stringify(), "[[],{}]");
