@@ -6,6 +6,7 @@
 #include <string>
 
 #include "BridgeTestSupport.h"
+#include "common/TempDir.h"
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/host/JSONStreams.h"
 #include "vorn/json/Convert.h"
@@ -36,7 +37,7 @@ TEST(BridgeExceptions, ReportsLeaveTheOperation) {
 }
 
 TEST(BridgeExceptions, FileReaderAnswersFalseInsteadOfThrowing) {
-  bridge_test::ScratchDir dir;
+  TempDir dir;
   const std::string path = dir.Write("bad.json", R"({"a":tru})");
   JSON::JIStream reader;
   EXPECT_FALSE(reader.ParseFile(path, true));

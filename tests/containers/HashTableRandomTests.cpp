@@ -137,7 +137,12 @@ void RunDifferential(const std::vector<K>& universe, std::uint64_t seed, int ope
       }
     } else if (roll < insertShare) {
       if (roll % 4 == 0) {
-        table[key] = value;  // insert or overwrite
+        // Insert or overwrite, by operator[] or by insert_or_assign.
+        if (roll % 8 == 0) {
+          table[key] = value;
+        } else {
+          ASSERT_EQ(table.insert_or_assign(key, value).second, !present);
+        }
         if (present) {
           known->second.first = value;
         } else {

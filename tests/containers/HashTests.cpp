@@ -95,14 +95,4 @@ TEST(StringHash, MatchesReferenceOnAllLengthClasses) {
   }
 }
 
-TEST(IntegerHash, CheckValueAndWidthsAgree) {
-  EXPECT_EQ(Hash<unsigned long long>{}(1ull), 0x9e3779b97f4a7c15ull);
-  for (unsigned long long k : {2ull, 0xffffffffull, ~0ull}) {
-    const std::uint64_t h = Hash<unsigned long long>{}(k);
-    EXPECT_EQ(Hash<std::uint64_t>{}(static_cast<std::uint64_t>(k)), h);
-    EXPECT_EQ(Hash<long long>{}(static_cast<long long>(k)), h);
-  }
-  EXPECT_EQ(Hash<unsigned>{}(77u), Hash<unsigned long long>{}(77ull));
-}
-
 }  // namespace

@@ -20,8 +20,6 @@ using Events = std::vector<std::string>;
 
 namespace {
 
-void Noop(unsigned int, Vorn_BaseClass*, void*) {}
-
 // Counts calls of the callback and of the deleter on a context that stays
 // with the test.
 struct Counts {
@@ -35,35 +33,6 @@ NamedCtx* Named(Journal& journal, const char* name) { return new NamedCtx{&journ
 
 // --- registration and ids ------------------------------------------------------
 
-TEST(DestructionCallbacks, IdsStartAtOnePerObjectAndAreNeverReused) {
-  Probe a, b;
-  Counts refused;
-  EXPECT_EQ(a.AddDestructionRequestCB(&Noop, nullptr, nullptr), 1u);
-  // A null callback is refused without using an id or the context.
-  EXPECT_EQ(a.AddDestructionRequestCB(nullptr, &refused, &CountDeletion), 0u);
-  EXPECT_EQ(a.AddDestructionRequestCB(&Noop, nullptr, nullptr), 2u);
-  EXPECT_EQ(b.AddDestructionRequestCB(&Noop, nullptr, nullptr), 1u);
-  a.RemoveDestructionRequestCB(2);
-  EXPECT_EQ(a.AddDestructionRequestCB(&Noop, nullptr, nullptr), 3u);
-
-  a.RequestDestruction();
-  b.RequestDestruction();
-  EXPECT_EQ(refused.deletions, 0);
-}
-
-TEST(DestructionCallbacks, RegistrationAfterRequestIsRefusedAndLeavesContextWithCaller) {
-  Journal journal;
-  Probe p;
-  p.RequestDestruction();
-  EXPECT_TRUE(p.IsDestroying());
-
-  NamedCtx* late = Named(journal, "late");
-  EXPECT_EQ(p.AddDestructionRequestCB(&RecordCallback, late, &RecordDeleter), 0u);
-  p.RequestDestruction();
-  EXPECT_TRUE(journal.events.empty());
-  delete late;
-}
-
 TEST(DestructionCallbacks, CallbacksRunInRegistrationOrderThenDeletersInTheSameOrder) {
   Journal journal;
   Probe p;
@@ -72,37 +41,6 @@ TEST(DestructionCallbacks, CallbacksRunInRegistrationOrderThenDeletersInTheSameO
   p.AddDestructionRequestCB(&RecordCallback, Named(journal, "C"), &RecordDeleter);
   p.RequestDestruction();
   EXPECT_EQ(journal.events, (Events{"cb A", "cb B", "cb C", "del A", "del B", "del C"}));
-}
-
-// What a callback saw when it ran.
-struct Sighting {
-  Tracker* tracker;
-  unsigned int id = 0;
-  Vorn_BaseClass* object = nullptr;
-  int hookCallsSoFar = -1;
-  bool destroying = false;
-};
-void Sight(unsigned int id, Vorn_BaseClass* object, void* ctx) {
-  auto* s = static_cast<Sighting*>(ctx);
-  s->id = id;
-  s->object = object;
-  s->hookCallsSoFar = s->tracker->requestBegins.load();
-  s->destroying = object->IsDestroying();
-}
-
-TEST(DestructionCallbacks, CallbackGetsItsIdAndTheObjectAfterTheHook) {
-  Tracker tracker;
-  Probe p(&tracker);
-  Sighting first{&tracker}, second{&tracker};
-  const unsigned int id1 = p.AddDestructionRequestCB(&Sight, &first, nullptr);
-  const unsigned int id2 = p.AddDestructionRequestCB(&Sight, &second, nullptr);
-  p.RequestDestruction();
-
-  EXPECT_EQ(first.id, id1);
-  EXPECT_EQ(second.id, id2);
-  EXPECT_EQ(first.object, &p);
-  EXPECT_EQ(first.hookCallsSoFar, 1);
-  EXPECT_TRUE(first.destroying);
 }
 
 TEST(DestructionCallbacks, RemoveHandsContextToDeleterAtOnceAndCallbackNeverRuns) {
@@ -202,39 +140,7 @@ TEST(DestructionCallbacks, CallbackChangingEntriesDuringTheRequestHasNoEffect) {
   delete meddler.fresh;
 }
 
-TEST(DestructionCallbacks, DeletingWithoutRequestTellsNobody) {
-  Counts counts;
-  Tracker tracker;
-  auto* p = new Probe(&tracker);
-  p->AddDestructionRequestCB(&CountCall, &counts, &CountDeletion);
-  delete p;
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_EQ(tracker.requestBegins, 0);
-  EXPECT_EQ(counts.calls, 0);
-  EXPECT_EQ(counts.deletions, 0);
-}
-
 // --- destruction requests -------------------------------------------------------
-
-TEST(DestructionRequest, OnlyTheFirstRequestRunsHookAndCallbacksIncludingLastRelease) {
-  Tracker tracker;
-  Journal journal;
-  Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
-  handle->AddDestructionRequestCB(&RecordCallback, Named(journal, "A"), &RecordDeleter);
-
-  handle->RequestDestruction();
-  EXPECT_EQ(tracker.requestBegins, 1);
-  EXPECT_EQ(journal.events, (Events{"cb A", "del A"}));
-  // The request does not delete: the object is still owned.
-  EXPECT_EQ(tracker.deleted, 0);
-  EXPECT_TRUE(handle->IsOwned());
-
-  handle->RequestDestruction();
-  handle.Reset();
-  EXPECT_EQ(tracker.requestBegins, 1);
-  EXPECT_EQ(journal.events, (Events{"cb A", "del A"}));
-  EXPECT_EQ(tracker.deleted, 1);
-}
 
 // --- ownership ------------------------------------------------------------------
 
@@ -282,18 +188,6 @@ TEST(Ownership, HandleFromShareableNeverOwnedObjectIsItsOnlyOwner) {
   EXPECT_EQ(tracker.deleted, 1);
 }
 
-TEST(Ownership, ShareableNeverOwnedObjectDeletedDirectlyFreesItsBlockWithTheLastWeakHandle) {
-  Tracker tracker;
-  auto* raw = new Probe(&tracker);
-  raw->MakeShareable();
-  Vorn::WeakPtr<Probe> weak(raw);
-  delete raw;
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_TRUE(weak.Expired());
-  EXPECT_FALSE(weak.Lock());
-  // The leak checker verifies the control block goes with `weak`.
-}
-
 // Takes a new strong handle from the object being destroyed.
 void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {
   *static_cast<Vorn::SharedPtr<Probe>*>(ctx) = static_cast<Probe*>(object)->GetSharedPtr();
@@ -322,26 +216,7 @@ TEST(Ownership, OwnerRetakingOwnershipDuringLastReleaseKeepsObjectAndIsReported)
   EXPECT_EQ(capture.Count(), 1u);
 }
 
-// Takes a handle from the object being destroyed and drops it again.
-void PeekAtObject(unsigned int, Vorn_BaseClass* object, void* ctx) {
-  Vorn::SharedPtr<Probe> temporary = static_cast<Probe*>(object)->GetSharedPtr();
-  *static_cast<bool*>(ctx) = static_cast<bool>(temporary);
-}
-
-TEST(Ownership, TemporaryHandleTakenDuringLastReleaseDoesNotDeleteTwice) {
-  KRTAbendCapture capture;
-  Tracker tracker;
-  bool sawHandle = false;
-  Vorn::SharedPtr<Probe> owner(new Probe(&tracker));
-  owner->AddDestructionRequestCB(&PeekAtObject, &sawHandle, nullptr);
-  owner.Reset();
-  EXPECT_TRUE(sawHandle);
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST(Ownership, DeleteUnlessOwnedDeletesUnownedObjectsAndReportsOwnedOnes) {
-  KRTAbendCapture capture;
+TEST(Ownership, DeleteUnlessOwnedDeletesUnownedObjects) {
   Vorn_BaseClass::DeleteUnlessOwned(nullptr);
 
   Tracker unowned;
@@ -352,47 +227,6 @@ TEST(Ownership, DeleteUnlessOwnedDeletesUnownedObjectsAndReportsOwnedOnes) {
   EXPECT_EQ(unowned.deleted, 1);
   EXPECT_EQ(counts.calls, 1);
   EXPECT_EQ(counts.deletions, 1);
-
-  // An owner that ignores the request keeps the object alive.
-  Tracker owned;
-  Vorn::SharedPtr<Probe> handle(new Probe(&owned));
-  Vorn_BaseClass::DeleteUnlessOwned(handle.Get());
-  EXPECT_EQ(owned.deleted, 0);
-  EXPECT_TRUE(handle->IsDestroying());
-  EXPECT_EQ(capture.Messages(), std::vector<std::string>{vorn_test::kStillOwnedMessage});
-  handle.Reset();
-  EXPECT_EQ(owned.deleted, 1);
-  EXPECT_EQ(owned.requestBegins, 1);
-}
-
-// The owner protocol: release the handle when told.
-void ReleaseOwner(unsigned int, Vorn_BaseClass*, void* ctx) { static_cast<Vorn::SharedPtr<Probe>*>(ctx)->Reset(); }
-
-TEST(Ownership, DeleteUnlessOwnedOnObjectWhoseOwnerLetsGoDeletesItOnce) {
-  KRTAbendCapture capture;
-  Tracker tracker;
-  Vorn::SharedPtr<Probe> owner(new Probe(&tracker));
-  Probe* raw = owner.Get();
-  raw->AddDestructionRequestCB(&ReleaseOwner, &owner, nullptr);
-  Vorn_BaseClass::DeleteUnlessOwned(raw);
-  EXPECT_FALSE(owner);
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST(Ownership, DestroyingAnOwnedObjectIsReported) {
-  KRTAbendCapture capture;
-  Tracker tracker;
-  Probe* raw = nullptr;
-  {
-    vorn_test::ExpectedLeakScope leakExpected;
-    Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
-    // The handle gives up the pointer but not its strong reference.
-    raw = handle._Release();
-  }
-  delete raw;
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_EQ(capture.Messages(), std::vector<std::string>{vorn_test::kOwnedDestructorMessage});
 }
 
 }  // namespace

@@ -10,10 +10,7 @@
 #include <vector>
 
 #include "core/CoreTestSupport.h"
-#include "vorn/core/Any.h"
 #include "vorn/core/ErrorPolicy.h"
-#include "vorn/core/Facade.h"
-#include "vorn/core/Function.h"
 #include "vorn/host/SysLog.h"
 
 using vorn_test::Probe;
@@ -61,78 +58,6 @@ TEST_F(ExceptionsMode, RaiseErrorThrowsRuntimeErrorAndOverflowErrorThrowsOverflo
   EXPECT_EQ(capture.Count(), 0u);
 }
 
-TEST_F(ExceptionsMode, EmptyFunctionCallThrows) {
-  const Vorn::Function<int()> empty{};
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)empty(); }), "[Vorn::Function] Attempt to invoke empty function!");
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST_F(ExceptionsMode, AnyTypeErrorsThrow) {
-  const VornAny real(1.5);
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.GetRawValue<int>(); }),
-            "[VornAny] Type mismatch in GetRawValue<T>()!\nRequested type: 'int';Stored type: 'double'.\n"
-            "Returning default value.");
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.IsOfSameType(VornAny(2), true); }),
-            "VornAny::IsOfSameType => Type int incorrect ! Excepted Type = double");
-  EXPECT_EQ(RuntimeErrorOf([&] { (void)real.IsOfSameType(static_cast<const VornAny*>(nullptr), true); }),
-            "VornAny::IsOfSameType => Other value is null!");
-  // Without reportError nothing is thrown.
-  EXPECT_FALSE(real.IsOfSameType(VornAny(2), false));
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
-class Facade : public VornBaseFacade {
-public:
-  using VornBaseFacade::_LinkToImpl;
-};
-class Impl : public VornBaseImpl {
-public:
-  ~Impl() override = default;
-  using VornBaseImpl::_LinkToFacade;
-};
-
-TEST_F(ExceptionsMode, FacadeRefusalsThrowAndLeaveTheSidesAsTheyWere) {
-  auto* facade = new Facade;
-  auto* impl = new Impl;
-  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(nullptr); }),
-            "[Vorn - Base Facade] Cannot create a Facade from a null Implementation!");
-  EXPECT_EQ(RuntimeErrorOf([&] { impl->_LinkToFacade(nullptr); }), "[Vorn - Base Impl] Null Facade!");
-
-  Impl destroying;
-  destroying.RequestDestruction();
-  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(&destroying); }),
-            "[Vorn - Base Facade] Failed to register destruction callback on the Implementation!\nThe "
-            "Implementation may be destroying itself already...");
-  EXPECT_FALSE(facade->HasImpl());
-
-  facade->_LinkToImpl(impl);
-  ASSERT_TRUE(facade->HasImpl());
-  Impl otherImpl;
-  Facade otherFacade;
-  EXPECT_EQ(RuntimeErrorOf([&] { facade->_LinkToImpl(&otherImpl); }),
-            "[Vorn - Base Facade] Already bound to an Implementation!");
-  EXPECT_EQ(RuntimeErrorOf([&] { impl->_LinkToFacade(&otherFacade); }),
-            "[Vorn - Base Impl] Already bound to a Facade!");
-  EXPECT_TRUE(facade->HasImpl());
-  EXPECT_TRUE(impl->HasFacade());
-  EXPECT_FALSE(otherImpl.HasFacade());
-  EXPECT_FALSE(otherFacade.HasImpl());
-  EXPECT_EQ(capture.Count(), 0u);
-
-  // Nobody owns either side: this deletes both.
-  Vorn_BaseClass::DeleteUnlessOwned(impl);
-}
-
-TEST_F(ExceptionsMode, DeleteUnlessOwnedThrowsForAnObjectStillOwned) {
-  Tracker tracker;
-  Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
-  EXPECT_EQ(RuntimeErrorOf([&] { Vorn_BaseClass::DeleteUnlessOwned(handle.Get()); }),
-            vorn_test::kStillOwnedMessage);
-  EXPECT_EQ(tracker.deleted, 0);
-  handle.Reset();
-  EXPECT_EQ(tracker.deleted, 1);
-}
-
 void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {
   *static_cast<Vorn::SharedPtr<Probe>*>(ctx) = static_cast<Probe*>(object)->GetSharedPtr();
 }
@@ -157,20 +82,6 @@ TEST_F(ExceptionsMode, ReportsFromPathsThatMustNotThrowGoToTheAbendLog) {
   EXPECT_NO_THROW(delete raw);
   EXPECT_EQ(ownedTracker.deleted, 1);
   EXPECT_EQ(capture.Last(), vorn_test::kOwnedDestructorMessage);
-}
-
-void ThrowFromCallback(unsigned int, Vorn_BaseClass*, void* ctx) {
-  ++*static_cast<int*>(ctx);
-  Vorn::RaiseError("callback failure");
-}
-
-TEST_F(ExceptionsMode, ExceptionsFromDestructionCallbacksAreSwallowed) {
-  Probe p;
-  int calls = 0;
-  p.AddDestructionRequestCB(&ThrowFromCallback, &calls, nullptr);
-  p.AddDestructionRequestCB(&ThrowFromCallback, &calls, nullptr);
-  EXPECT_NO_THROW(p.RequestDestruction());
-  EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include "vorn/host/SysLog.h"
 
 using vorn_test::Tracker;
-using Messages = std::vector<std::string>;
 
 namespace {
 
@@ -45,26 +44,7 @@ TEST(VornBaseClass, OwnedObjectSharesItsOwnershipUntilTheOwnerGoes) {
   EXPECT_EQ(node.GetSharedPtr(), nullptr);
 }
 
-TEST(VornBaseClass, CopyDoesNotShareTheOriginalsOwnership) {
-  auto owned = std::make_shared<Node>();
-  Node copy(*owned);
-  EXPECT_FALSE(owned->IsExpired());
-  EXPECT_TRUE(copy.IsExpired());
-  EXPECT_EQ(copy.GetSharedPtr(), nullptr);
-}
-
 // --- facade and implementation ------------------------------------------------------------
-
-const char* const kFacadeAlreadyBound = "[Vorn - Base Facade] Already bound to an Implementation!";
-const char* const kFacadeNullImpl = "[Vorn - Base Facade] Cannot create a Facade from a null Implementation!";
-const char* const kFacadeRegistrationFailed =
-    "[Vorn - Base Facade] Failed to register destruction callback on the Implementation!\nThe Implementation may be "
-    "destroying itself already...";
-const char* const kImplAlreadyBound = "[Vorn - Base Impl] Already bound to a Facade!";
-const char* const kImplNullFacade = "[Vorn - Base Impl] Null Facade!";
-const char* const kImplRegistrationFailed =
-    "[Vorn - Base Impl] Failed to register destruction callback on the Facade!\nThe Facade may be destroying "
-    "itself already...";
 
 class TestImpl;
 
@@ -104,19 +84,6 @@ void TellOwner(unsigned int, Vorn_BaseClass*, void* ctx) {
   if (slot->releaseWhenTold) slot->handle.Reset();
 }
 
-TEST(FacadeImpl, BothSidesAreShareableButUnownedAtBirth) {
-  Tracker ft, it;
-  TestFacade facade(&ft);
-  TestImpl impl(&it);
-  EXPECT_TRUE(facade.IsShareable());
-  EXPECT_TRUE(impl.IsShareable());
-  EXPECT_FALSE(facade.IsOwned());
-  EXPECT_FALSE(impl.IsOwned());
-  EXPECT_FALSE(facade.HasImpl());
-  EXPECT_FALSE(impl.HasFacade());
-  EXPECT_EQ(facade.GetOMInterface(), nullptr);
-}
-
 TEST(FacadeImpl, BindingFromEitherSideBindsBoth) {
   KRTAbendCapture capture;
   Tracker ft1, it1, ft2, it2;
@@ -138,67 +105,6 @@ TEST(FacadeImpl, BindingFromEitherSideBindsBoth) {
   EXPECT_EQ(it1.deleted, 1);
   delete impl2;
   EXPECT_EQ(ft2.deleted, 1);
-}
-
-TEST(FacadeImpl, SecondBindAndNullPartnerAreRefused) {
-  KRTAbendCapture capture;
-  Tracker ft, it, spareFt, spareIt;
-  auto* facade = new TestFacade(&ft);
-  auto* impl = new TestImpl(&it);
-  TestFacade spareFacade(&spareFt);
-  TestImpl spareImpl(&spareIt);
-
-  facade->_LinkToImpl(nullptr);
-  spareImpl._LinkToFacade(nullptr);
-  EXPECT_FALSE(facade->HasImpl());
-  EXPECT_FALSE(spareImpl.HasFacade());
-
-  facade->_LinkToImpl(impl);
-  facade->_LinkToImpl(&spareImpl);
-  impl->_LinkToFacade(&spareFacade);
-  EXPECT_EQ(capture.Messages(), (Messages{kFacadeNullImpl, kImplNullFacade, kFacadeAlreadyBound, kImplAlreadyBound}));
-  EXPECT_FALSE(spareImpl.HasFacade());
-  EXPECT_FALSE(spareFacade.HasImpl());
-
-  // The refused partners hold no callback of the pair: their requests leave
-  // it alone.
-  spareImpl.RequestDestruction();
-  spareFacade.RequestDestruction();
-  EXPECT_TRUE(facade->HasImpl());
-  EXPECT_TRUE(impl->HasFacade());
-
-  Vorn_BaseClass::DeleteUnlessOwned(impl);
-  EXPECT_EQ(ft.deleted, 1);
-  EXPECT_EQ(it.deleted, 1);
-}
-
-TEST(FacadeImpl, BindingToADestroyingPartnerFailsAndLeavesTheBinderUnbound) {
-  KRTAbendCapture capture;
-  Tracker ft, it;
-  TestFacade facade(&ft);
-  TestImpl impl(&it);
-  TestFacade destroyingFacade(&ft);
-  TestImpl destroyingImpl(&it);
-  destroyingFacade.RequestDestruction();
-  destroyingImpl.RequestDestruction();
-
-  facade._LinkToImpl(&destroyingImpl);
-  impl._LinkToFacade(&destroyingFacade);
-  EXPECT_FALSE(facade.HasImpl());
-  EXPECT_FALSE(impl.HasFacade());
-  EXPECT_FALSE(destroyingImpl.HasFacade());
-  EXPECT_FALSE(destroyingFacade.HasImpl());
-  EXPECT_EQ(capture.Messages(), (Messages{kFacadeRegistrationFailed, kImplRegistrationFailed}));
-}
-
-TEST(FacadeImpl, DeleteUnlessOwnedOnAnUnownedImplDeletesBoth) {
-  Tracker ft, it;
-  auto* facade = new TestFacade(&ft);
-  auto* impl = new TestImpl(&it);
-  facade->_LinkToImpl(impl);
-  Vorn_BaseClass::DeleteUnlessOwned(impl);
-  EXPECT_EQ(ft.deleted, 1);
-  EXPECT_EQ(it.deleted, 1);
 }
 
 TEST(FacadeImpl, RequestOnAnUnownedImplDeletesTheFacadeAndUnbindsTheImpl) {
@@ -259,36 +165,6 @@ TEST(FacadeImpl, OwnedFacadeIsToldWhenItsImplGoesAndGoesWithItsHandle) {
   facadeOwner.handle.Reset();
   EXPECT_EQ(ft.deleted, 1);
   EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST(FacadeImpl, OwnerThatLetsGoWhenToldReleasesTheFacadeDuringTheRequest) {
-  KRTAbendCapture capture;
-  Tracker ft, it;
-  OwnerSlot<TestFacade> facadeOwner;
-  facadeOwner.releaseWhenTold = true;
-  facadeOwner.handle = Vorn::SharedPtr<TestFacade>(new TestFacade(&ft));
-  facadeOwner.handle->AddDestructionRequestCB(&TellOwner<TestFacade>, &facadeOwner, nullptr);
-  auto* impl = new TestImpl(&it);
-  impl->_LinkToFacade(facadeOwner.handle.Get());
-
-  impl->RequestDestruction();
-  EXPECT_EQ(facadeOwner.told, 1);
-  EXPECT_FALSE(facadeOwner.handle);
-  EXPECT_EQ(ft.deleted, 1);
-  EXPECT_EQ(it.deleted, 0);
-  delete impl;
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
-TEST(FacadeImpl, ReleasingTheLastHandleOfAnOwnedImplDeletesBoth) {
-  Tracker ft, it;
-  Vorn::SharedPtr<TestImpl> impl(new TestImpl(&it));
-  auto* facade = new TestFacade(&ft);
-  facade->_LinkToImpl(impl.Get());
-  EXPECT_TRUE(impl == impl->GetSharedPtr());
-  impl.Reset();
-  EXPECT_EQ(it.deleted, 1);
-  EXPECT_EQ(ft.deleted, 1);
 }
 
 TEST(FacadeImpl, FacadeOwningItsImplReleasesItWhenTheLinkIsCut) {

@@ -36,60 +36,20 @@ TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastHandle) {
 
   b.Reset();
   EXPECT_FALSE(b);
+  EXPECT_EQ(tracker.requestBegins, 0);  // c still holds it: no request yet
+  // Copy assignment releases what the target held, and survives self-assignment.
+  Tracker other;
+  b = Vorn::SharedPtr<Probe>(new Probe(&other));
+  b = c;
+  EXPECT_EQ(other.deleted, 1);
+  Vorn::SharedPtr<Probe>& alias = b;
+  b = alias;
+  EXPECT_TRUE(b == c);
+  b.Reset();
   EXPECT_EQ(tracker.deleted, 0);
   c = nullptr;
   EXPECT_EQ(tracker.deleted, 1);
   EXPECT_EQ(tracker.requestBegins, 1);
-}
-
-TEST(SharedPtr, AssignmentReleasesThePreviousObject) {
-  Tracker first, second;
-  Vorn::SharedPtr<Probe> h1(new Probe(&first));
-  Vorn::SharedPtr<Probe> h2(new Probe(&second));
-
-  EXPECT_FALSE(h1 == h2);
-  h1 = h2;
-  EXPECT_EQ(first.deleted, 1);
-  EXPECT_TRUE(h1 == h2);
-
-  // Self-assignment keeps the reference it had.
-  Vorn::SharedPtr<Probe>& alias = h1;
-  h1 = alias;
-  EXPECT_EQ(h1.Get(), h2.Get());
-
-  h2 = std::move(h1);
-  EXPECT_FALSE(h1);
-  EXPECT_EQ(second.deleted, 0);
-  h2.Reset();
-  EXPECT_EQ(second.deleted, 1);
-}
-
-TEST(SharedPtr, HandlesMadeFromTheRawPointerShareTheIntrusiveCount) {
-  Tracker tracker;
-  Vorn::SharedPtr<Probe> a(new Probe(&tracker));
-  Vorn::SharedPtr<Probe> b(a.Get());
-  a.Reset();
-  EXPECT_EQ(tracker.deleted, 0);
-  EXPECT_TRUE(b->IsOwned());
-  b.Reset();
-  EXPECT_EQ(tracker.deleted, 1);
-}
-
-TEST(SharedPtr, DerivedToBaseConversionKeepsTheCountRight) {
-  Tracker tracker;
-  Vorn::SharedPtr<Derived> derived(new Derived(&tracker));
-  Vorn::SharedPtr<Vorn_BaseClass> base(derived);
-  EXPECT_TRUE(base == derived);
-
-  Vorn::SharedPtr<Derived> another(derived);
-  Vorn::SharedPtr<Vorn_BaseClass> moved(std::move(another));
-  EXPECT_FALSE(another);
-
-  derived.Reset();
-  base.Reset();
-  EXPECT_EQ(tracker.deleted, 0);
-  moved.Reset();
-  EXPECT_EQ(tracker.deleted, 1);
 }
 
 TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
@@ -116,22 +76,6 @@ TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
 }
 
 // --- exact type --------------------------------------------------------------------
-
-TEST(ExactType, DefaultsToTheRootClassUntilADerivedClassSetsItsOwn) {
-  Probe plain;
-  EXPECT_TRUE(plain.GetExactTypeInfo() == Vorn::GetTypeInfo<Vorn_BaseClass>());
-  EXPECT_EQ(plain.GetExactTypeKey(), Vorn::TypeKey<Vorn_BaseClass>());
-  EXPECT_EQ(plain.GetExactTypeName(), Vorn::RawTypeName<Vorn_BaseClass>());
-  EXPECT_TRUE(plain.HasExactType(Vorn::TypeKey<Vorn_BaseClass>()));
-  EXPECT_FALSE(plain.HasExactType(Vorn::TypeKey<Probe>()));
-
-  Tracker tracker;
-  Derived derived(&tracker);
-  EXPECT_EQ(derived.GetExactTypeKey(), Vorn::TypeKey<Derived>());
-  EXPECT_EQ(derived.GetExactTypeName(), Vorn::RawTypeName<Derived>());
-  EXPECT_TRUE(derived.HasExactType(Vorn::TypeKey<Derived>()));
-  EXPECT_FALSE(derived.HasExactType(Vorn::TypeKey<Vorn_BaseClass>()));
-}
 
 // --- WeakPtr -------------------------------------------------------------------------
 
@@ -167,25 +111,6 @@ TEST(WeakPtr, NeverTakesFirstOwnership) {
   EXPECT_FALSE(weak.Lock());
   EXPECT_FALSE(raw->IsOwned());
   delete raw;
-  EXPECT_EQ(tracker.deleted, 1);
-}
-
-struct LockAttempt {
-  Vorn::WeakPtr<Probe> weak;
-  bool locked = true;
-};
-void TryLockDuringRelease(unsigned int, Vorn_BaseClass*, void* ctx) {
-  auto* attempt = static_cast<LockAttempt*>(ctx);
-  attempt->locked = static_cast<bool>(attempt->weak.Lock());
-}
-
-TEST(WeakPtr, CannotLockDuringTheLastRelease) {
-  Tracker tracker;
-  Vorn::SharedPtr<Probe> owner(new Probe(&tracker));
-  LockAttempt attempt{Vorn::WeakPtr<Probe>(owner)};
-  owner->AddDestructionRequestCB(&TryLockDuringRelease, &attempt, nullptr);
-  owner.Reset();
-  EXPECT_FALSE(attempt.locked);
   EXPECT_EQ(tracker.deleted, 1);
 }
 

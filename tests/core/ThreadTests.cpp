@@ -52,33 +52,6 @@ struct Slot {
 void CountCall(unsigned int, Vorn_BaseClass*, void* ctx) { ++static_cast<Slot*>(ctx)->calls; }
 void CountDeletion(void* ctx) noexcept { ++static_cast<Slot*>(ctx)->deletions; }
 
-TEST(Threads, ConcurrentRequestsRunTheCallbacksOnce) {
-  Tracker* tracker = nullptr;
-  Probe* object = nullptr;
-  std::vector<Slot> slots(3);
-  RunRounds(
-      kRounds,
-      [&](int) {
-        tracker = new Tracker;
-        object = new Probe(tracker);
-        for (Slot& s : slots) {
-          s.calls = 0;
-          s.deletions = 0;
-          object->AddDestructionRequestCB(&CountCall, &s, &CountDeletion);
-        }
-      },
-      [&](int) { object->RequestDestruction(); },
-      [&](int round) {
-        ASSERT_EQ(tracker->requestBegins, 1) << "round " << round;
-        for (const Slot& s : slots) {
-          ASSERT_EQ(s.calls, 1) << "round " << round;
-          ASSERT_EQ(s.deletions, 1) << "round " << round;
-        }
-        delete object;
-        delete tracker;
-      });
-}
-
 TEST(Threads, EveryRegisteredContextIsDeletedOnceWhileRegistrationRacesTheRequest) {
   constexpr int kPerThread = 64;
   constexpr int kRegistering = kThreads - 1;
@@ -136,38 +109,6 @@ TEST(Threads, EveryRegisteredContextIsDeletedOnceWhileRegistrationRacesTheReques
       });
   // How often the request overtook some registrations (it need not always).
   RecordProperty("roundsWithRefusals", roundsWithRefusals);
-}
-
-TEST(Threads, HandlesCopiedAndReleasedOnManyThreadsDeleteTheObjectOnce) {
-  Tracker* tracker = nullptr;
-  std::vector<Vorn::SharedPtr<Probe>> handles(kThreads);
-  Slot told;
-  RunRounds(
-      kRounds,
-      [&](int) {
-        tracker = new Tracker;
-        told.calls = 0;
-        Vorn::SharedPtr<Probe> root(new Probe(tracker));
-        root->AddDestructionRequestCB(&CountCall, &told, nullptr);
-        for (auto& h : handles) h = root;
-      },
-      [&](int t) {
-        Vorn::SharedPtr<Probe>& mine = handles[static_cast<std::size_t>(t)];
-        for (int i = 0; i < 50; ++i) {
-          Vorn::SharedPtr<Probe> copy(mine);
-          Vorn::SharedPtr<Vorn_BaseClass> base(copy);
-          Vorn::SharedPtr<Probe> back = Vorn::StaticPointerCast<Probe>(std::move(base));
-          Vorn::WeakPtr<Probe> weak(back);
-          copy = weak.Lock();
-        }
-        mine.Reset();
-      },
-      [&](int round) {
-        ASSERT_EQ(tracker->deleted, 1) << "round " << round;
-        ASSERT_EQ(tracker->requestBegins, 1) << "round " << round;
-        ASSERT_EQ(told.calls, 1) << "round " << round;
-        delete tracker;
-      });
 }
 
 TEST(Threads, WeakLocksRacingTheLastReleaseNeverReviveTheObject) {

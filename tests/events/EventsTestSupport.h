@@ -25,8 +25,6 @@ public:
   static std::shared_ptr<TestHandler> Create(bool* destroyed = nullptr) {
     return std::shared_ptr<TestHandler>(new TestHandler(destroyed));
   }
-  // The address a published VornEventData carries as its publisher.
-  void* PublisherAddress() { return static_cast<VornEventsHandler*>(this); }
 
 private:
   bool* m_destroyed;

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "vorn/host/Directory.h"
 #include "vorn/host/Status.h"
 
@@ -41,18 +41,6 @@ TEST_F(Directory, ListsEachEntryOnceSortedWithAbsolutePaths) {
                             {"c.json", base + "c.json"},
                             {"\xC3\xA9.json", base + "\xC3\xA9.json"}};
   EXPECT_EQ(ReadAll(dir), expected);
-}
-
-TEST_F(Directory, AtTheEndTheFlagIsSetAndTheEntryUntouched) {
-  ASSERT_EQ(KRTOpenDirectory(tmp.MakeDir("empty").c_str(), &dir), KRT_OK);
-  KRTDirEntry entry{"keep", "/keep"};
-  for (int i = 0; i < 2; ++i) {
-    int end = 0;
-    EXPECT_EQ(KRTReadDirectory(&dir, &entry, &end, KRT_DIR_READ_ALL), KRT_OK);
-    EXPECT_EQ(end, 1);
-  }
-  EXPECT_EQ(entry.name, "keep");
-  EXPECT_EQ(entry.absolutePath, "/keep");
 }
 
 TEST_F(Directory, OpenReadAndCloseCheckTheirState) {

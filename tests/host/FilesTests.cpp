@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "vorn/host/Files.h"
 #include "vorn/host/Status.h"
 
@@ -45,21 +45,6 @@ TEST_F(Files, BytesReadBackWithTheInvertedEofLoop) {
   EXPECT_EQ(KRTFGetc(file, &byte), KRT_E_END_OF_FILE);
   EXPECT_EQ(byte, 0x5A);
   EXPECT_EQ(KRTFClose(file), KRT_OK);
-}
-
-TEST_F(Files, EofLooksAheadWithoutConsuming) {
-  ASSERT_EQ(KRTFOpen(tmp.Write("a.txt", "a").c_str(), "rb", &file), KRT_OK);
-  EXPECT_EQ(KRTFEof(file), 1);
-  EXPECT_EQ(KRTFEof(file), 1);
-  unsigned char byte = 0;
-  ASSERT_EQ(KRTFGetc(file, &byte), KRT_OK);
-  EXPECT_EQ(byte, 'a');
-  EXPECT_EQ(KRTFEof(file), 0);
-  KRTFClose(file);
-
-  ASSERT_EQ(KRTFOpen(tmp.Write("empty.txt").c_str(), "rb", &file), KRT_OK);
-  EXPECT_EQ(KRTFEof(file), 0);  // at the end before any read
-  KRTFClose(file);
 }
 
 TEST_F(Files, AReadErrorIsNegativeNotEndOfFile) {

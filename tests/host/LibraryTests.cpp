@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "vorn/host/Library.h"
 
 namespace {

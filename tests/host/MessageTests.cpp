@@ -10,15 +10,6 @@
 
 namespace {
 
-TEST(Binary, FromStringHoldsEveryUtf8ByteWithoutTerminator) {
-  KRTUnicodeString text;
-  ASSERT_EQ(text.BuildFromUTF8("{\"k\":\"\xC3\xA9\"}\0x", 11), KRT_OK);
-  const OVK::Binary b = OVK::BinaryWriter::FromString(text);
-  EXPECT_EQ(b.AsStringView(), std::string_view("{\"k\":\"\xC3\xA9\"}\0x", 11));
-  EXPECT_TRUE(OVK::BinaryWriter::FromString(KRTUnicodeString()).empty());
-  EXPECT_TRUE(OVK::Binary(nullptr, 10).empty());
-}
-
 TEST(Parameters, MembersAreFoundByKeyAndKind) {
   MBX::Parameters p;
   ASSERT_EQ(p.WriteString("eventData", "{\"data\":1}"), KRT_OK);
@@ -73,15 +64,6 @@ TEST(RecordingNode, RecordsBothEmitFormsThroughTheInterface) {
   EXPECT_EQ(node.Emit("e", "", params), -5);
   EXPECT_EQ(recorder.Count(), 3u);
   EXPECT_TRUE(recorder.Last().hasTarget);
-}
-
-TEST(ChannelId, WorksAsAHashKey) {
-  std::unordered_map<OVK::ChannelId, std::string> clients{{OVK::ChannelId(7), "seven"}};
-  OVK::ChannelId id;
-  EXPECT_FALSE(id.IsValid());
-  id = OVK::ChannelId(7);
-  EXPECT_EQ(clients.at(id), "seven");
-  EXPECT_EQ(clients.count(OVK::ChannelId(1ull << 40 | 7)), 0u);
 }
 
 }  // namespace

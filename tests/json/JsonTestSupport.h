@@ -121,17 +121,4 @@ inline const std::vector<std::pair<std::string, std::string>>& Faults() {
   return faults;
 }
 
-// Valid documents of assorted shapes.
-inline const std::vector<std::string>& SampleDocuments() {
-  static const std::vector<std::string> docs = {
-      R"({"b":1,"a":[true,null,"x",false,{},[]]})",
-      R"([0,-0,1.5,-2.25e-3,1E+2,9007199254740991,-9007199254740992,12345678901234567,1e-400])",
-      "{\"s\":\"\\t\\\" \\\\ \\/ \\u00e9 \\ud83d\\ude00 \\udc00 \\u0001\"}",
-      "\r\n[ \f{ \"k\" : [ [ ] , { } , \"\" ] \v} ,\r 2 ]\n",
-      "\"caf\xC3\xA9 \xF0\x9F\x98\x80\"",
-      "[1e308,-1e308,5e-324,2.2250738585072014e-308,0.1,0.30000000000000004,-1234567.875]",
-  };
-  return docs;
-}
-
 }  // namespace vorn_test

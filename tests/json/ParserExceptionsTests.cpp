@@ -63,13 +63,6 @@ TEST(JsonParserExceptions, UnrecognisedEscapeOnTheThirdLineGivesTheColumnAfterIt
   }
 }
 
-TEST(JsonParserExceptions, ColumnNamesTheNextCharacterToRead) {
-  EXPECT_EQ(FromText("[1 2]").column, 4u);         // the stray 2, not consumed
-  EXPECT_EQ(FromText("\n  01").column, 4u);        // after the zero
-  EXPECT_EQ(FromText("[\"ab\ncd\"]").column, 5u);  // at the raw line feed
-  EXPECT_EQ(FromText(std::string(VornJSONParser::kMaxDepth + 1, '[')).column, VornJSONParser::kMaxDepth + 1);
-}
-
 TEST(JsonParserExceptions, PublicEntryPointsPassExceptionsOn) {
   EXPECT_THROW(VornJSONObject::BuildFromString("{\"a\":tru}"), VornJSONParseException);
   EXPECT_THROW(VornJSONParser::ParseSegment("12a"), VornJSONParseException);

@@ -42,17 +42,6 @@ TEST(Interactive, TimeoutsGoToTheHostTimer) {
   EXPECT_FALSE(Vorn::RemoveTimeout(id));
 }
 
-TEST(Interactive, RemovalWithdrawsTheHostRegistration) {
-  int calls = 0;
-  const auto before = App().PendingCount();
-  const auto id = Vorn::SetTimeout([&] { ++calls; }, 10);
-  ASSERT_EQ(App().PendingCount(), before + 1);
-  EXPECT_TRUE(Vorn::RemoveTimeout(id));
-  EXPECT_EQ(App().PendingCount(), before);
-  App().Advance(100);
-  EXPECT_EQ(calls, 0);
-}
-
 TEST(Interactive, StopWithdrawsEveryRegistrationFirst) {
   int calls = 0;
   const auto a = Vorn::SetTimeout([&] { ++calls; }, 10);

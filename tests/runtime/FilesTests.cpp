@@ -20,17 +20,6 @@ std::string Backslashed(std::string path) {
 }
 KRTUnicodeString Host(const std::string& s) { return KRTUnicodeString(s.c_str()); }
 
-TEST(LoadFile, ReadsEveryByteOrFails) {
-  const std::string path = kTemp + "/load/bytes.bin";
-  const std::string bytes("a\r\nb\0c\xFF", 7);
-  WriteBytes(path, bytes);
-  std::ifstream in = Vorn::LoadFile(Backslashed(path));
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
-  EXPECT_TRUE(Vorn::LoadFile(kTemp + "/load/absent.bin").fail());
-  EXPECT_TRUE(Vorn::LoadFile(kTemp).fail());
-  EXPECT_TRUE(Vorn::LoadFile("").fail());
-}
-
 TEST(WriteFile, WritesTheWholeUtf8TextOverAnyOldContent) {
   const std::string path = kTemp + "/write/utf8.txt";
   WriteBytes(path, "a much longer previous content");

@@ -14,51 +14,6 @@
 
 namespace {
 
-TEST(GenerateUUID, GivesFreshCanonicalVersion4Identifiers) {
-  std::set<std::string> seen;
-  for (int i = 0; i < 50; ++i) {
-    const std::string id = Vorn::GenerateUUID();
-    ASSERT_EQ(id.size(), 36u) << id;
-    for (std::size_t p = 0; p < id.size(); ++p) {
-      if (p == 8 || p == 13 || p == 18 || p == 23)
-        EXPECT_EQ(id[p], '-') << id;
-      else
-        EXPECT_NE(std::strchr("0123456789abcdef", id[p]), nullptr) << id;
-    }
-    EXPECT_EQ(id[14], '4') << id;
-    EXPECT_NE(std::strchr("89ab", id[19]), nullptr) << id;
-    seen.insert(id);
-  }
-  EXPECT_EQ(seen.size(), 50u);
-}
-
-TEST(NodeHost, PathTestIgnoresCaseAndPlace) {
-  for (const char* path : {"/opt/app/orvelnode", "/opt/OrvelNode/bin/host", "/opt/my-ORVELNODE-24.exe",
-                           "/d\xC3\xA9p\xC3\xB4t/\xFF/ORVELnode"})
-    EXPECT_TRUE(Vorn::_Internal_::IsNodeHostPath(path)) << path;
-  for (const char* path : {"/opt/bin/orvel-node", "/opt/bin/orvelnod", ""})
-    EXPECT_FALSE(Vorn::_Internal_::IsNodeHostPath(path)) << path;
-  EXPECT_TRUE(Vorn::_Internal_::IsNodeHostPath("/" + std::string(400, 'x') + "/orvelnode"));  // no length limit
-}
-
-TEST(NodeHost, TestExecutableIsNotTheNodeHost) {
-  std::error_code ec;
-  const std::string exe = std::filesystem::read_symlink("/proc/self/exe", ec).string();
-  if (Vorn::_Internal_::IsNodeHostPath(exe)) GTEST_SKIP() << "the build tree itself is named like the node host";
-  EXPECT_FALSE(Vorn::IsInXApp());
-  EXPECT_FALSE(Vorn::IsInXApp());
-}
-
-TEST(InteractiveApplication, AnswerIsTakenOnceFromTheMainApplication) {
-  KRTTestInteractiveApplication application;
-  {
-    KRTScopedMainApplication installed(&application);
-    EXPECT_TRUE(Vorn::IsKRTInteractiveApplication());
-  }
-  ASSERT_EQ(KRTApplication::MainApplication(), nullptr);
-  EXPECT_TRUE(Vorn::IsKRTInteractiveApplication());  // kept from the first call
-}
-
 TEST(AlignedMemory, HonoursTheAlignmentOrRefuses) {
   for (std::uint64_t alignment : {1u, 8u, 16u, 64u, 4096u}) {
     void* p = Vorn::AlignedAlloc(100, alignment);

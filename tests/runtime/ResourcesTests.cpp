@@ -18,39 +18,6 @@ namespace {
 using namespace runtime_test;
 namespace fs = std::filesystem;
 
-TEST(RuntimeSettings, AreReadOnceAtLoad) {
-  ASSERT_EQ(setenv("KRTInstallPath", "/nowhere", 1), 0);
-  ASSERT_EQ(setenv("KRTTemp", "/nowhere", 1), 0);
-  EXPECT_EQ(Vorn::GetInstallPath(), kRscA + ";;" + kRscB + ";");
-  EXPECT_EQ(Vorn::GetTempDirectory(), kTemp);
-  EXPECT_EQ(Vorn::BuildTempResourcePath("f", "x"), kTemp + "\\resources\\f\\x");
-}
-
-TEST(ResourcePath, FirstInstallDirectoryHoldingTheFileWins) {
-  EXPECT_EQ(Vorn::BuildRscFilePath("Vorn", "DataTypes"), VornDirA() + "/DataTypes.json");
-  EXPECT_EQ(Vorn::BuildRscFilePath("Vorn", "DataTypes.json"), VornDirA() + "/DataTypes.json");  // no second suffix
-  EXPECT_EQ(Vorn::BuildRscFilePath("Vorn", "OnlyB"), VornDirB() + "/OnlyB.json");  // past the empty piece
-  EXPECT_EQ(Vorn::BuildRscFilePath("Vorn", "Upper.JSON"), VornDirA() + "/Upper.JSON.json");  // case matters
-  EXPECT_EQ(Vorn::BuildRscFilePath("Vorn", ""), VornDirA());  // the folder itself
-  EXPECT_EQ(Vorn::BuildRscFilePath("Vorn", "Absent"), "");
-  EXPECT_EQ(Vorn::BuildRscFilePath("NoSuchFolder", "DataTypes"), "");
-}
-
-TEST(ResourcePath, SearchListsEveryInstallDirectoryInOrder) {
-  EXPECT_EQ(Vorn::SearchPathsFromInstall("resources\\Vorn\\DataTypes.json"),
-            (std::vector<std::string>{VornDirA() + "/DataTypes.json", VornDirB() + "/DataTypes.json"}));
-  EXPECT_EQ(Vorn::SearchPathsFromInstall("resources\\Vorn\\OnlyB.json"),
-            std::vector<std::string>{VornDirB() + "/OnlyB.json"});
-  EXPECT_TRUE(Vorn::SearchPathsFromInstall("resources\\Vorn\\Absent.json").empty());
-}
-
-TEST(ResourcePath, ResourceStreamsOpenTheFoundFile) {
-  std::ifstream found = Vorn::LoadResourceFile("Vorn", "DataTypes");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(found), {}), R"({"from":"a","types":[1]})");
-  EXPECT_TRUE(Vorn::LoadResourceFile("Vorn", "Absent").fail());
-  EXPECT_TRUE(Vorn::LoadResourceFile("Vorn", "").fail());  // found, but a directory
-}
-
 TEST(ResourceDirectory, ListsJsonNamesOfEveryInstallDirectory) {
   std::vector<std::string> seen;
   const auto list = [&seen](const VornJSONObject& entry) {

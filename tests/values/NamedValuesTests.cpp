@@ -15,13 +15,6 @@ std::vector<std::string> Names(const VornNamedValues& named) {
   return names;
 }
 
-TEST(VornNamedValues, EmptyTableFindsNothing) {
-  VornNamedValues named;
-  EXPECT_EQ(named.Get("anything"), nullptr);
-  EXPECT_EQ(named.Get(""), nullptr);
-  EXPECT_TRUE(named.GetValues().empty());
-}
-
 TEST(VornNamedValues, SetAppendsNewNamesInOrder) {
   VornNamedValues named;
   named.Set("b", 1);
@@ -51,14 +44,6 @@ TEST(VornNamedValues, SetOnAnExistingNameReplacesInPlace) {
   ASSERT_NE(named.Get("second"), nullptr);
   EXPECT_FALSE(named.Get("second")->HasRawValue());
   EXPECT_EQ(named.GetValues().size(), 3u);
-}
-
-TEST(VornNamedValues, StoresCopies) {
-  VornNamedValues named;
-  VornValue source(std::vector<int>{1, 2});
-  named.Set("v", source);
-  source = VornValue(0);
-  EXPECT_EQ(named.Get("v")->GetRawValue<std::vector<int>>(), (std::vector<int>{1, 2}));
 }
 
 TEST(VornNamedValues, ConstructedFromATableCopiesItInItsOrder) {

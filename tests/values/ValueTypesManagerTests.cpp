@@ -105,45 +105,6 @@ TEST(VornValueTypesManager, EveryRegisteredWordHasItsNativeTypeAndDefault) {
   }
 }
 
-TEST(VornValueTypesManager, IntegerAndItsArrayForm) {
-  const Def integer = Lookup("integer", false);
-  ASSERT_NE(integer, nullptr);
-  EXPECT_EQ(integer->sample.GetRawValue<int>(), 0);
-
-  const Def integers = Lookup("integer", true);
-  ASSERT_NE(integers, nullptr);
-  ASSERT_TRUE(integers->sample.Holds<std::vector<int>>());
-  EXPECT_TRUE(integers->sample.GetRawValue<std::vector<int>>().empty());
-
-  // The "...Array" words are plain names: they have no array form of their own.
-  EXPECT_EQ(Lookup("integerArray", true), nullptr);
-  EXPECT_NE(Lookup("integerArray", false), nullptr);
-}
-
-TEST(VornValueTypesManager, DeclaredTypeWordsAreSpelledRightAndNotRegistered) {
-  namespace W = Vorn::TypeWord;
-  const std::pair<const char*, const char*> declared[] = {
-      {W::kAngle, "angle"},   {W::kCircle, "circle"},
-      {W::kCurve, "curve"},   {W::kLength, "length"},
-      {W::k2DLengthVector, "2DLengthVector"}, {W::k3DLengthVector, "3DLengthVector"},
-      {W::kLiteral, "literal"}, {W::kMatrix, "matrix"},
-      {W::kPoint, "point"},   {W::kRatio, "ratio"},
-      {W::k2DRatioVector, "2DRatioVector"}, {W::k3DTransformationMatrix, "3DTransformationMatrix"},
-      {W::kGeometry, "geometry"}, {W::kArraySuffix, "//Array"},
-      {"", ""}, {"Integer", "Integer"}, {"integer ", "integer "}};
-  for (const auto& [word, spelled] : declared) {
-    SCOPED_TRACE(spelled);
-    EXPECT_STREQ(word, spelled);
-    EXPECT_EQ(Lookup(word, false), nullptr);
-    EXPECT_EQ(Lookup(word, true), nullptr);
-  }
-}
-
-TEST(VornValueTypesManager, LookupsShareOneDefinition) {
-  EXPECT_EQ(Lookup("string", false), Lookup("string", false));
-  EXPECT_NE(Lookup("string", false), Lookup("std::string", false));  // same type, own definition
-}
-
 TEST(VornRawValueTypeDefinition, NumberRejectsAnIntAndNamesBothTypes) {
   KRTAbendCapture capture;
   const Def number = Lookup("number", false);

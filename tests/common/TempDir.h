@@ -12,7 +12,7 @@
 class TempDir {
 public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-host-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
     m_path = pattern;
   }
@@ -32,11 +32,6 @@ public:
     const std::filesystem::path p = m_path / relative;
     std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
-  std::filesystem::path MakeDir(const std::string& relative) const {
-    const std::filesystem::path p = m_path / relative;
-    std::filesystem::create_directories(p);
     return p;
   }
 

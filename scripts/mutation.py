@@ -1,0 +1,322 @@
+#!/usr/bin/env python3
+"""Small mutation check: which planted faults do the test suites catch?
+
+    python3 scripts/mutation.py                  run every fault, compare with the baseline
+    python3 scripts/mutation.py --only c1 j3     run some faults
+    python3 scripts/mutation.py --list           list the faults
+    python3 scripts/mutation.py --write-baseline run every fault and record the result
+
+Each fault is one exact text replacement in one library file. The original
+snippet must occur exactly once (else the fault is stale and the run fails).
+The faulty text is written, only the suites of the fault's subsystem are
+rebuilt (one build dir, reused: ninja recompiles the changed file and relinks)
+and run; a failing suite means the fault was caught. The file is always put
+back, even on Ctrl-C. Exits non-zero when a fault the baseline records as
+caught is not caught any more.
+
+The build dir defaults to the coverage preset's (build/coverage, -O0: the
+quickest to recompile); coverage data of these runs goes to a scratch folder.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+BASELINE = os.path.join(ROOT, "docs", "mutation-baseline.txt")
+
+# Suites (ctest regex) that guard each subsystem.
+SUITES = {
+    "core": r"^vorn_core_",
+    "containers": r"^vorn_containers_",
+    "values": r"^vorn_values_",
+    "events": r"^vorn_events_",
+    "json": r"^vorn_(json|bridge)_",
+    "model": r"^vorn_model_",
+    "views": r"^vorn_views_",
+    "runtime": r"^vorn_(runtime|mainthread)_",
+    "remote": r"^vorn_remote_",
+    "contexts": r"^vorn_contexts_",
+    "host": r"^vorn_(host|bridge)_",
+}
+
+# (id, subsystem, file under vorn/, original, faulty, description)
+FAULTS = [
+    # core
+    ("c1", "core", "core/BaseClass.cpp", "if (remaining != 0) return remaining;",
+     "if (remaining > 1) return remaining;", "object deleted one strong release early"),
+    ("c2", "core", "core/BaseClass.cpp", "if (it->ctx == ctx) return;",
+     "if (it->ctx != ctx) return;", "updating a callback context keeps the old one and frees the stored one"),
+    ("c3", "core", "core/BaseClass.cpp", "if (e.deleter && e.ctx) e.deleter(e.ctx);",
+     "if (e.deleter && !e.ctx) e.deleter(e.ctx);", "context deleters skipped after a destruction request"),
+    ("c4", "core", "core/BaseClass.cpp", "return m_ctrl && m_ctrl->strong.load() != 0; }",
+     "return m_ctrl && m_ctrl->strong.load() > 1; }", "IsOwned off by one"),
+    ("c5", "core", "core/BaseClass.cpp", "while (strong != 0 && block->object.load() != nullptr) {",
+     "while (block->object.load() != nullptr) {", "weak lock takes first ownership of an unowned object"),
+    ("c6", "core", "core/Any.cpp", "if (same || !reportError) return same;",
+     "if (same || reportError) return same;", "type mismatch not reported when asked"),
+    ("c7", "core", "core/ErrorPolicy.cpp", "KRTGetEnv(\"VORN_LOGS_ENABLED\") != nullptr",
+     "KRTGetEnv(\"VORN_LOGS_ENABLED\") == nullptr", "logs switch inverted"),
+    ("c8", "core", "core/Facade.cpp", "if (m_callbackId != 0) impl->RemoveDestructionRequestCB(m_callbackId);",
+     "", "facade leaves its callback on the impl when the link is cut"),
+    # containers
+    ("h1", "containers", "containers/HashTable.h", "if (a.size() != b.size()) return false;", "",
+     "tables of different sizes may compare equal"),
+    ("h2", "containers", "containers/HashTable.h", "if (want < needed) want = needed;", "",
+     "rehash may pick fewer buckets than the entries need"),
+    ("h3", "containers", "containers/HashTable.h",
+     "if (!result.second && result.first != end()) result.first->second = std::forward<M>(value);",
+     "if (result.second && result.first != end()) result.first->second = std::forward<M>(value);",
+     "insert_or_assign does not assign an existing key"),
+    ("h4", "containers", "containers/Hash.h", "a = (Read4(p) << 32) | Read4(p + off);",
+     "a = (Read4(p) << 32) | Read4(p);", "short-string hash ignores the middle bytes"),
+    ("h5", "containers", "containers/HashTable.h", "bucket >= _AllocatedBucketCount() ||",
+     "bucket > _AllocatedBucketCount() ||", "EraseAtBucket accepts the index one past the buckets"),
+    # values
+    ("v1", "values", "values/ValueTypesManager.cpp", "if (typeName == \"unknown\") return true;", "",
+     "the unknown type no longer accepts any value"),
+    ("v2", "values", "values/ValueTypesManager.cpp",
+     "if (value.HasRawValue() && value.GetTypeKey() == typeInfo.key) return true;",
+     "if (value.HasRawValue() && value.GetTypeKey() != typeInfo.key) return true;", "type check inverted"),
+    ("v3", "values", "values/Value.cpp",
+     "if (reportError) Vorn::RaiseError(\"VornValue::IsOfSameType => Other value is null!\");",
+     "Vorn::RaiseError(\"VornValue::IsOfSameType => Other value is null!\");",
+     "null comparison reported even when not asked"),
+    ("v4", "values", "values/ObjectRefID.cpp", "if (in >> std::hex >> raw) m_raw = raw;",
+     "if (in >> std::dec >> raw) m_raw = raw;", "reference ids parsed as decimal"),
+    ("v5", "values", "values/ValueTypesManager.cpp",
+     "return isArray ? name + Vorn::TypeWord::kArraySuffix : name;", "return name;",
+     "array type definitions keyed like the plain ones"),
+    # events
+    ("e1", "events", "events/EventsHandler.cpp", "return token && token->GetIndex() < index;",
+     "return token && token->GetIndex() <= index;", "token lookup boundary off by one"),
+    ("e2", "events", "events/EventsHandler.cpp", "const bool onceInProgress = token->m_once && token->m_running > 0;",
+     "const bool onceInProgress = false;", "once-listener delivered again by a nested publish"),
+    ("e3", "events", "events/EventsHandler.cpp", "++pos;  // nothing moved", "pos += 2;  // nothing moved",
+     "publish skips every other listener"),
+    ("e4", "events", "events/EventsHandler.cpp", "token->_SetIsOnce(true);", "token->_SetIsOnce(false);",
+     "SubscribeOnce listeners stay subscribed"),
+    ("e5", "events", "events/EventsHandler.cpp", "if (m_currentTokenIndex != index) _Erase(list, it);",
+     "_Erase(list, it);", "a listener unsubscribing itself is erased in the middle of its walk"),
+    # json
+    ("j1", "json", "json/Parser.cpp", "if (c >= 'a' && c <= 'f') return c - 'a' + 10;",
+     "if (c >= 'a' && c <= 'f') return c - 'a' + 11;", "lower-case hex digits in \\u escapes misread"),
+    ("j2", "json", "json/Parser.cpp", "} else if (cp < 0x800) {", "} else if (cp <= 0x800) {",
+     "UTF-8 encoding of U+0800 uses two bytes"),
+    ("j3", "json", "json/Stringify.cpp", "bool Enter() { return ++m_depth <= VornJSONParser::kMaxDepth; }",
+     "bool Enter() { return ++m_depth < VornJSONParser::kMaxDepth; }", "stringify depth limit one too low"),
+    ("j4", "json", "json/Object.cpp", "if (m_members.size() != other.m_members.size()) return false;", "",
+     "objects with extra members compare equal"),
+    ("j5", "json", "json/Object.cpp", "(withUndefined || !it->second.IsUndefined())",
+     "(withUndefined || it->second.IsUndefined())", "Has() inverted for undefined members"),
+    # model
+    ("m1", "model", "model/ModelProperty.cpp", "if (m_hasValue && m_value == stored) return false;", "",
+     "setting the same value counts as a change"),
+    ("m2", "model", "model/ModelObject.cpp", "if (!skipAggregate) Publish(\"onChange\"",
+     "if (skipAggregate) Publish(\"onChange\"", "aggregate onChange notification missing"),
+    ("m3", "model", "model/ModelObject.cpp", "if (changed && !silent) _PublishChangeOnSingleSet(name, value);",
+     "if (changed) _PublishChangeOnSingleSet(name, value);", "silent sets still notify"),
+    ("m4", "model", "model/DataManager.cpp", "if (!parent) return top->IsTrueRoot() && top == _GetTree(contextName);",
+     "if (!parent) return top->IsTrueRoot();", "objects of another context's tree accepted"),
+    ("m5", "model", "model/ModelProperty.cpp", "if (type.typeInfo.key == Vorn::TypeKey<double>() && value.Holds<int>()) {",
+     "if (type.typeInfo.key == Vorn::TypeKey<double>() && value.Holds<bool>()) {",
+     "integers no longer widened for number properties"),
+    ("m6", "model", "model/PropertiesDico.cpp", "else if (key == \"readOnly\")", "else if (key == \"readonly\")",
+     "readOnly flag of a property definition ignored"),
+    # views
+    ("w1", "views", "views/BaseTweaker.cpp", "if (m_hasValue && m_value == value->second) return false;", "",
+     "tweaker reports an unchanged value as new"),
+    ("w2", "views", "views/BaseTweaker.cpp", "if (publish) Publish(\"onUsageStatusChange\"",
+     "if (!publish) Publish(\"onUsageStatusChange\"", "usage status notification inverted"),
+    ("w3", "views", "views/ViewsManager.cpp", "if (view && view->GetName() == viewName) return view;",
+     "if (view && view->GetName() != viewName) return view;", "view lookup by name returns the wrong view"),
+    ("w4", "views", "views/BaseView.cpp",
+     "Publish(\"onTweakerGenerated\", VornTweakerCreationEventData::Create(tweaker));", "",
+     "onTweakerGenerated notification missing"),
+    ("w5", "views", "views/BaseView.cpp", "if (object && object->GetID() == id) object->SetValue",
+     "if (object && object->GetID() != id) object->SetValue", "tweaker edits written to the wrong object"),
+    # runtime
+    ("r1", "runtime", "runtime/Resources.cpp", "if (name == \".\" || name == \"..\") return {};",
+     "if (name == \".\") return {};", "\"..\" accepted as a resource file name"),
+    ("r2", "runtime", "runtime/Resources.cpp", "if (name.size() >= 2 && name[1] == ':' &&",
+     "if (name.size() > 2 && name[1] == ':' &&", "bare drive name not stripped"),
+    ("r3", "runtime", "runtime/Process.cpp", "if ((alignment & (alignment - 1)) != 0) return nullptr;", "",
+     "alignments that are not powers of two accepted"),
+    ("r4", "runtime", "runtime/MainThreadManager.cpp", "return std::this_thread::get_id() == m_mainThreadId.load();",
+     "return std::this_thread::get_id() != m_mainThreadId.load();", "main-thread question inverted"),
+    ("r5", "runtime", "runtime/LibrariesManager.cpp", "name.find(\"..\") == std::string_view::npos;", "true;",
+     "library names with \"..\" accepted"),
+    # remote
+    ("x1", "remote", "remote/CommunicationManager.cpp",
+     "return it != manager->m_namespaceFunctions.end() && it->second.erase(name);",
+     "return it != manager->m_namespaceFunctions.end();", "removing a namespace function keeps it"),
+    ("x2", "remote", "remote/CommunicationManager.cpp", "if (nameSpace.empty() || !function) return false;",
+     "if (!function) return false;", "functions accepted under an empty namespace"),
+    ("x3", "remote", "remote/RemoteObject.cpp", "if (reply) reply(VornJSONValue(nullptr));", "",
+     "call of an unknown remote function never replies"),
+    ("x4", "remote", "remote/RemoteObject.cpp",
+     "return function && m_remoteFunctions.try_emplace(name, std::move(function)).second;",
+     "return function && (m_remoteFunctions.insert_or_assign(name, std::move(function)), true);",
+     "a second remote function of the same name replaces the first"),
+    ("x5", "remote", "remote/Binding.cpp", "if (!argument.empty()) detail.Insert(\"argument\", argument);", "",
+     "error replies lose the offending argument"),
+    # contexts
+    ("k1", "contexts", "contexts/MainComponent.cpp", "if (info && info->context.get() == context) Unregister(name);",
+     "if (info && info->context.get() != context) Unregister(name);", "a context unregisters someone else's name"),
+    ("k2", "contexts", "contexts/ClientApps.cpp",
+     "if (std::find(contextNames.begin(), contextNames.end(), name) == contextNames.end()) status = false;", "",
+     "contexts missing from a connection keep their status"),
+    ("k3", "contexts", "contexts/ClientApps.cpp", "Publish(\"onConnectionChange\", BoolData(connected));", "",
+     "onConnectionChange notification missing"),
+    ("k4", "contexts", "contexts/ClientApps.cpp", "return it != m_contextStatuses.end() && it->second;",
+     "return it != m_contextStatuses.end();", "disconnected contexts reported connected"),
+    # host
+    ("o1", "host", "host/UnicodeString.cpp", "else if (b0 == 0xED) hi = 0x9F;", "else if (b0 == 0xED) hi = 0xBF;",
+     "UTF-8 surrogates accepted"),
+    ("o2", "host", "host/Paths.cpp", "while (out.size() > 1 && out.back() == '/') out.pop_back();",
+     "while (out.size() > 0 && out.back() == '/') out.pop_back();", "root path trimmed to nothing"),
+    ("o3", "host", "host/Files.cpp", "if (out.find('x') != std::string::npos && out[0] != 'w') return {};", "",
+     "exclusive mode accepted without \"w\""),
+    ("o4", "host", "host/CodePage.cpp", "if (left == 2) v |= unsigned{bytes[i + 1]} << 8;",
+     "if (left == 1) v |= unsigned{bytes[i + 1]} << 8;", "base64 tail of two bytes wrong"),
+    ("o5", "host", "host/Directory.cpp",
+     "if (std::strcmp(e->d_name, \".\") == 0 || std::strcmp(e->d_name, \"..\") == 0) continue;",
+     "if (std::strcmp(e->d_name, \".\") == 0) continue;", "directory listing includes \"..\""),
+    ("o6", "host", "host/Message.cpp",
+     "if (!(m_members[i].key == other.m_members[i].key) || m_members[i].value != other.m_members[i].value) return false;",
+     "if (!(m_members[i].key == other.m_members[i].key)) return false;", "message parameters compare keys only"),
+    ("o7", "host", "host/Library.cpp", "if (name.find('/') != std::string::npos || HasSoSuffix(name)) return {name};",
+     "if (name.find('/') != std::string::npos) return {name};", "library names ending in .so decorated again"),
+]
+
+_restore = {}  # path -> original text, while a fault is applied
+
+
+def restore_all():
+    for path, text in list(_restore.items()):
+        with open(path, "w") as f:
+            f.write(text)
+        del _restore[path]
+
+
+def on_signal(signum, _frame):
+    restore_all()
+    sys.exit(128 + signum)
+
+
+def run(cmd, env=None, timeout=None):
+    return subprocess.run(cmd, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          text=True, timeout=timeout)
+
+
+def suite_targets(build, regex):
+    out = run(["ctest", "--test-dir", build, "-N", "-R", regex]).stdout
+    return re.findall(r"Test\s+#\d+: (\S+)", out)
+
+
+def check_snippets():
+    bad = []
+    for fid, _, rel, orig, _, _ in FAULTS:
+        with open(os.path.join(ROOT, "vorn", rel)) as f:
+            n = f.read().count(orig)
+        if n != 1:
+            bad.append(f"{fid}: {rel}: original snippet found {n} times")
+    return bad
+
+
+def read_baseline():
+    caught = set()
+    if os.path.exists(BASELINE):
+        for line in open(BASELINE):
+            parts = line.split()
+            if len(parts) >= 2 and parts[1] == "caught":
+                caught.add(parts[0])
+    return caught
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build-dir", default=os.path.join(ROOT, "build", "coverage"))
+    ap.add_argument("--only", nargs="*", help="fault ids to run")
+    ap.add_argument("--list", action="store_true")
+    ap.add_argument("--write-baseline", action="store_true")
+    ap.add_argument("--timeout", type=int, default=120, help="seconds per suite")
+    args = ap.parse_args()
+
+    if args.list:
+        for fid, sub, rel, _, _, desc in FAULTS:
+            print(f"{fid:4} {sub:10} {rel:34} {desc}")
+        return 0
+    bad = check_snippets()
+    if bad:
+        print("stale faults:\n  " + "\n  ".join(bad))
+        return 2
+
+    build = os.path.abspath(args.build_dir)
+    if not os.path.exists(os.path.join(build, "build.ninja")):
+        subprocess.run(["cmake", "--preset", "coverage"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    # The unmutated suites must pass first, or nothing below means anything.
+    faults = [f for f in FAULTS if not args.only or f[0] in args.only]
+    regexes = sorted({SUITES[f[1]] for f in faults})
+    scratch = tempfile.mkdtemp(prefix="vorn-mutation-")
+    env = dict(os.environ, GCOV_PREFIX=scratch)
+    signal.signal(signal.SIGINT, on_signal)
+    signal.signal(signal.SIGTERM, on_signal)
+
+    def build_and_test(regex):
+        targets = suite_targets(build, regex)
+        b = run(["cmake", "--build", build, "-j2", "--target", *targets])
+        if b.returncode != 0:
+            return "nobuild", b.stdout
+        t = run(["ctest", "--test-dir", build, "-R", regex, "-j2", "--timeout", str(args.timeout)], env=env)
+        return ("caught" if t.returncode != 0 else "survived"), t.stdout
+
+    results = []
+    try:
+        for regex in regexes:
+            status, out = build_and_test(regex)
+            if status != "survived":
+                print(out[-3000:])
+                print(f"the unmutated suites {regex} do not pass: fix them first")
+                return 2
+        for fid, sub, rel, orig, faulty, desc in faults:
+            path = os.path.join(ROOT, "vorn", rel)
+            text = open(path).read()
+            _restore[path] = text
+            with open(path, "w") as f:
+                f.write(text.replace(orig, faulty, 1))
+            start = time.time()
+            try:
+                status, _ = build_and_test(SUITES[sub])
+            finally:
+                restore_all()
+            results.append((fid, status, desc))
+            print(f"{fid:4} {status:9} {time.time() - start:5.0f}s  {sub:10} {desc}", flush=True)
+    finally:
+        restore_all()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+    caught = {fid for fid, status, _ in results if status == "caught"}
+    print(f"\ncaught {len(caught)} of {len(results)} faults")
+    if args.write_baseline:
+        os.makedirs(os.path.dirname(BASELINE), exist_ok=True)
+        with open(BASELINE, "w") as f:
+            f.write("# python3 scripts/mutation.py --write-baseline: fault id, result, description\n")
+            for fid, status, desc in results:
+                f.write(f"{fid} {status} {desc}\n")
+        print(f"baseline written to {os.path.relpath(BASELINE, ROOT)}")
+        return 0
+    lost = sorted((read_baseline() & {f[0] for f in faults}) - caught)
+    if lost:
+        print("caught in the baseline, not caught now: " + " ".join(lost))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
