@@ -13,10 +13,11 @@ namespace orvel {
 
 // One client on standard input and output, one message per line. A thread
 // of its own reads lines and hands them to the main thread (through the
-// library's zero-delay timeouts); another writes the outgoing messages, each
-// whole, so lines never interleave and a client that reads slowly never
-// stalls the main thread (or the other clients). Past 64 MiB of unwritten
-// output, senders wait. End of input ends the host.
+// library's zero-delay timeouts). A short message with nothing pending is
+// written at once when the pipe has room; everything else goes to a writer
+// thread, so a client that reads slowly never stalls the main thread (or the
+// other clients). Messages are written whole and in order; past 64 MiB of
+// unwritten output, senders wait. End of input ends the host.
 class StdioChannel : public Peer {
 public:
   StdioChannel(RpcServer& server, std::function<void()> onEndOfInput);
@@ -44,6 +45,7 @@ private:
   std::deque<std::string> m_outgoing;
   std::size_t m_outgoingBytes = 0;
   bool m_writerStop = false;
+  bool m_writerBusy = false;  // a batch is being written outside the lock
   bool m_open = false;
 };
 
