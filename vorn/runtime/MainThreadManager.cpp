@@ -179,8 +179,7 @@ void VornMainThreadManager::_RunMainLoop() {
   __ExecuteAllCallbacks__(false);
 }
 
-void VornMainThreadManager::_EndRunAfterException() {
-  std::lock_guard threadLock(m_threadMutex);
+void VornMainThreadManager::_HaltRun_NoLock_() {
   {
     std::lock_guard queueLock(m_queueMutex);
     std::lock_guard timeoutLock(m_timeoutMutex);
@@ -190,7 +189,11 @@ void VornMainThreadManager::_EndRunAfterException() {
   m_timeoutCondition.notify_all();
   if (m_schedulerThread.joinable() && m_schedulerThread.get_id() != std::this_thread::get_id())
     m_schedulerThread.join();
-  // Pending timeouts and the rest of the queue stay for the next run.
+}
+
+void VornMainThreadManager::_EndRunAfterException() {
+  std::lock_guard threadLock(m_threadMutex);
+  _HaltRun_NoLock_();  // pending timeouts and the rest of the queue stay for the next run
 }
 
 void VornMainThreadManager::__ExecuteAllCallbacks__(bool check) {
@@ -424,15 +427,7 @@ void VornMainThreadManager::_StopInstance() {
     // scheduler joined, or its timeouts dropped) while an old stop is
     // still under way on another thread.
     std::lock_guard threadLock(m_threadMutex);
-    {
-      std::lock_guard queueLock(m_queueMutex);
-      std::lock_guard timeoutLock(m_timeoutMutex);
-      m_running.store(false);
-    }
-    m_queueCondition.notify_all();
-    m_timeoutCondition.notify_all();
-    if (m_schedulerThread.joinable() && m_schedulerThread.get_id() != std::this_thread::get_id())
-      m_schedulerThread.join();
+    _HaltRun_NoLock_();
     std::lock_guard timeoutLock(m_timeoutMutex);
     _DiscardTimeouts_NoLock_();
   }

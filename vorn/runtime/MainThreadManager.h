@@ -110,6 +110,9 @@ private:
   static void _Stop();
   // Ends the run after a callback threw, keeping timeouts and queue.
   void _EndRunAfterException();
+  // Marks the run ended, wakes both threads and joins the scheduler (unless
+  // called from it); the caller holds m_threadMutex.
+  void _HaltRun_NoLock_();
   void _StopInstance();
 
   void _PushCallbackInQueue(Callback callback);
