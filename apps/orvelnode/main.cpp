@@ -183,13 +183,15 @@ int main(int argc, char** argv) {
       }
       channel.Start();
     });
+    // The watcher may be inside SetTimeout: it must be gone before the
+    // main-thread manager is destroyed below.
+    ending.store(true);
+    pthread_kill(signalWatcher.native_handle(), SIGUSR1);
+    signalWatcher.join();
     channel.Stop();
     web.Stop();
     VornCommunicationManager_V1::SetMBXNode(nullptr);
     VornMainComponent::Destroy();
   }
-  ending.store(true);
-  pthread_kill(signalWatcher.native_handle(), SIGUSR1);
-  signalWatcher.join();
   return status;
 }

@@ -145,3 +145,32 @@ TEST(Timeouts, RemovedTimeoutsDoNotPileUpInTheDueHeap) {
   EXPECT_TRUE(shortFired);
   EXPECT_LE(heapAfterChurn, 2u * 101u);
 }
+
+// Zero-delay timeouts from another thread (how hosts bring work to the main
+// thread) run in the order they were set, whether the idle main thread or
+// the stand-by scheduler queues them: callbacks that keep the main thread
+// busy past the stand-by time hand some of them to the scheduler.
+TEST(Timeouts, ZeroDelayTimeoutsFromAnotherThreadKeepTheirOrder) {
+  static constexpr int kCount = 1500;
+  std::vector<int> order;
+  RunLoop([&] {
+    std::thread producer([&] {
+      std::mt19937 rng(11);
+      for (int i = 0; i < kCount; ++i) {
+        Vorn::SetTimeout(
+            [&order, i, busy = rng() % 8 == 0] {
+              order.push_back(i);
+              const auto until = std::chrono::steady_clock::now() + 2100us;
+              while (busy && std::chrono::steady_clock::now() < until) {
+              }
+              if (i == kCount - 1) EndLoop();
+            },
+            0);
+        if (rng() % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
+      }
+    });
+    producer.detach();
+  });
+  ASSERT_EQ(order.size(), std::size_t{kCount});
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(order[i], i) << "out of order at " << i;
+}

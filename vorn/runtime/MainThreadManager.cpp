@@ -212,13 +212,6 @@ void VornMainThreadManager::__ExecuteAllCallbacks__(bool check) {
   }
 }
 
-void VornMainThreadManager::_PushCallbackInQueue(Callback callback) {
-  if (!callback) return;
-  std::lock_guard lock(m_queueMutex);
-  m_queue.push_back(std::move(callback));
-  m_queueCondition.notify_one();
-}
-
 // --- scheduler -------------------------------------------------------------------------
 
 void VornMainThreadManager::__DoSchedulerLoop__() {
@@ -227,16 +220,24 @@ void VornMainThreadManager::__DoSchedulerLoop__() {
   // 50 us of timer slack, which would add straight to every timeout's lateness.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
-  std::unique_lock lock(m_timeoutMutex);
-  std::deque<Callback> due;
-  while (m_running.load()) {
-    const std::int64_t now = NowNs();
-    const std::int64_t nextDue = _TakeDueTimeouts_NoLock_(now, due);
-    if (!due.empty()) {
-      lock.unlock();
-      for (Callback& callback : due) _PushCallbackInQueue(std::move(callback));
-      due.clear();  // moved-from callbacks, released outside every lock
+  std::unique_lock lock(m_timeoutMutex, std::defer_lock);
+  for (;;) {
+    // Due timeouts go straight into the queue with both locks held (queue
+    // first, as everywhere): handed over through a local list, they could
+    // be overtaken by later ones the idle main thread takes meanwhile.
+    std::int64_t nextDue;
+    bool queued;
+    {
+      std::lock_guard queueLock(m_queueMutex);
       lock.lock();
+      if (!m_running.load()) break;
+      const std::size_t before = m_queue.size();
+      nextDue = _TakeDueTimeouts_NoLock_(NowNs(), m_queue);
+      queued = m_queue.size() != before;
+    }
+    if (queued) {
+      lock.unlock();
+      m_queueCondition.notify_one();
       continue;
     }
     // While the main thread sleeps until that same due time it takes the
@@ -258,6 +259,7 @@ void VornMainThreadManager::__DoSchedulerLoop__() {
       m_timeoutCondition.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(wakeNs)),
                                     wakeUp);
     m_schedulerWaitDueNs.store(kBusy);
+    lock.unlock();
   }
 }
 

@@ -75,7 +75,10 @@ private:
     std::int64_t dueNs;  // steady clock
   };
   // Heap order: the earliest due time at the front.
-  static bool _DueLater(const DueEntry& a, const DueEntry& b) noexcept { return a.dueNs > b.dueNs; }
+  // Equal due times keep the order the timeouts were set in.
+  static bool _DueLater(const DueEntry& a, const DueEntry& b) noexcept {
+    return a.dueNs != b.dueNs ? a.dueNs > b.dueNs : a.id > b.id;
+  }
 
   VornMainThreadManager() = default;
 
@@ -115,7 +118,6 @@ private:
   void _HaltRun_NoLock_();
   void _StopInstance();
 
-  void _PushCallbackInQueue(Callback callback);
   void __ExecuteAllCallbacks__(bool check);
   void __DoSchedulerLoop__();
   // Moves the callbacks of the timeouts due at `now` into `into`, in due
