@@ -245,7 +245,8 @@ def main():
     ap.add_argument("--only", nargs="*", help="fault ids to run")
     ap.add_argument("--list", action="store_true")
     ap.add_argument("--write-baseline", action="store_true")
-    ap.add_argument("--timeout", type=int, default=120, help="seconds per suite")
+    ap.add_argument("--timeout", type=int, default=0,
+                    help="seconds per suite run (default: 4x the unmutated run, at least 20 s)")
     args = ap.parse_args()
 
     if args.list:
@@ -268,22 +269,31 @@ def main():
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
 
+    # A fault that hangs a suite (a loop that never ends) is caught by the
+    # timeout; scaling it from the clean run keeps such faults from costing
+    # minutes each. The first failing suite settles a fault.
+    timeouts = {}
+
     def build_and_test(regex):
         targets = suite_targets(build, regex)
         b = run(["cmake", "--build", build, "-j2", "--target", *targets])
         if b.returncode != 0:
             return "nobuild", b.stdout
-        t = run(["ctest", "--test-dir", build, "-R", regex, "-j2", "--timeout", str(args.timeout)], env=env)
+        t = run(["ctest", "--test-dir", build, "-R", regex, "-j2", "--stop-on-failure",
+                 "--timeout", str(timeouts.get(regex, 300))], env=env)
         return ("caught" if t.returncode != 0 else "survived"), t.stdout
 
     results = []
     try:
         for regex in regexes:
+            start = time.time()
             status, out = build_and_test(regex)
             if status != "survived":
                 print(out[-3000:])
                 print(f"the unmutated suites {regex} do not pass: fix them first")
                 return 2
+            slowest = max((float(x) for x in re.findall(r"Passed\s+([\d.]+) sec", out)), default=time.time() - start)
+            timeouts[regex] = args.timeout or max(20, int(4 * slowest) + 1)
         for fid, sub, rel, orig, faulty, desc in faults:
             path = os.path.join(ROOT, "vorn", rel)
             text = open(path).read()

@@ -130,19 +130,6 @@ void RpcServer::_Watch(const std::string& context, const std::shared_ptr<VornMod
 }
 
 namespace {
-// The view's tweakers laid out by the model tree; objects without a tweaker
-// keep their place as groups.
-VornJSONValue Layout(const std::shared_ptr<VornModelObject>& object,
-                     const std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>>& tweakers) {
-  VornJSONObject node{{"id", object->GetID()}};
-  if (const VornValue* name = object->GetValue("name")) node.Set("name", name->ToJSON());
-  if (auto it = tweakers.find(object.get()); it != tweakers.end()) node.Set("tweaker", it->second->Describe());
-  VornJSONArray children;
-  for (const auto& child : object->GetChildren()) children.PushBack(Layout(child, tweakers));
-  if (children.size() > 0) node.Set("children", std::move(children));
-  return node;
-}
-
 std::shared_ptr<VornBaseView> FindView(const std::string& context, const std::string& view) {
   if (!view.empty()) return VornViewsManager::GetView(context, view);
   const auto views = VornViewsManager::GetViews(context);
@@ -332,14 +319,12 @@ VornJSONValue RpcServer::_Dispatch(Peer* peer, const std::string& method, const 
     const auto view = FindView(context, viewName.IsString() ? *viewName.GetIfString() : std::string());
     const auto root = VornDataManager::GetTree(context);
     if (!view || !root) return ErrorResponse(id, kUnknownObject, "Unknown context or view", VornJSONValue(context));
-    std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>> byObject;
-    std::shared_ptr<VornBaseTweaker> target;
-    for (const auto& info : view->GetTweakers()) {
-      if (!info->modelObjects.empty()) byObject[info->modelObjects.front().get()] = info->tweaker;
-      if (info->tweakerId == tweakerId) target = info->tweaker;
-    }
     if (!edit)
-      return Response(id, "result", VornJSONObject{{"context", context}, {"view", view->GetName()}, {"tree", Layout(root, byObject)}});
+      return Response(id, "result",
+                       VornJSONObject{{"context", context}, {"view", view->GetName()}, {"tree", view->DescribeLayout(root)}});
+    std::shared_ptr<VornBaseTweaker> target;
+    for (const auto& info : view->GetTweakers())
+      if (info->tweakerId == tweakerId) target = info->tweaker;
     if (!target) return ErrorResponse(id, kUnknownObject, "Unknown tweaker", VornJSONValue(tweakerId));
     KRTAbendCapture capture(true);
     if (!target->EditValue(Vorn::ConvertJSONValueToValue(params.Get("value"))))

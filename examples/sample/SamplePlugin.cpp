@@ -30,19 +30,6 @@ VornJSONValue TreeJSON(const ModelObjectPtr& object) {
   return json;
 }
 
-// The view's tweakers laid out by the model tree: objects without a tweaker
-// keep their place as groups.
-VornJSONValue Layout(const ModelObjectPtr& object,
-                     const std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>>& tweakers) {
-  VornJSONObject node{{"id", object->GetID()}};
-  if (const VornValue* name = object->GetValue("name")) node.Set("name", name->ToJSON());
-  if (auto it = tweakers.find(object.get()); it != tweakers.end()) node.Set("tweaker", it->second->Describe());
-  VornJSONArray children;
-  for (const ModelObjectPtr& child : object->GetChildren()) children.PushBack(Layout(child, tweakers));
-  if (children.size() > 0) node.Set("children", std::move(children));
-  return node;
-}
-
 class SampleTextView final : public VornBaseView {
 public:
   SampleTextView() : VornBaseView("text") {}
@@ -163,10 +150,7 @@ private:
     throw std::invalid_argument("object '" + id + "' has no tweaker in view '" + viewName + "'");
   }
   VornJSONValue _Describe(const std::string& viewName) {
-    std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>> byObject;
-    for (const auto& info : _View(viewName)->GetTweakers())
-      if (!info->modelObjects.empty()) byObject[info->modelObjects.front().get()] = info->tweaker;
-    return VornJSONObject{{"context", GetName()}, {"view", viewName}, {"tree", Layout(_Root(), byObject)}};
+    return VornJSONObject{{"context", GetName()}, {"view", viewName}, {"tree", _View(viewName)->DescribeLayout(_Root())}};
   }
 };
 

@@ -83,6 +83,10 @@ TEST(Orvelnode, AnswersEveryMethodAndSendsEventsAsNotifications) {
   EXPECT_EQ(batch.GetIfArray()->size(), 2u);
   EXPECT_EQ(batch.GetFromPath({"1", "error", "code"}).Get<int>(), -32601);
 
+  // The view laid out by the tree: groups keep their place, leaves carry their tweaker.
+  const VornJSONValue layout = s.Ask(R"({"jsonrpc":"2.0","id":9,"method":"vorn.describeView","params":{"context":"demo"}})");
+  EXPECT_EQ(layout.GetFromPath({"result", "tree", "children", "0", "name"}).ToString(), "Panel");
+  EXPECT_EQ(layout.GetFromPath({"result", "tree", "children", "0", "children", "0", "tweaker", "object"}).ToString(), "width");
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":8,"method":"shutdown"})").Stringify(), R"({"jsonrpc":"2.0","id":8,"result":null})");
   EXPECT_EQ(s.node.Wait(), 0);
 }

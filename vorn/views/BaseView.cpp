@@ -4,6 +4,7 @@
 
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/core/ErrorPolicy.h"
+#include "vorn/json/Array.h"
 #include "vorn/model/ModelObject.h"
 #include "vorn/views/TweakerFactory.h"
 
@@ -54,6 +55,27 @@ std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::GetTweakers() const {
   infos.reserve(m_tweakerInfos.size());
   for (const auto& [id, info] : m_tweakerInfos) infos.push_back(info);
   return infos;
+}
+
+namespace {
+VornJSONObject Layout(const VornBaseView::ModelObjectPtr& object,
+                      const std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>>& tweakers) {
+  VornJSONObject node{{"id", object->GetID()}};
+  if (const VornValue* name = object->GetValue("name")) node.Set("name", name->ToJSON());
+  if (auto it = tweakers.find(object.get()); it != tweakers.end()) node.Set("tweaker", it->second->Describe());
+  VornJSONArray children;
+  for (const auto& child : object->GetChildren()) children.PushBack(Layout(child, tweakers));
+  if (children.size() > 0) node.Set("children", std::move(children));
+  return node;
+}
+}  // namespace
+
+VornJSONObject VornBaseView::DescribeLayout(const ModelObjectPtr& root) const {
+  if (!root) return {};
+  std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>> byObject;
+  for (const auto& [id, info] : m_tweakerInfos)
+    if (!info->modelObjects.empty()) byObject[info->modelObjects.front().get()] = info->tweaker;
+  return Layout(root, byObject);
 }
 
 void VornBaseView::_OnNewModelObject(const ModelObjectPtr& object, const bool& listenOnly) {

@@ -64,6 +64,11 @@ public:
   // Every tweaker information, in the map's order (generation order, until
   // a dropped tweaker's place is taken by the last one).
   std::vector<TweakerInfoPtr> GetTweakers() const;
+  // The tweakers laid out by the model tree under `root`, for clients that
+  // build their own controls: {"id", "name" when set, "tweaker" (the
+  // tweaker's Describe()) when the object has one, "children" when it has
+  // any}. Objects without a tweaker keep their place as groups.
+  VornJSONObject DescribeLayout(const ModelObjectPtr& root) const;
   bool IsInitialized() const noexcept { return m_initialized; }
 
 protected:
