@@ -10,9 +10,7 @@
 #include "vorn/core/SharedBase.h"
 #include "vorn/host/SysLog.h"
 
-using vorn_test::TestFacade;
-using vorn_test::TestImpl;
-using vorn_test::Tracker;
+using namespace vorn_test;
 
 namespace {
 
@@ -36,17 +34,6 @@ TEST(VornBaseClass, SharesItsOwnershipOnlyWhileOwned) {
   }
   EXPECT_TRUE(node.IsExpired());
   EXPECT_EQ(node.GetSharedPtr(), nullptr);
-}
-
-// Counts destruction requests an owner is told about.
-template <class T>
-struct OwnerSlot {
-  Vorn::SharedPtr<T> handle;
-  int told = 0;
-};
-template <class T>
-void TellOwner(unsigned int, Vorn_BaseClass*, void* ctx) {
-  ++static_cast<OwnerSlot<T>*>(ctx)->told;
 }
 
 // Each side's tracker, and no report unless a test expects one.
@@ -84,23 +71,22 @@ TEST_F(FacadeImpl, BindingFromEitherSideBindsBothAndUnownedSidesGoTogether) {
 
 TEST_F(FacadeImpl, FacadeRequestCutsTheLinkAndWithdrawsItsCallback) {
   auto* facade = new TestFacade(&ft);
-  OwnerSlot<TestImpl> implOwner;
-  implOwner.handle = Vorn::SharedPtr<TestImpl>(new TestImpl(&it));
-  TestImpl* impl = implOwner.handle.Get();
-  impl->AddDestructionRequestCB(&TellOwner<TestImpl>, &implOwner, nullptr);
-  facade->_LinkToImpl(impl);
+  Vorn::SharedPtr<TestImpl> impl(new TestImpl(&it));
+  Journal told;
+  impl->AddDestructionRequestCB(&RecordCallback, Named(told, "impl owner"), &RecordDeleter);
+  facade->_LinkToImpl(impl.Get());
 
   facade->RequestDestruction();
   EXPECT_FALSE(facade->HasImpl());
   EXPECT_FALSE(impl->HasFacade());
   // The owned impl was told and follows; had it still held the facade's
   // callback, its request would have deleted the unowned facade.
-  EXPECT_EQ(implOwner.told, 1);
+  EXPECT_EQ(told, (Journal{"cb impl owner", "del impl owner"}));
   EXPECT_TRUE(impl->IsDestroying());
   EXPECT_EQ(ft.deleted, 0);
   EXPECT_EQ(it.deleted, 0);
 
-  implOwner.handle.Reset();
+  impl.Reset();
   EXPECT_EQ(it.deleted, 1);
   EXPECT_EQ(ft.deleted, 0);
   delete facade;
@@ -108,18 +94,18 @@ TEST_F(FacadeImpl, FacadeRequestCutsTheLinkAndWithdrawsItsCallback) {
 }
 
 TEST_F(FacadeImpl, OwnedFacadeIsToldWhenItsImplGoesAndGoesWithItsHandle) {
-  OwnerSlot<TestFacade> facadeOwner;
-  facadeOwner.handle = Vorn::SharedPtr<TestFacade>(new TestFacade(&ft));
-  facadeOwner.handle->AddDestructionRequestCB(&TellOwner<TestFacade>, &facadeOwner, nullptr);
+  Vorn::SharedPtr<TestFacade> facade(new TestFacade(&ft));
+  Journal told;
+  facade->AddDestructionRequestCB(&RecordCallback, Named(told, "facade owner"), &RecordDeleter);
   auto* impl = new TestImpl(&it);
-  facadeOwner.handle->_LinkToImpl(impl);
+  facade->_LinkToImpl(impl);
 
   delete impl;
   EXPECT_EQ(it.deleted, 1);
-  EXPECT_EQ(facadeOwner.told, 1);
-  EXPECT_FALSE(facadeOwner.handle->HasImpl());
+  EXPECT_EQ(told, (Journal{"cb facade owner", "del facade owner"}));
+  EXPECT_FALSE(facade->HasImpl());
   EXPECT_EQ(ft.deleted, 0);
-  facadeOwner.handle.Reset();
+  facade.Reset();
   EXPECT_EQ(ft.deleted, 1);
 }
 
