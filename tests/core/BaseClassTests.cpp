@@ -85,23 +85,19 @@ TEST(DestructionCallbacks, CallbackChangingEntriesDuringTheRequestHasNoEffect) {
   delete meddler.fresh;
 }
 
-TEST(Ownership, NonShareableObjectHandsOutNoHandles) {
-  Probe local;
-  EXPECT_FALSE(local.GetSharedPtr());
-  EXPECT_FALSE(local.TryGetSharedPtr());
-  Vorn::WeakPtr<Probe> weak(&local);
-  EXPECT_TRUE(weak.Expired());
-  EXPECT_FALSE(weak.Lock());
-  EXPECT_FALSE(local.IsShareable());
-  EXPECT_FALSE(local.IsOwned());
-}
-
-TEST(Ownership, OnlyGetSharedPtrTakesFirstOwnershipOfAShareableObject) {
+TEST(Ownership, OnlyAShareableObjectHandsOutHandlesAndOnlyGetSharedPtrTakesFirstOwnership) {
   Tracker tracker;
   auto* raw = new Probe(&tracker);
+  EXPECT_FALSE(raw->GetSharedPtr());
+  EXPECT_FALSE(raw->TryGetSharedPtr());
+  Vorn::WeakPtr<Probe> fromUnshareable(raw);
+  EXPECT_TRUE(fromUnshareable.Expired());
+  EXPECT_FALSE(fromUnshareable.Lock());
+  EXPECT_FALSE(raw->IsShareable());
+  EXPECT_FALSE(raw->IsOwned());
+
   raw->MakeShareable();
   EXPECT_TRUE(raw->IsShareable());
-  EXPECT_FALSE(raw->IsOwned());
   EXPECT_FALSE(raw->TryGetSharedPtr());
   Vorn::WeakPtr<Probe> weak(raw);
   EXPECT_TRUE(weak.Expired());

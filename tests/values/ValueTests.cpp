@@ -155,11 +155,8 @@ TEST(VornValueTypesManager, EveryRegisteredWordHasItsNativeTypeAndDefault) {
     EXPECT_TRUE(def->CheckType(row.sample, false));
 
     const Def array = Lookup(row.name, true);
-    if (row.arrayKey == 0) {
-      EXPECT_EQ(array, nullptr);
-      continue;
-    }
-    ASSERT_NE(array, nullptr);
+    ASSERT_EQ(array != nullptr, row.arrayKey != 0);
+    if (!array) continue;
     EXPECT_EQ(array->typeName, row.name);  // stored without the array suffix
     EXPECT_TRUE(array->isArray);
     EXPECT_TRUE(array->isBuiltIn);
