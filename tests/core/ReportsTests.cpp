@@ -1,13 +1,16 @@
-// Every report of the object core, checked in whichever mode the executable
-// runs: built into the default suite (reports go to the abend log, the call
-// goes on with a default) and into the exceptions suite (the same text is
-// thrown). One table, so the two modes cannot drift apart.
+// The error policy and every report of the object core, checked in whichever
+// mode the executable runs: built into the default suite (reports go to the
+// abend log, the call goes on with a default) and into the exceptions suite
+// (the same text is thrown). One table, so the two modes cannot drift apart.
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "core/CoreTestSupport.h"
@@ -17,40 +20,42 @@
 #include "vorn/core/Function.h"
 #include "vorn/host/SysLog.h"
 
+using namespace vorn_test;
+
 namespace {
 
-class Facade : public VornBaseFacade {
-public:
-  using VornBaseFacade::_LinkToImpl;
-};
-class Impl : public VornBaseImpl {
-public:
-  using VornBaseImpl::_LinkToFacade;
-};
-
-// The text of the one report `f` raises, thrown or logged.
-std::string ReportOf(const std::function<void()>& f) {
-  KRTAbendCapture capture;
-  if (Vorn::UsesStdExceptions()) {
-    try {
-      f();
-    } catch (const std::exception& e) {
-      EXPECT_EQ(capture.Count(), 0u);
-      return e.what();
-    }
-    return "<nothing thrown>";
-  }
-  f();
-  EXPECT_EQ(capture.Count(), 1u);
-  return capture.Last();
+TEST(ErrorPolicy, SwitchesAreReadOnceAtLoadAndAnEmptyValueCounts) {
+  // ctest runs this file with the exceptions switch unset, and set to "".
+  const bool exceptions = std::getenv("VORN_USE_STD_EXCEPTIONS") != nullptr;
+  EXPECT_EQ(Vorn::UsesStdExceptions(), exceptions);
+  EXPECT_FALSE(Vorn::LogsEnabled());
+  // Switching them on now changes nothing.
+  if (!exceptions) ::setenv("VORN_USE_STD_EXCEPTIONS", "", 1);
+  ::setenv("VORN_LOGS_ENABLED", "1", 1);
+  testing::internal::CaptureStdout();
+  Vorn::LogError("not written");
+  const std::string out = testing::internal::GetCapturedStdout();
+  ::unsetenv("VORN_LOGS_ENABLED");
+  if (!exceptions) ::unsetenv("VORN_USE_STD_EXCEPTIONS");
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(Vorn::UsesStdExceptions(), exceptions);
+  EXPECT_FALSE(Vorn::LogsEnabled());
 }
 
-// In the default mode the call goes on and answers `expected`.
-template <class T>
-void Answers(const T& actual, const T& expected) {
-  if (!Vorn::UsesStdExceptions()) {
-    EXPECT_EQ(actual, expected);
+// The exact type of what `raise` throws.
+std::string ThrownType(void (*raise)(const char*)) {
+  try {
+    raise("message");
+  } catch (const std::exception& e) {
+    return typeid(e).name();
   }
+  return "nothing thrown";
+}
+
+TEST(ErrorPolicy, ThrownReportsAreExactlyRuntimeErrorOrOverflowError) {
+  if (!Vorn::UsesStdExceptions()) GTEST_SKIP() << "reports are logged in this mode";
+  EXPECT_EQ(ThrownType(&Vorn::RaiseError), typeid(std::runtime_error).name());
+  EXPECT_EQ(ThrownType(&Vorn::RaiseOverflowError), typeid(std::overflow_error).name());
 }
 
 const std::string kNull = "VornAny::IsOfSameType => Other value is null!";
@@ -60,15 +65,16 @@ const std::string kImpl = "[Vorn - Base Impl] ";
 TEST(CoreReports, EveryReportHasItsTextInEitherMode) {
   const VornAny real(2.5), one(1), empty;
   const VornAny* nullRaw = nullptr;
-  Facade* facade = new Facade;
-  Impl* impl = new Impl;
-  Impl destroyingImpl, spareImpl;
-  Facade destroyingFacade, spareFacade;
+  auto* facade = new TestFacade;
+  auto* impl = new TestImpl;
+  TestImpl destroyingImpl, spareImpl;
+  TestFacade destroyingFacade, spareFacade;
   destroyingImpl.RequestDestruction();
   destroyingFacade.RequestDestruction();
 
   const std::vector<std::pair<std::function<void()>, std::string>> cases = {
       {[] { Vorn::RaiseError("plain"); }, "plain"},
+      {[] { Vorn::RaiseError(std::string("text")); }, "text"},
       {[] { Vorn::RaiseOverflowError("table full"); }, "table full"},
       {[] { Vorn::Function<void()>{}(); }, "[Vorn::Function] Attempt to invoke empty function!"},
       {[] { Answers(Vorn::Function<int(int)>{}(5), 0); }, "[Vorn::Function] Attempt to invoke empty function!"},
@@ -125,14 +131,52 @@ TEST(CoreReports, EveryReportHasItsTextInEitherMode) {
 }
 
 TEST(CoreReports, DeletingAnOwnedObjectIsRefusedInEitherMode) {
-  vorn_test::Tracker tracker;
-  Vorn::SharedPtr<vorn_test::Probe> handle(new vorn_test::Probe(&tracker));
-  EXPECT_EQ(ReportOf([&] { Vorn_BaseClass::DeleteUnlessOwned(handle.Get()); }), vorn_test::kStillOwnedMessage);
+  Tracker tracker;
+  Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
+  EXPECT_EQ(ReportOf([&] { Vorn_BaseClass::DeleteUnlessOwned(handle.Get()); }), kStillOwnedMessage);
   EXPECT_EQ(tracker.deleted, 0);
   EXPECT_TRUE(handle->IsDestroying());
   handle.Reset();
   EXPECT_EQ(tracker.deleted, 1);
   EXPECT_EQ(tracker.requestBegins, 1);
+}
+
+// Releases and destructors must not throw: their reports go to the abend log
+// in either mode.
+TEST(CoreReports, OwnerRetakingOwnershipDuringLastReleaseKeepsTheObjectAndIsLogged) {
+  KRTAbendCapture capture;
+  Tracker tracker;
+  auto* raw = new Probe(&tracker);
+  Vorn::SharedPtr<Probe> owner(raw);
+  Vorn::WeakPtr<Probe> weak(owner);
+  Vorn::SharedPtr<Probe> rescued;
+  raw->AddDestructionRequestCB(&Rescue, &rescued, nullptr);
+
+  EXPECT_NO_THROW(owner.Reset());
+  EXPECT_EQ(tracker.deleted, 0);
+  ASSERT_EQ(rescued.Get(), raw);
+  EXPECT_TRUE(raw->IsOwned());
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{kStillOwnedMessage});
+  // Weak handles stay cut off from the object once its last release began.
+  EXPECT_FALSE(weak.Lock());
+  rescued.Reset();
+  EXPECT_EQ(tracker.deleted, 1);
+  EXPECT_EQ(tracker.requestBegins, 1);
+  EXPECT_EQ(capture.Count(), 1u);
+}
+
+TEST(CoreReports, DestroyingAnOwnedObjectIsLogged) {
+  KRTAbendCapture capture;
+  Tracker tracker;
+  Probe* raw = nullptr;
+  {
+    ExpectedLeakScope leakExpected;
+    Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
+    raw = handle._Release();
+  }
+  EXPECT_NO_THROW(delete raw);
+  EXPECT_EQ(tracker.deleted, 1);
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{kOwnedDestructorMessage});
 }
 
 }  // namespace

@@ -4,34 +4,26 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "core/CoreTestSupport.h"
 #include "vorn/core/Facade.h"
 #include "vorn/core/SharedBase.h"
 #include "vorn/host/SysLog.h"
 
-using vorn_test::Tracker;
+using namespace vorn_test;
 
 namespace {
-
-// --- VornBaseClass ---------------------------------------------------------------------
 
 class Node : public VornBaseClass {
 public:
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
 };
 
-TEST(VornBaseClass, NeverOwnedObjectIsExpiredAndHandsOutNothing) {
+TEST(VornBaseClass, SharesItsOwnershipOnlyWhileOwned) {
   Node node;
   EXPECT_TRUE(node.IsExpired());
   EXPECT_EQ(node.GetSharedPtr(), nullptr);
   EXPECT_FALSE(node.HasOMInterface());
-}
-
-TEST(VornBaseClass, OwnedObjectSharesItsOwnershipUntilTheOwnerGoes) {
-  Node node;
   {
     // An owner that does not delete, so the object can be examined after it.
     std::shared_ptr<Node> owner(&node, [](Node*) {});
@@ -44,131 +36,80 @@ TEST(VornBaseClass, OwnedObjectSharesItsOwnershipUntilTheOwnerGoes) {
   EXPECT_EQ(node.GetSharedPtr(), nullptr);
 }
 
-// --- facade and implementation ------------------------------------------------------------
-
-class TestImpl;
-
-class TestFacade : public VornBaseFacade {
-public:
-  explicit TestFacade(Tracker* tracker) : m_tracker(tracker) {}
-  ~TestFacade() override { ++m_tracker->deleted; }
-  using VornBaseFacade::_LinkToImpl;
-  using VornBaseFacade::_SetOwnsImpl;
-
-private:
-  Tracker* m_tracker;
-};
-
-class TestImpl : public VornBaseImpl {
-public:
-  explicit TestImpl(Tracker* tracker) : m_tracker(tracker) {}
-  ~TestImpl() override { ++m_tracker->deleted; }
-  using VornBaseImpl::_LinkToFacade;
-  using VornBaseImpl::_SetOwnsFacade;
-
-private:
-  Tracker* m_tracker;
-};
-
-// Counts destruction requests an owner is told about; may drop its handle.
-template <class T>
-struct OwnerSlot {
-  Vorn::SharedPtr<T> handle;
-  int told = 0;
-  bool releaseWhenTold = false;
-};
-template <class T>
-void TellOwner(unsigned int, Vorn_BaseClass*, void* ctx) {
-  auto* slot = static_cast<OwnerSlot<T>*>(ctx);
-  ++slot->told;
-  if (slot->releaseWhenTold) slot->handle.Reset();
-}
-
-TEST(FacadeImpl, BindingFromEitherSideBindsBoth) {
+// Each side's tracker, and no report unless a test expects one.
+class FacadeImpl : public testing::Test {
+protected:
   KRTAbendCapture capture;
-  Tracker ft1, it1, ft2, it2;
-  auto* facade1 = new TestFacade(&ft1);
-  auto* impl1 = new TestImpl(&it1);
-  facade1->_LinkToImpl(impl1);
-  EXPECT_TRUE(facade1->HasImpl());
-  EXPECT_TRUE(impl1->HasFacade());
-
-  auto* facade2 = new TestFacade(&ft2);
-  auto* impl2 = new TestImpl(&it2);
-  impl2->_LinkToFacade(facade2);
-  EXPECT_TRUE(facade2->HasImpl());
-  EXPECT_TRUE(impl2->HasFacade());
-  EXPECT_EQ(capture.Count(), 0u);
-
-  // Deleting one side of a bound pair nobody owns takes the other with it.
-  delete facade1;
-  EXPECT_EQ(it1.deleted, 1);
-  delete impl2;
-  EXPECT_EQ(ft2.deleted, 1);
-}
-
-TEST(FacadeImpl, RequestOnAnUnownedImplDeletesTheFacadeAndUnbindsTheImpl) {
   Tracker ft, it;
+  void TearDown() override { EXPECT_EQ(capture.Count(), 0u); }
+};
+
+TEST_F(FacadeImpl, BindingFromEitherSideBindsBothAndUnownedSidesGoTogether) {
   auto* facade = new TestFacade(&ft);
   auto* impl = new TestImpl(&it);
+  facade->_LinkToImpl(impl);
+  EXPECT_TRUE(facade->HasImpl());
+  EXPECT_TRUE(impl->HasFacade());
+  // Deleting one side of a bound pair nobody owns takes the other with it.
+  delete facade;
+  EXPECT_EQ(it.deleted, 1);
+
+  Tracker ft2, it2;
+  facade = new TestFacade(&ft2);
+  impl = new TestImpl(&it2);
   impl->_LinkToFacade(facade);
+  EXPECT_TRUE(facade->HasImpl());
+  EXPECT_TRUE(impl->HasFacade());
+  // A request on the unowned impl deletes the facade and unbinds the impl.
   impl->RequestDestruction();
-  EXPECT_EQ(ft.deleted, 1);
-  EXPECT_EQ(it.deleted, 0);
+  EXPECT_EQ(ft2.deleted, 1);
+  EXPECT_EQ(it2.deleted, 0);
   EXPECT_FALSE(impl->HasFacade());
   delete impl;
-  EXPECT_EQ(it.deleted, 1);
+  EXPECT_EQ(it2.deleted, 1);
 }
 
-TEST(FacadeImpl, FacadeRequestCutsTheLinkAndWithdrawsItsCallback) {
-  Tracker ft, it;
+TEST_F(FacadeImpl, FacadeRequestCutsTheLinkAndWithdrawsItsCallback) {
   auto* facade = new TestFacade(&ft);
-  OwnerSlot<TestImpl> implOwner;
-  implOwner.handle = Vorn::SharedPtr<TestImpl>(new TestImpl(&it));
-  TestImpl* impl = implOwner.handle.Get();
-  impl->AddDestructionRequestCB(&TellOwner<TestImpl>, &implOwner, nullptr);
-  facade->_LinkToImpl(impl);
+  Vorn::SharedPtr<TestImpl> impl(new TestImpl(&it));
+  Journal told;
+  impl->AddDestructionRequestCB(&RecordCallback, Named(told, "impl owner"), &RecordDeleter);
+  facade->_LinkToImpl(impl.Get());
 
   facade->RequestDestruction();
   EXPECT_FALSE(facade->HasImpl());
   EXPECT_FALSE(impl->HasFacade());
   // The owned impl was told and follows; had it still held the facade's
   // callback, its request would have deleted the unowned facade.
-  EXPECT_EQ(implOwner.told, 1);
+  EXPECT_EQ(told, (Journal{"cb impl owner", "del impl owner"}));
   EXPECT_TRUE(impl->IsDestroying());
   EXPECT_EQ(ft.deleted, 0);
   EXPECT_EQ(it.deleted, 0);
 
-  implOwner.handle.Reset();
+  impl.Reset();
   EXPECT_EQ(it.deleted, 1);
   EXPECT_EQ(ft.deleted, 0);
   delete facade;
   EXPECT_EQ(ft.deleted, 1);
 }
 
-TEST(FacadeImpl, OwnedFacadeIsToldWhenItsImplGoesAndGoesWithItsHandle) {
-  KRTAbendCapture capture;
-  Tracker ft, it;
-  OwnerSlot<TestFacade> facadeOwner;
-  facadeOwner.handle = Vorn::SharedPtr<TestFacade>(new TestFacade(&ft));
-  facadeOwner.handle->AddDestructionRequestCB(&TellOwner<TestFacade>, &facadeOwner, nullptr);
+TEST_F(FacadeImpl, OwnedFacadeIsToldWhenItsImplGoesAndGoesWithItsHandle) {
+  Vorn::SharedPtr<TestFacade> facade(new TestFacade(&ft));
+  Journal told;
+  facade->AddDestructionRequestCB(&RecordCallback, Named(told, "facade owner"), &RecordDeleter);
   auto* impl = new TestImpl(&it);
-  facadeOwner.handle->_LinkToImpl(impl);
+  facade->_LinkToImpl(impl);
 
-  Vorn_BaseClass::DeleteUnlessOwned(impl);
+  delete impl;
   EXPECT_EQ(it.deleted, 1);
-  EXPECT_EQ(facadeOwner.told, 1);
-  ASSERT_TRUE(facadeOwner.handle);
-  EXPECT_FALSE(facadeOwner.handle->HasImpl());
+  EXPECT_EQ(told, (Journal{"cb facade owner", "del facade owner"}));
+  EXPECT_FALSE(facade->HasImpl());
   EXPECT_EQ(ft.deleted, 0);
-
-  facadeOwner.handle.Reset();
+  facade.Reset();
   EXPECT_EQ(ft.deleted, 1);
-  EXPECT_EQ(capture.Count(), 0u);
 }
 
-TEST(FacadeImpl, FacadeOwningItsImplReleasesItWhenTheLinkIsCut) {
-  Tracker ft, it;
+TEST_F(FacadeImpl, ASideOwningItsPeerReleasesItWhenTheLinkIsCut) {
   Vorn::SharedPtr<TestFacade> facade(new TestFacade(&ft));
   auto* impl = new TestImpl(&it);
   facade->_LinkToImpl(impl);
@@ -176,23 +117,19 @@ TEST(FacadeImpl, FacadeOwningItsImplReleasesItWhenTheLinkIsCut) {
   impl->GetSharedPtr()._Release();
   facade->_SetOwnsImpl(true);
   EXPECT_TRUE(impl->IsOwned());
-
   facade.Reset();
   EXPECT_EQ(ft.deleted, 1);
   EXPECT_EQ(it.deleted, 1);
-}
 
-TEST(FacadeImpl, ImplOwningItsFacadeReleasesItWhenTheImplGoes) {
-  Tracker ft, it;
-  Vorn::SharedPtr<TestImpl> impl(new TestImpl(&it));
-  auto* facade = new TestFacade(&ft);
-  impl->_LinkToFacade(facade);
-  facade->GetSharedPtr()._Release();
-  impl->_SetOwnsFacade(true);
-
-  impl.Reset();
-  EXPECT_EQ(it.deleted, 1);
-  EXPECT_EQ(ft.deleted, 1);
+  Tracker ft2, it2;
+  Vorn::SharedPtr<TestImpl> owningImpl(new TestImpl(&it2));
+  auto* ownedFacade = new TestFacade(&ft2);
+  owningImpl->_LinkToFacade(ownedFacade);
+  ownedFacade->GetSharedPtr()._Release();
+  owningImpl->_SetOwnsFacade(true);
+  owningImpl.Reset();
+  EXPECT_EQ(it2.deleted, 1);
+  EXPECT_EQ(ft2.deleted, 1);
 }
 
 }  // namespace
