@@ -140,20 +140,6 @@ TEST(HashTableGrowth, GrowsPast205EntriesAndReservesNoLessThanTheEntriesNeed) {
   EXPECT_EQ(s.find("a")->second, 1);
 }
 
-// Clustered hashes force growth by distance, far beyond what the load factor
-// asks for; every key stays findable within distance 14, with no report.
-// At shift s the keys i << 8 fall into home bucket i >> (12 - s).
-TEST(HashTableGrowth, ClusteredHashesGrowInsteadOfPassingDistance14) {
-  KRTAbendCapture capture;
-  Vorn::HashTable<std::uint64_t, int, vorn_test::TopBitsHash> t;
-  for (std::uint64_t i = 0; i < 200; ++i) ASSERT_TRUE(t.try_emplace(i << 8, static_cast<int>(i)).second) << i;
-  EXPECT_EQ(t._Shift(), 12);
-  ASSERT_TRUE(CheckInvariants(t));
-  for (std::uint64_t i = 0; i < 200; ++i) ASSERT_EQ(t.find(i << 8)->second, static_cast<int>(i));
-  EXPECT_FALSE(t.contains(200u << 8));
-  EXPECT_EQ(capture.Count(), 0u);
-}
-
 // ---- lookup, erasure, equality -------------------------------------------------
 
 // Counts the keys it hashes, to see when a table hashes at all.
