@@ -1,18 +1,21 @@
 #pragma once
 
 // Helpers shared by the hash table suites: an independent check of the
-// table's layout invariants, and hash functors that misbehave on purpose.
+// table's layout invariants, and a hash functor that misbehaves on purpose.
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "vorn/containers/HashTable.h"
 
 namespace vorn_test {
+
+// Ends CheckInvariants with a failure when `ok` does not hold.
+#define VORN_HT_REQUIRE(ok, message) \
+  if (!(ok)) return ::testing::AssertionFailure() << message
 
 // A small table (no bucket array): at most 8 entries, true stored hashes,
 // every entry found. Otherwise walks the bucket array and checks, with the
@@ -31,27 +34,21 @@ template <class Table>
   const std::size_t n = table.size();
   const unsigned shift = table._Shift();
   const std::size_t bucketCount = table._BucketCount();
-  if (bucketCount != (std::size_t{1} << shift) + 16) {
-    return ::testing::AssertionFailure() << "bucket count " << bucketCount << " at shift " << shift;
-  }
-  if (shift < 8 || shift > 31) return ::testing::AssertionFailure() << "shift " << shift;
-  if (n > 0 && shift > 8 && table._EntryCapacity() < bucketCount) {
-    return ::testing::AssertionFailure() << "entry capacity " << table._EntryCapacity() << " below " << bucketCount;
-  }
+  VORN_HT_REQUIRE(bucketCount == (std::size_t{1} << shift) + 16, "bucket count " << bucketCount << " at " << shift);
+  VORN_HT_REQUIRE(shift >= 8 && shift <= 31, "shift " << shift);
+  VORN_HT_REQUIRE(n == 0 || shift == 8 || table._EntryCapacity() >= bucketCount,
+                  "entry capacity " << table._EntryCapacity() << " below " << bucketCount);
 
   auto hasher = table.hash_function();
   std::vector<typename Table::value_type> entries(table.begin(), table.end());
+  for (std::size_t i = 0; i < n; ++i) {
+    VORN_HT_REQUIRE(table._EntryHash(i) == static_cast<std::uint64_t>(hasher(entries[i].first)),
+                    "stored hash of entry " << i << " is stale");
+    VORN_HT_REQUIRE(static_cast<std::size_t>(table.find(entries[i].first) - table.begin()) == i,
+                    "entry " << i << " not found");
+  }
   if (!table._HasBuckets()) {
-    // A small table: at most 8 entries, each with its true hash, each found.
-    if (n > 8 || shift != 8) return ::testing::AssertionFailure() << n << " entries without buckets at shift " << shift;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (table._EntryHash(i) != static_cast<std::uint64_t>(hasher(entries[i].first))) {
-        return ::testing::AssertionFailure() << "stored hash of entry " << i << " is stale";
-      }
-      if (static_cast<std::size_t>(table.find(entries[i].first) - table.begin()) != i) {
-        return ::testing::AssertionFailure() << "entry " << i << " not found";
-      }
-    }
+    VORN_HT_REQUIRE(n <= 8 && shift == 8, n << " entries without buckets at shift " << shift);
     return ::testing::AssertionSuccess();
   }
 
@@ -61,63 +58,39 @@ template <class Table>
     const std::uint32_t index = table._BucketIndex(b);
     const unsigned meta = table._BucketMetadata(b);
     if (meta == 0) {
-      if (index != 0xFFFFFFFFu) return ::testing::AssertionFailure() << "empty bucket " << b << " has an index";
+      VORN_HT_REQUIRE(index == 0xFFFFFFFFu, "empty bucket " << b << " has an index");
       continue;
     }
     ++occupied;
-    if ((meta & 1u) == 0) return ::testing::AssertionFailure() << "bucket " << b << " metadata lacks occupancy bit";
-    if (index >= n) return ::testing::AssertionFailure() << "bucket " << b << " index " << index << " >= " << n;
-    if (bucketOfEntry[index] != SIZE_MAX) {
-      return ::testing::AssertionFailure() << "entry " << index << " in buckets " << bucketOfEntry[index] << " and "
-                                           << b;
-    }
+    VORN_HT_REQUIRE((meta & 1u) != 0, "bucket " << b << " metadata lacks occupancy bit");
+    VORN_HT_REQUIRE(index < n, "bucket " << b << " index " << index << " >= " << n);
+    VORN_HT_REQUIRE(bucketOfEntry[index] == SIZE_MAX, "entry " << index << " in two buckets, " << b << " and another");
     bucketOfEntry[index] = b;
 
     const std::uint64_t h = table._EntryHash(index);
-    if (h != static_cast<std::uint64_t>(hasher(entries[index].first))) {
-      return ::testing::AssertionFailure() << "stored hash of entry " << index << " is stale";
-    }
     const unsigned distance = meta >> 4;
     const unsigned fingerprintBits = meta & 15u;
-    if (distance > 14) return ::testing::AssertionFailure() << "bucket " << b << " at distance " << distance;
-    if (fingerprintBits != ((h & 14u) | 1u)) {
-      return ::testing::AssertionFailure() << "bucket " << b << " fingerprint does not match the hash";
-    }
+    VORN_HT_REQUIRE(distance <= 14, "bucket " << b << " at distance " << distance);
+    VORN_HT_REQUIRE(fingerprintBits == ((h & 14u) | 1u), "bucket " << b << " fingerprint does not match the hash");
     const std::size_t home = static_cast<std::size_t>(h >> (64 - shift));
-    if (home + distance != b) {
-      return ::testing::AssertionFailure() << "entry " << index << " home " << home << " distance " << distance
-                                           << " but in bucket " << b;
-    }
+    VORN_HT_REQUIRE(home + distance == b, "entry " << index << " home " << home << " distance " << distance
+                                                   << " but in bucket " << b);
     for (std::size_t j = home; j < b; ++j) {
       const unsigned wouldBe = static_cast<unsigned>((j - home) << 4) | fingerprintBits;
-      if (table._BucketMetadata(j) < wouldBe) {
-        return ::testing::AssertionFailure() << "robin-hood order broken at bucket " << j << " for entry " << index;
-      }
+      VORN_HT_REQUIRE(table._BucketMetadata(j) >= wouldBe, "robin-hood order broken at " << j << " for " << index);
     }
   }
-  if (occupied != n) return ::testing::AssertionFailure() << occupied << " occupied buckets for " << n << " entries";
-  for (std::size_t i = 0; i < n; ++i) {
-    if (static_cast<std::size_t>(table.find(entries[i].first) - table.begin()) != i) {
-      return ::testing::AssertionFailure() << "entry " << i << " not reachable from its home bucket";
-    }
-  }
+  VORN_HT_REQUIRE(occupied == n, occupied << " occupied buckets for " << n << " entries");
   return ::testing::AssertionSuccess();
 }
+
+#undef VORN_HT_REQUIRE
 
 // Sends every key whose value is below 2^20 to the top of the hash: at shift s
 // home = key >> (20 - s), so the keys pile up in the first home buckets of a
 // small table and only spread out once it has grown.
 struct TopBitsHash {
   std::uint64_t operator()(std::uint64_t key) const noexcept { return key << 44; }
-};
-
-// Counts the keys it hashes, to see when a table hashes at all.
-struct CountingHash {
-  int* calls;
-  std::uint64_t operator()(const std::string& key) const {
-    ++*calls;
-    return Vorn::HashBytes(key.data(), key.size());
-  }
 };
 
 }  // namespace vorn_test

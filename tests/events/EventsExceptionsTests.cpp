@@ -37,7 +37,8 @@ TEST(EventsWithExceptions, ReportInsideAListenerEndsThePublishWithItsText) {
 TEST(EventsWithExceptions, MissingValueIsLoggedNotThrown) {
   KRTAbendCapture capture;
   EXPECT_EQ(VornEventData::Create()->GetRawValue<double>(), 0.0);
-  EXPECT_EQ(capture.Messages(), (std::vector<std::string>{"VornEventData::GetRawValue: ERROR - No value in event data!"}));
+  const std::string message = "VornEventData::GetRawValue: ERROR - No value in event data!";
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{message});
 }
 
 }  // namespace

@@ -1,19 +1,23 @@
-// Subscription, delivery order, once-tokens, unsubscription, publishers,
-// reserved events and the handler's lifetime.
+// Expired tokens, event data, listener failures, and a random model check of
+// publishes whose callbacks subscribe (once or not), unsubscribe and publish.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "events/EventsTestSupport.h"
 #include "vorn/events/EventsHandler.h"
+#include "vorn/host/Errors.h"
 #include "vorn/host/SysLog.h"
 
 namespace {
 
-using vorn_test::Journal;
 using vorn_test::TestHandler;
 using Strings = std::vector<std::string>;
 using DataPtr = std::shared_ptr<VornEventData>;
@@ -33,32 +37,6 @@ TEST(EventsTokens, IsListenedDropsExpiredTokensThatAreNotRunning) {
   EXPECT_TRUE(handler->IsListened("onChange"));
 }
 
-// A nested publish of the same event while a once-token's first call still
-// runs must not deliver it a second time.
-TEST(EventsTokens, OnceTokenIsNotReenteredByANestedPublish) {
-  auto handler = TestHandler::Create();
-  Journal journal;
-  int depth = 0;
-  auto once = handler->SubscribeOnce("onA", [&](const DataPtr&) {
-    journal.Add("once");
-    if (depth++ < 2) handler->Publish("onA", nullptr);
-  });
-  auto other = handler->Subscribe("onA", journal.Recorder("other"));
-  handler->Publish("onA", nullptr);
-  handler->Publish("onA", nullptr);
-  EXPECT_EQ(journal.entries, (Strings{"once", "other", "other", "other"}));
-  EXPECT_TRUE(once->IsExpired());
-}
-
-TEST(EventsData, RawValueWithoutAValueIsReportedAndDefaulted) {
-  KRTAbendCapture capture;
-  const DataPtr empty = VornEventData::Create();
-  EXPECT_EQ(empty->GetRawValue<int>(), 0);
-  EXPECT_EQ(empty->GetRawValue<std::string>(), "");
-  ASSERT_EQ(capture.Count(), 2u);
-  EXPECT_EQ(capture.Last(), "VornEventData::GetRawValue: ERROR - No value in event data!");
-}
-
 TEST(EventsData, ValuesAreSharedButTheMapIsCopied) {
   auto number = std::make_shared<VornValue>(3);
   const VornValue_sp main = VornValue_sp::Make(VornValue(1));
@@ -75,6 +53,260 @@ TEST(EventsData, ValuesAreSharedButTheMapIsCopied) {
   EXPECT_FALSE(onlyMap->GetValue());
   EXPECT_EQ(onlyMap->GetValuesByString().at("n"), number);
   EXPECT_EQ(onlyMap->GetSharedPtr(), onlyMap);
+}
+
+// A listener's failure ends the publish, which returns normally: host errors
+// go to the host, anything else to the log. Listeners run inside a host error
+// scope, closed on the failure paths too.
+TEST(EventsFailures, AFailingListenerEndsThePublishAndIsHandledByKind) {
+  struct Case {
+    const char* kind;
+    std::function<void()> fail;
+    Strings logged;
+    const char* handled;  // the host's last handled message, if any
+  };
+  const Case cases[] = {
+      {"host error", [] { KRTError::ThrowSmartPtr("listener failed", 7); }, {}, "listener failed"},
+      {"standard", [] { throw std::out_of_range("index 12 out of range"); }, {"index 12 out of range"}, nullptr},
+      {"other", [] { throw 42; }, {"UNEXPECTED ERROR!"}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    KRTAbendCapture capture;
+    KRTXHContextCxx::ResetHandled();
+    auto handler = TestHandler::Create();
+    Strings journal;
+    const std::size_t outside = TolvTkCompatCtx::Depth();
+    std::size_t inside = 0;
+    auto a = handler->Subscribe("onChange", [&](const DataPtr&) {
+      journal.push_back("A");
+      inside = TolvTkCompatCtx::Depth();
+    });
+    auto b = handler->Subscribe("onChange", [&](const DataPtr&) {
+      journal.push_back("B");
+      c.fail();
+    });
+    auto after = handler->Subscribe("onChange", [&](const DataPtr&) { journal.push_back("C"); });
+    handler->Publish("onChange", nullptr);
+    EXPECT_EQ(journal, (Strings{"A", "B"}));
+    EXPECT_EQ(capture.Messages(), c.logged);
+    EXPECT_EQ(KRTXHContextCxx::HandledCount(), c.handled ? 1u : 0u);
+    EXPECT_EQ(KRTXHContextCxx::LastHandledMessage(), c.handled ? c.handled : "");
+    EXPECT_EQ(KRTXHContextCxx::PendingCount(), 0u);
+    EXPECT_EQ(inside, outside + 1);
+    EXPECT_EQ(TolvTkCompatCtx::Depth(), outside);
+  }
+}
+
+// ---- random model check ----------------------------------------------------------
+// Many handlers and listeners whose callbacks subscribe, unsubscribe
+// themselves or others, check IsListened and publish again, at random. A model
+// of what is live is kept beside the handlers and every walk is checked
+// against it.
+
+constexpr int kHandlers = 3;
+const char* const kNames[] = {"onA", "onB", "onC"};
+constexpr int kNameCount = 3;
+constexpr int kMaxDepth = 3;
+constexpr int kMaxLive = 60;  // live listeners over all handlers and names
+
+struct Listener {
+  int handler, name;
+  bool once;
+  int running = 0;  // calls in progress
+  std::string label;
+  unsigned int index;
+  // Some subscribers keep no handle: the handler's list is the token's only
+  // owner, so erasing it during a walk may end it there and then.
+  std::shared_ptr<VornEventToken> held;
+  std::weak_ptr<VornEventToken> token;
+  bool expired = false;
+};
+
+struct Walk {
+  int handler, name;
+  std::vector<int> calls;
+};
+
+struct Counters {
+  long calls = 0, subscribes = 0, selfUnsubscribes = 0, otherUnsubscribes = 0, nested = 0;
+};
+
+class World {
+public:
+  World(unsigned seed, Counters& counters) : m_rng(seed), m_counters(counters) {
+    for (int h = 0; h < kHandlers; ++h) m_handlers.push_back(TestHandler::Create());
+  }
+
+  // One top-level step: a publish, a subscription or an unsubscription.
+  void Step() {
+    m_budget = 12;
+    const int action = Pick(6);
+    if (action == 0) {
+      Subscribe();
+    } else if (action == 1) {
+      UnsubscribeRandom();
+    } else {
+      Publish(Pick(kHandlers), Pick(kNameCount));
+    }
+    // With no publish in progress, an expired token nobody holds is gone
+    // (except the first token of a handler, which may wait for the next walk
+    // of its list).
+    for (const auto& l : m_listeners) {
+      EXPECT_TRUE(!l->expired || l->held || l->index == 0 || l->token.expired()) << l->label;
+    }
+  }
+
+  void CheckIsListenedEverywhere() {
+    for (int h = 0; h < kHandlers; ++h)
+      for (int n = 0; n < kNameCount; ++n) CheckIsListened(h, n);
+  }
+
+private:
+  int Pick(int n) { return static_cast<int>(m_rng() % static_cast<unsigned>(n)); }
+
+  std::vector<int>& IdsOf(int h, int n) { return m_ids[h * kNameCount + n]; }
+
+  void CheckIsListened(int h, int n) {
+    const auto& ids = IdsOf(h, n);
+    const bool live = std::any_of(ids.begin(), ids.end(), [&](int id) { return !m_listeners[id]->expired; });
+    EXPECT_EQ(m_handlers[h]->IsListened(kNames[n]), live) << "handler " << h << " " << kNames[n];
+  }
+
+  void Subscribe() {
+    if (m_live >= kMaxLive) return;
+    ++m_counters.subscribes;
+    ++m_live;
+    const int id = static_cast<int>(m_listeners.size());
+    auto l = std::make_unique<Listener>();
+    l->handler = Pick(kHandlers);
+    l->name = Pick(kNameCount);
+    l->once = Pick(5) == 0;
+    l->label = vorn_test::HeapLabel("listener " + std::to_string(id));
+    auto callback = [this, id, label = l->label](const DataPtr&) { OnCall(id, label); };
+    VornEventsHandler& handler = *m_handlers[l->handler];
+    const char* name = kNames[l->name];
+    auto token = l->once ? handler.SubscribeOnce(name, callback) : handler.Subscribe(name, callback);
+    l->index = token->GetIndex();
+    l->token = token;
+    if (Pick(3) != 0) l->held = std::move(token);
+    IdsOf(l->handler, l->name).push_back(id);
+    m_listeners.push_back(std::move(l));
+  }
+
+  void Expire(Listener& l) {
+    if (l.expired) return;
+    l.expired = true;
+    --m_live;
+  }
+
+  void Unsubscribe(Listener& l) {
+    auto token = l.token.lock();
+    EXPECT_TRUE(l.expired || token) << "a live token was destroyed";
+    if (token) token->Unsubscribe();
+    token.reset();
+    if (Pick(2) == 0) l.held.reset();
+    Expire(l);
+  }
+
+  void UnsubscribeRandom() {
+    if (m_listeners.empty()) return;
+    ++m_counters.otherUnsubscribes;
+    Unsubscribe(*m_listeners[Pick(static_cast<int>(m_listeners.size()))]);
+  }
+
+  void Publish(int h, int n) {
+    m_walks.push_back(Walk{h, n, {}});
+    const std::size_t walkId = m_walks.size() - 1;
+    m_stack.push_back(walkId);
+    // A once-token whose first call is still running is not delivered again.
+    std::vector<int> onceRunning;
+    for (int id : IdsOf(h, n))
+      if (m_listeners[id]->once && m_listeners[id]->running > 0) onceRunning.push_back(id);
+    m_handlers[h]->Publish(kNames[n], nullptr);
+    m_stack.pop_back();
+    // Whoever is still live, subscribed before the walk or by it, was reached
+    // by it exactly once.
+    const std::vector<int>& calls = m_walks[walkId].calls;
+    for (int id : IdsOf(h, n)) {
+      if (m_listeners[id]->expired || std::count(onceRunning.begin(), onceRunning.end(), id) > 0) continue;
+      EXPECT_EQ(std::count(calls.begin(), calls.end(), id), 1) << "listener " << id << " in walk " << walkId;
+    }
+  }
+
+  void OnCall(int id, const std::string& label) {
+    ++m_counters.calls;
+    Listener& l = *m_listeners[id];
+    if (m_stack.empty()) {
+      ADD_FAILURE() << "listener " << id << " called outside any publish";
+      return;
+    }
+    Walk& w = m_walks[m_stack.back()];
+    EXPECT_EQ(l.handler, w.handler) << "listener " << id;
+    EXPECT_EQ(l.name, w.name) << "listener " << id;
+    EXPECT_FALSE(l.expired) << "expired listener " << id << " called";
+    EXPECT_FALSE(l.once && l.running > 0) << "once listener " << id << " re-entered by a nested publish";
+    EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), id), 0) << "listener " << id << " called twice by one walk";
+    // In subscription order.
+    if (!w.calls.empty()) {
+      EXPECT_LT(m_listeners[w.calls.back()]->index, l.index);
+    }
+    w.calls.push_back(id);
+    ++l.running;
+
+    const int actions = m_budget > 0 ? Pick(4) : 0;
+    for (int i = 0; i < actions; ++i) {
+      --m_budget;
+      const int action = Pick(6);
+      if (action == 0) {
+        Subscribe();
+      } else if (action == 1) {
+        ++m_counters.selfUnsubscribes;
+        Unsubscribe(l);
+      } else if (action == 2) {
+        UnsubscribeRandom();
+      } else if (action == 3) {
+        CheckIsListened(Pick(kHandlers), Pick(kNameCount));
+      } else if (m_stack.size() <= kMaxDepth) {
+        ++m_counters.nested;
+        Publish(Pick(kHandlers), Pick(kNameCount));
+      }
+    }
+    // Read what the callable owns after everything it did.
+    EXPECT_EQ(label, l.label);
+    --l.running;
+    // A once-token ends with its first delivery.
+    if (l.once) Expire(l);
+  }
+
+  std::mt19937 m_rng;
+  Counters& m_counters;
+  std::vector<std::shared_ptr<TestHandler>> m_handlers;
+  std::vector<std::unique_ptr<Listener>> m_listeners;
+  std::vector<int> m_ids[kHandlers * kNameCount];  // listener ids by handler and name
+  int m_live = 0;
+  std::vector<Walk> m_walks;
+  std::vector<std::size_t> m_stack;
+  int m_budget = 0;
+};
+
+TEST(EventsRandom, WalksCallEveryLiveListenerOnceWhateverCallbacksDo) {
+  Counters counters;
+  for (unsigned seed = 1; seed <= 30; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    World world(seed, counters);
+    for (int step = 0; step < 1000; ++step) {
+      world.Step();
+      if (::testing::Test::HasFailure()) return;
+    }
+    world.CheckIsListenedEverywhere();
+  }
+  // The run exercised every kind of action.
+  EXPECT_GT(counters.calls, 30000);
+  EXPECT_GT(counters.nested, 5000);
+  EXPECT_GT(counters.selfUnsubscribes, 2000);
+  EXPECT_GT(counters.otherUnsubscribes, 2000);
+  EXPECT_GT(counters.subscribes, 2000);
 }
 
 }  // namespace

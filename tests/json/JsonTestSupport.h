@@ -41,17 +41,14 @@ struct Parsed {
   std::vector<std::string> reports;
 };
 
-inline Parsed ParseCaptured(const std::string& text, bool lenient = false) {
-  KRTAbendCapture capture;
-  VornJSONValue value = VornJSONParser::ParseText(text, lenient);
-  return {std::move(value), capture.Messages()};
-}
-
-inline Parsed ParseTrickled(const std::string& text, bool lenient = false) {
+// Parses with reports captured: from the text, or from a stream that hands
+// out one byte at a time.
+inline Parsed ParseCaptured(const std::string& text, bool lenient = false, bool trickled = false) {
   KRTAbendCapture capture;
   TrickleBuffer buffer(text);
   std::istream input(&buffer);
-  VornJSONValue value = VornJSONParser::ParseStream(input, lenient);
+  VornJSONValue value =
+      trickled ? VornJSONParser::ParseStream(input, lenient) : VornJSONParser::ParseText(text, lenient);
   return {std::move(value), capture.Messages()};
 }
 
