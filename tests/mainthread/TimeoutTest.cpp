@@ -171,12 +171,18 @@ TEST(Timeouts, RemovalRacingTheDueTimeRunsAtMostOnce) {
   std::vector<std::atomic<char>> removed(kCount);
   std::atomic<int> expectedFires{-1};
   std::atomic<int> firedTotal{0};
+  // Polls from the loop until every timeout that was not removed has run.
+  std::function<void()> poll = [&] {
+    if (expectedFires.load() >= 0 && firedTotal.load() >= expectedFires.load())
+      EndLoop();
+    else
+      Vorn::SetTimeout([&poll] { poll(); }, 2);
+  };
   RunLoop([&] {
     std::thread remover([&] {
       std::mt19937 rng(7);
-      std::vector<std::uint32_t> ids(kCount);
       for (int i = 0; i < kCount; ++i) {
-        ids[i] = Vorn::SetTimeout(
+        const auto id = Vorn::SetTimeout(
             [&, i] {
               // Never after a successful removal, never twice.
               EXPECT_FALSE(removed[i].load()) << i;
@@ -184,24 +190,14 @@ TEST(Timeouts, RemovalRacingTheDueTimeRunsAtMostOnce) {
             },
             1);
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 1500));
-        removed[i] = Vorn::RemoveTimeout(ids[i]) ? 1 : 0;
+        removed[i] = Vorn::RemoveTimeout(id) ? 1 : 0;
       }
       int expected = 0;
       for (const auto& r : removed) expected += r.load() ? 0 : 1;
       expectedFires = expected;
     });
     remover.detach();
-    // Poll from the loop until every timeout that was not removed has run.
-    struct Poll {
-      static void Again(std::atomic<int>* expected, std::atomic<int>* total) {
-        if (expected->load() >= 0 && total->load() >= expected->load()) {
-          EndLoop();
-          return;
-        }
-        Vorn::SetTimeout([expected, total] { Again(expected, total); }, 2);
-      }
-    };
-    Poll::Again(&expectedFires, &firedTotal);
+    poll();
   });
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(fired[i].load(), removed[i].load() ? 0 : 1) << i;
 }
