@@ -1,17 +1,24 @@
+// The custom main-thread loop and its timeouts.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <random>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "LoopHelpers.h"
+#include "vorn/contexts/MainComponent.h"
+#include "vorn/runtime/MainThreadManager.h"
 
-using vorn_test::Journal;
-using vorn_test::RunLoop;
 using namespace std::chrono_literals;
+// Every callback runs on the loop's thread, which is the test's: plain
+// vectors record them.
+using Journal = std::vector<std::string>;
 
 struct VornMainThreadManagerTestAccess {
   static std::size_t DueHeapSize() {
@@ -23,8 +30,83 @@ struct VornMainThreadManagerTestAccess {
 
 namespace {
 void EndLoop() { VornMainComponent::EndCustomMainThreadLoop(); }
+
+// Runs the custom loop on this thread with `body` as the initial callback; a
+// watchdog ends it if a test forgets to, so a failing test cannot hang the suite.
+void RunLoop(const std::function<void()>& body) {
+  std::promise<void> finished;
+  std::thread watchdog([done = finished.get_future()] {
+    if (done.wait_for(20s) == std::future_status::timeout) EndLoop();
+  });
+  struct Join {  // also when the loop throws
+    std::promise<void>& finished;
+    std::thread& watchdog;
+    ~Join() {
+      finished.set_value();
+      watchdog.join();
+    }
+  } join{finished, watchdog};
+  VornMainComponent::RunCustomMainThreadLoop([&body] { body(); });
+}
 }  // namespace
 
+TEST(MainLoop, EndFromCallbackRunsWhatIsStillQueued) {
+  Journal journal;
+  RunLoop([&] {
+    const auto a = Vorn::SetTimeout([&] { journal.push_back("queued"); }, 0);
+    const auto b = Vorn::SetTimeout([&] { journal.push_back("queued"); }, 0);
+    // Once out of the table they sit in the queue behind this callback.
+    while (Vorn::HasTimeout(a) || Vorn::HasTimeout(b)) std::this_thread::sleep_for(1ms);
+    journal.push_back("end");
+    EndLoop();
+    journal.push_back("after end");
+  });
+  EXPECT_EQ(journal, (Journal{"end", "queued", "queued", "after end"}));
+}
+
+TEST(MainLoop, EndFromAnotherThreadReturnsAndDropsPendingTimeouts) {
+  std::uint32_t pending = 0;
+  std::atomic<bool> late{false};
+  RunLoop([&] {
+    pending = Vorn::SetTimeout([&] { late = true; }, 60000);
+    std::thread(EndLoop).detach();
+  });
+  EXPECT_FALSE(late.load());
+  // The stop forgot the id: both queries agree.
+  EXPECT_FALSE(Vorn::HasTimeout(pending));
+  EXPECT_FALSE(Vorn::RemoveTimeout(pending));
+}
+
+TEST(MainLoop, SecondRunWhileRunningIsRefused) {
+  int inner = 0;
+  int outer = 0;
+  RunLoop([&] {
+    ++outer;
+    // Refused at once: the nested call returns without running anything.
+    VornMainComponent::RunCustomMainThreadLoop([&] { ++inner; });
+    EndLoop();
+  });
+  EXPECT_EQ(outer, 1);
+  EXPECT_EQ(inner, 0);
+}
+
+TEST(MainLoop, ExceptionFromACallbackEndsTheRunAndALaterRunServesWhatWasPending) {
+  Journal journal;
+  // Pending across the failed run: must fire in the next one.
+  Vorn::SetTimeout([&] { journal.push_back("pending"); }, 40);
+  EXPECT_THROW(RunLoop([&] {
+                 const auto queued = Vorn::SetTimeout([&] { journal.push_back("queued"); }, 0);
+                 // Moved into the queue behind this callback before it throws.
+                 while (Vorn::HasTimeout(queued)) std::this_thread::sleep_for(1ms);
+                 throw std::runtime_error("callback failed");
+               }),
+               std::runtime_error);
+  RunLoop([&] {
+    journal.push_back("second run");
+    Vorn::SetTimeout(EndLoop, 80);
+  });
+  EXPECT_EQ(journal, (Journal{"second run", "queued", "pending"}));
+}
 TEST(Timeouts, IdsIncreaseByOneAndQueriesAgree) {
   const auto first = Vorn::SetTimeout([] {}, 60000);
   const auto second = Vorn::SetTimeout([] {}, 60000);
@@ -43,11 +125,11 @@ TEST(Timeouts, DueOrderAndFiredIdsAreForgotten) {
   std::uint32_t fifty = 0;
   std::uint32_t ten = 0;
   RunLoop([&] {
-    fifty = Vorn::SetTimeout([&] { journal.Add("50"); }, 50);
-    ten = Vorn::SetTimeout([&] { journal.Add("10"); }, 10);
+    fifty = Vorn::SetTimeout([&] { journal.push_back("50"); }, 50);
+    ten = Vorn::SetTimeout([&] { journal.push_back("10"); }, 10);
     Vorn::SetTimeout(EndLoop, 150);
   });
-  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"10", "50"}));
+  EXPECT_EQ(journal, (Journal{"10", "50"}));
   EXPECT_FALSE(Vorn::HasTimeout(ten));
   EXPECT_FALSE(Vorn::RemoveTimeout(fifty));
 }
@@ -57,15 +139,16 @@ TEST(Timeouts, DueOrderAndFiredIdsAreForgotten) {
 // it runs when the busy callback returns.
 TEST(Timeouts, SchedulerQueuesDueTimeoutsWhileTheMainThreadIsBusy) {
   Journal journal;
+  const auto loopThread = std::this_thread::get_id();
   std::atomic<bool> queuedWhileBusy{false};
   RunLoop([&] {
-    Vorn::SetTimeout([&] { journal.Add("long"); }, 10000);
+    Vorn::SetTimeout([&] { journal.push_back("long"); }, 10000);
     std::atomic<bool> release{false};
     std::thread other([&] {
       std::this_thread::sleep_for(30ms);
       const auto id = Vorn::SetTimeout(
           [&] {
-            journal.Add("short");
+            journal.push_back(std::this_thread::get_id() == loopThread ? "short" : "short, off the loop thread");
             EndLoop();
           },
           10);
@@ -75,11 +158,11 @@ TEST(Timeouts, SchedulerQueuesDueTimeoutsWhileTheMainThreadIsBusy) {
       release = true;
     });
     while (!release) std::this_thread::sleep_for(1ms);  // busy: the loop cannot take timeouts
-    journal.Add("busy done");
+    journal.push_back("busy done");
     other.join();
   });
   EXPECT_TRUE(queuedWhileBusy);
-  EXPECT_EQ(journal.Events(), (std::vector<std::string>{"busy done", "short"}));
+  EXPECT_EQ(journal, (Journal{"busy done", "short"}));
 }
 
 TEST(Timeouts, RemovalRacingTheDueTimeRunsAtMostOnce) {
@@ -88,12 +171,18 @@ TEST(Timeouts, RemovalRacingTheDueTimeRunsAtMostOnce) {
   std::vector<std::atomic<char>> removed(kCount);
   std::atomic<int> expectedFires{-1};
   std::atomic<int> firedTotal{0};
+  // Polls from the loop until every timeout that was not removed has run.
+  std::function<void()> poll = [&] {
+    if (expectedFires.load() >= 0 && firedTotal.load() >= expectedFires.load())
+      EndLoop();
+    else
+      Vorn::SetTimeout([&poll] { poll(); }, 2);
+  };
   RunLoop([&] {
     std::thread remover([&] {
       std::mt19937 rng(7);
-      std::vector<std::uint32_t> ids(kCount);
       for (int i = 0; i < kCount; ++i) {
-        ids[i] = Vorn::SetTimeout(
+        const auto id = Vorn::SetTimeout(
             [&, i] {
               // Never after a successful removal, never twice.
               EXPECT_FALSE(removed[i].load()) << i;
@@ -101,24 +190,14 @@ TEST(Timeouts, RemovalRacingTheDueTimeRunsAtMostOnce) {
             },
             1);
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 1500));
-        removed[i] = Vorn::RemoveTimeout(ids[i]) ? 1 : 0;
+        removed[i] = Vorn::RemoveTimeout(id) ? 1 : 0;
       }
       int expected = 0;
       for (const auto& r : removed) expected += r.load() ? 0 : 1;
       expectedFires = expected;
     });
     remover.detach();
-    // Poll from the loop until every timeout that was not removed has run.
-    struct Poll {
-      static void Again(std::atomic<int>* expected, std::atomic<int>* total) {
-        if (expected->load() >= 0 && total->load() >= expected->load()) {
-          EndLoop();
-          return;
-        }
-        Vorn::SetTimeout([expected, total] { Again(expected, total); }, 2);
-      }
-    };
-    Poll::Again(&expectedFires, &firedTotal);
+    poll();
   });
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(fired[i].load(), removed[i].load() ? 0 : 1) << i;
 }

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 
-#include "RemoteTestSupport.h"
+#include "vorn/remote/CommunicationManager.h"
 #include "vorn/remote/RemoteObject.h"
 #include "vorn/runtime/LibrariesManager.h"
 
 namespace {
+
+const std::string kPartialLib = "vorn_test_plugin_partial";
 
 class Unbound final : public VornRemoteFunction_V1 {};
 

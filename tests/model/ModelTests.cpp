@@ -1,0 +1,410 @@
+// Data types and property dictionaries read from resource files, the typed
+// properties they create, model objects and data trees (events, updates by
+// id, removal, activation), and the trees' index of ids.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "vorn/host/SysLog.h"
+#include "vorn/json/Convert.h"
+#include "vorn/json/Parser.h"
+#include "vorn/model/DataManager.h"
+#include "vorn/model/DataTypesManager.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/model/ModelProperty.h"
+#include "vorn/model/PropertiesDico.h"
+
+namespace {
+using Ptr = VornModelObject::Ptr;
+
+std::string SuperOf(const std::string& name) {
+  auto definition = VornDataTypesManager::GetDataTypeDefinition(name);
+  if (!definition) return "<unregistered>";
+  return definition->superType ? definition->superType->name : "";
+}
+
+const std::string kTag = "[Vorn - Model Properties Dico Manager] ";
+
+VornValuesByString Values(std::initializer_list<std::pair<const std::string, VornValue>> entries) {
+  VornValuesByString values;
+  for (const auto& [k, v] : entries) values.try_emplace(k, v);
+  return values;
+}
+VornValue Str(const char* s) { return VornValue(std::string(s)); }
+VornValuesByString Id(const std::string& id) { return Values({{"id", VornValue(id)}}); }
+
+Ptr Node(const char* id, const Ptr& parent = nullptr) {
+  return VornModelObject::BuildSharedPtrFromOptions({Id(id), false, parent});
+}
+
+// What an object published: "event key1,key2" per publish, keys sorted.
+struct EventLog {
+  std::vector<std::string> entries;
+  std::vector<std::shared_ptr<VornEventToken>> tokens;
+  void Listen(const Ptr& object, std::initializer_list<std::string> names) {
+    for (const std::string& name : names)
+      tokens.push_back(object->Subscribe(name, [this, name](const std::shared_ptr<VornEventData>& data) {
+        std::vector<std::string> keys;
+        for (const auto& entry : data->GetValuesByString()) keys.push_back(entry.first);
+        std::sort(keys.begin(), keys.end());
+        std::string line = name + (data->GetValue() ? " value" : "");
+        for (const auto& k : keys) line += " " + k;
+        entries.push_back(line);
+      }));
+  }
+};
+
+// The walk a search is defined by: pre-order, depth first.
+void Walk(const Ptr& from, const VornValuesByString& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) {
+  for (const Ptr& child : from->GetChildren()) {
+    if (child->HasValues(criteria, idOnly)) out.push_back(child);
+    if (!directOnly) Walk(child, criteria, false, idOnly, out);
+  }
+}
+
+void Collect(const Ptr& from, std::vector<Ptr>& out) {
+  out.push_back(from);
+  for (const Ptr& child : from->GetChildren()) Collect(child, out);
+}
+
+// Compares indexed searches with the walk from every node, for every id.
+void ExpectSearchesMatchTheWalk(const Ptr& root, int ids, const std::string& when) {
+  std::vector<Ptr> nodes;
+  Collect(root, nodes);
+  for (const Ptr& from : nodes)
+    for (int i = 0; i < ids; ++i)
+      for (int mode = 0; mode < 4; ++mode) {
+        VornValuesByString criteria = Id("i" + std::to_string(i));
+        if (i % 3 == 0) criteria.try_emplace("name", VornValue(std::string("n") + std::to_string(i % 2)));
+        const bool directOnly = mode & 1, idOnly = mode & 2;
+        std::vector<Ptr> expected;
+        Walk(from, criteria, directOnly, idOnly, expected);
+        ASSERT_EQ(from->FindChildren(criteria, directOnly, idOnly), expected)
+            << when << ", from " << from->GetID() << ", id i" << i << ", mode " << mode;
+      }
+}
+
+}  // namespace
+
+TEST(VornDataTypesManager, FilesResolveSuperTypesInEitherOrderAndKeepFirstDefinitions) {
+  for (const char* file : {"VornBasicDataTypes", "TestTypesFirst", "TestTypesSecond", "NoSuchTypesFile"})
+    VornDataTypesManager::RegisterDataTypes(file);
+
+  const std::pair<const char*, const char*> expected[] = {
+      {"length", "number"}, {"angle", "number"}, {"circle", "geometry"}, {"number", ""},
+      {"B", "A"},            // declared before its super type
+      {"A", "number"},       // the second file's redefinition is ignored
+      {"C", "A"},            // links to the registered A
+      {"Self", ""},          // no loop onto itself
+      {"Orphan", ""},        // super type never declared
+      {"Flagged", "number"}, // unknown boolean keys are ignored
+      {"Labelled", "<unregistered>"}, // unknown string key drops this type only
+  };
+  for (const auto& [name, super] : expected) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(SuperOf(name), super);
+  }
+  // A loop of two: one link is refused, so every chain ends.
+  ASSERT_NE(VornDataTypesManager::GetDataTypeDefinition("X"), nullptr);
+  EXPECT_TRUE(SuperOf("X").empty() != SuperOf("Y").empty());
+  EXPECT_EQ(VornDataTypesManager::GetDataTypeDefinition("A")->writableAs, (std::vector<std::string>{"number", "string"}));
+  EXPECT_TRUE(VornDataTypesManager::GetDataTypeDefinition("B")->IsA("number"));
+  EXPECT_FALSE(VornDataTypesManager::GetDataTypeDefinition("B")->IsA("string"));
+}
+
+TEST(VornModelPropertiesDicoManager, ReadsDefinitionsReportsUnknownKeysAndNeverOverrides) {
+  KRTAbendCapture capture;
+  VornModelPropertiesDicoManager::RegisterDico("TestDico", "resources\\Vorn\\");
+  EXPECT_EQ(capture.Messages(),
+            (std::vector<std::string>{
+                kTag + "VornPropDefinitionVisitor for string => error: Unknown key = \"colour\"!",
+                kTag + "VornPropDefinitionVisitor for boolean => error: Unknown key = \"visible\"!",
+                kTag + "VornPropDefinitionVisitor for std::vector<KRTUnicodeString> => error: Unknown key = \"choices\"!",
+                kTag + "VornPropDefinitionVisitor for string => error: Unknown key = \"isID\"!",
+            }));
+  capture.Clear();
+  for (const char* file : {"TestDicoSecond", "Broken", "Missing"})
+    VornModelPropertiesDicoManager::RegisterDico(file, "resources\\Vorn\\");
+  EXPECT_EQ(capture.Count(), 0u);
+
+  VornModelPropertyDefinition d;
+  for (const char* dropped : {"badString", "badIDKind", "notAnObject"})
+    EXPECT_FALSE(VornModelPropertiesDicoManager::_GetPropertyDefinition(dropped, d)) << dropped;
+  for (const char* kept : {"badBool", "badArray", "extra", "id", "value"})
+    EXPECT_TRUE(VornModelPropertiesDicoManager::_GetPropertyDefinition(kept, d)) << kept;
+
+  ASSERT_TRUE(VornModelPropertiesDicoManager::_GetPropertyDefinition("count", d));
+  EXPECT_EQ(d.type, "integer");  // the second dictionary does not override
+  EXPECT_EQ(d.description, "a count");
+  ASSERT_TRUE(VornModelPropertiesDicoManager::_GetPropertyDefinition("name", d));
+  EXPECT_EQ(d.type, "string");  // nor does a later one override the default dictionary
+  ASSERT_TRUE(VornModelPropertiesDicoManager::_GetPropertyDefinition("both", d));
+  EXPECT_EQ(d.type, "number");
+  EXPECT_EQ(d.isArray, 1);
+  ASSERT_TRUE(VornModelPropertiesDicoManager::_GetPropertyDefinition("numberedID", d));
+  EXPECT_FALSE(d.isID);
+  ASSERT_TRUE(VornModelPropertiesDicoManager::_GetPropertyDefinition("choice", d));
+  EXPECT_EQ(d.possibleValues, (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(d.readOnly && d.mustBeDumped && !d.isExchangeable);
+}
+
+TEST(VornModelProperty, CreationAndEverySetAreCheckedAgainstTheDeclaredType) {
+  KRTAbendCapture capture;
+  VornModelPropertiesDicoManager::RegisterDico("TestDico", "resources\\Vorn\\");
+  EXPECT_EQ(VornModelPropertiesDicoManager::_CreatePropertyFromValue("nowhere", VornValue(1)), nullptr);
+  EXPECT_EQ(capture.Last(), kTag + "Property nowhere does not exist!");
+  EXPECT_EQ(VornModelPropertiesDicoManager::_CreatePropertyFromValue("count", VornValue(std::string("x"))), nullptr);
+  EXPECT_EQ(capture.Last(), kTag + "Property \"count\" creation error: value type \"" +
+                               std::string(Vorn::RawTypeName<std::string>()) +
+                               "\" not compatible with proprety type \"integer\"!");
+  EXPECT_EQ(VornModelPropertiesDicoManager::CreatePropertyFromNative<bool>("count"), nullptr);
+
+  auto count = VornModelPropertiesDicoManager::CreatePropertyFromNative<int>("count");
+  ASSERT_NE(count, nullptr);
+  EXPECT_TRUE(count->GetAsJSONValue().IsNull());
+  EXPECT_EQ(count->GetValue(), nullptr);
+  capture.Clear();
+  EXPECT_EQ(count->GetRawValue<int>(), 0);
+  EXPECT_EQ(capture.Last(), "[Vorn - Model Property] Property 'count' has no value!");
+  EXPECT_TRUE(count->SetValue(VornValue(3)));
+  EXPECT_FALSE(count->SetValue(VornValue(3)));  // equal: no change
+  capture.Clear();
+  EXPECT_FALSE(count->SetValue(VornValue(std::string("4"))));  // wrong type: refused, kept
+  EXPECT_EQ(capture.Count(), 1u);
+  EXPECT_EQ(count->GetRawValue<int>(), 3);
+  EXPECT_EQ(count->GetRawValue<double>(), 0.0);
+  EXPECT_EQ(capture.Last(), "[Vorn - Model Property] Type mismatch for 'count' raw value!");
+
+  // Arrays take array values only; ints widen to a floating type.
+  auto lengths = VornModelPropertiesDicoManager::_CreatePropertyFromValue("lengths", VornValue(std::vector<int>{1, 2}));
+  ASSERT_NE(lengths, nullptr);
+  EXPECT_TRUE(lengths->SetValue(VornValue(std::vector<int>{1, 2})));
+  EXPECT_EQ(lengths->GetRawValue<std::vector<double>>(), (std::vector<double>{1.0, 2.0}));
+  EXPECT_FALSE(lengths->SetValue(VornValue(1.5)));
+  auto anything = VornModelPropertiesDicoManager::_CreatePropertyFromValue("anything", VornValue());
+  ASSERT_NE(anything, nullptr);
+  EXPECT_TRUE(anything->SetValue(VornValue(std::string("text"))));
+  EXPECT_TRUE(anything->SetValue(VornValue(2.5)));
+  EXPECT_EQ(anything->GetAsJSONValue().Stringify(), "2.5");
+}
+
+TEST(VornModelObject, SetsPublishChangedEntriesOnlyAndRefuseWhatTheDictionaryRefuses) {
+  KRTAbendCapture capture;
+  const Ptr object = Node("n");
+  EventLog log;
+  log.Listen(object, {"onChange", "onChange:name", "onChange:label", "onChange:isActive"});
+
+  EXPECT_TRUE(object->SetValue("name", Str("a")));
+  EXPECT_FALSE(object->SetValue("name", Str("a")));
+  EXPECT_TRUE(object->SetValues(Values({{"name", Str("a")}, {"label", Str("L")}})));
+  EXPECT_FALSE(object->SetValues(Values({{"name", Str("a")}})));
+  object->Activate();  // the typed setter: value and map in both events
+  EXPECT_EQ(log.entries, (std::vector<std::string>{"onChange:name value", "onChange name", "onChange:label value",
+                                                   "onChange label name", "onChange:isActive value isActive",
+                                                   "onChange value isActive"}));
+  EXPECT_EQ(object->GetName(), "a");
+  EXPECT_EQ(capture.Count(), 0u);
+
+  // Undeclared names and values of the wrong type change nothing, silently to listeners.
+  log.entries.clear();
+  EXPECT_FALSE(object->SetValue("undeclared", VornValue(1)));
+  EXPECT_FALSE(object->SetValues(Values({{"name", VornValue(5)}, {"isActive", Str("yes")}})));
+  EXPECT_TRUE(log.entries.empty());
+  EXPECT_EQ(capture.Count(), 3u);
+  EXPECT_EQ(object->GetName(), "a");
+  EXPECT_TRUE(object->IsActive());
+  EXPECT_EQ(object->GetRawValue<std::string>("missing"), "");
+  EXPECT_EQ(capture.Last(), "[Vorn - Model Object] Property missing does not exist on object \"a\"!\nPlease check "
+                            "its existence with \"VornModelObject::HasProperty\" beforehand.");
+}
+
+TEST(VornModelObject, RecordIdsBecomeIdentifiersAndTheRoundTripFindsTheSameNode) {
+  const Ptr root = VornDataManager::InitializeDataTree(nullptr, "ids");
+  VornDataManager::UpdateDataTree("ids", Values({{"id", Str("X")}, {"name", Str("first")}}));
+  ASSERT_EQ(root->GetChildCount(), 1u);
+  const Ptr x = root->GetChildren()[0];
+  EXPECT_EQ(x->GetID(), "X");
+  EXPECT_EQ(x->Dump().find("id")->second.GetRawValue<std::string>(), "X");
+  EXPECT_EQ(x->ToJSON().Stringify(), R"({"id":"X","name":"first"})");
+
+  // What a client read, sent back with a change, updates the same node.
+  VornValuesByString back = Vorn::ConvertJSONObjectToValuesByString(x->ToJSON());
+  back.insert_or_assign("name", Str("second"));
+  VornDataManager::UpdateDataTree("ids", back);
+  EXPECT_EQ(root->GetChildCount(), 1u);
+  EXPECT_EQ(x->GetName(), "second");
+
+  VornDataManager::RemoveModelObject("ids", x, true);
+  EXPECT_EQ(root->GetChildCount(), 0u);
+  EXPECT_TRUE(x->IsDestructionRequested());
+  VornDataManager::OnContextEnd("ids");
+}
+
+TEST(VornModelObject, JsonUpdatesKeepNestedChildrenAndUpdateByIdAtAnyDepth) {
+  const Ptr root = VornModelObject::BuildSharedPtrFromOptions({{}, true, nullptr});
+  auto update = [&](const char* json) {
+    root->UpdateChildren(Vorn::ConvertJSONObjectToValuesByString(VornJSONParser::ParseText(json, false)), false);
+  };
+  update(R"({"id":"a","children":[{"id":"b","children":[{"id":"c","value":1}]}]})");
+  ASSERT_EQ(root->FindChildren(Id("c"), false, true).size(), 1u);
+  const Ptr c = root->FindChildren(Id("c"), false, true)[0];
+  EventLog log;
+  log.Listen(c, {"onChange:value"});
+  update(R"({"id":"c","value":2.5})");  // found three levels down, not added to the root
+  EXPECT_EQ(root->GetChildCount(), 1u);
+  EXPECT_EQ(c->GetValue("value")->GetRawValue<double>(), 2.5);
+  EXPECT_EQ(log.entries, std::vector<std::string>{"onChange:value value"});
+  update(R"({"id":"b","children":[{"id":"d"}]})");  // a new child of b
+  EXPECT_EQ(c->GetParent()->GetChildCount(), 2u);
+
+  // A "children" value of another kind is reported and adds nothing.
+  KRTAbendCapture capture;
+  EXPECT_FALSE(c->SetValue("children", VornValue(3)));
+  EXPECT_EQ(capture.Count(), 1u);
+}
+
+TEST(VornModelObject, NewChildrenAreAnnouncedWithTheirValuesAndCyclesAreRefused) {
+  const Ptr parent = Node("p");
+  std::string seen;
+  auto token = parent->Subscribe("onAddChild", [&](const std::shared_ptr<VornEventData>& data) {
+    auto added = std::static_pointer_cast<VornMOAddChildEventData>(data)->GetNewChild();
+    seen = added->GetID() + "/" + added->GetName();
+  });
+  const Ptr child = VornModelObject::BuildSharedPtrFromOptions(
+      {Values({{"id", Str("k")}, {"name", Str("kid")}}), false, parent});
+  EXPECT_EQ(seen, "k/kid");
+  EXPECT_EQ(child->GetParent(), parent);
+
+  KRTAbendCapture capture;
+  const Ptr grandchild = Node("g", child);
+  parent->AddChild(parent);
+  grandchild->AddChild(parent);
+  EXPECT_EQ(capture.Count(), 2u);
+  EXPECT_EQ(parent->GetChildCount(), 1u);
+  EXPECT_EQ(grandchild->GetChildCount(), 0u);
+
+  // A true root built with values holds them as its first child.
+  const Ptr root = VornModelObject::BuildSharedPtrFromOptions({Id("first"), true, nullptr});
+  ASSERT_EQ(root->GetChildCount(), 1u);
+  EXPECT_EQ(root->GetChildren()[0]->GetID(), "first");
+  // Handles to distinct objects that carry one id compare equal as values.
+  EXPECT_TRUE(VornValue(Node("same")) == VornValue(Node("same")));
+  EXPECT_FALSE(VornValue(Node("same")) == VornValue(Ptr()));
+}
+
+TEST(VornModelObject, RemovalReachesEveryDepthAndActivationFollowsSiblingsAndAncestors) {
+  const Ptr root = VornModelObject::BuildSharedPtrFromOptions({{}, true, nullptr});
+  const Ptr a = Node("a", root), b = Node("b", root);
+  const Ptr a1 = Node("x", a), a2 = Node("a2", a), b1 = Node("b1", b), deep = Node("x", b1);
+  Node("x", root);
+
+  b1->Activate();
+  a2->Activate();  // deactivates b's subtree, activates a, not the root
+  EXPECT_TRUE(a2->IsActive() && a->IsActive());
+  EXPECT_FALSE(b1->IsActive() || b->IsActive() || root->IsActive() || a1->IsActive());
+  a->Deactivate(false);
+  EXPECT_FALSE(a2->IsActive());
+
+  EXPECT_EQ(root->FindChildren({}, false, false).size(), 3u);  // empty criteria: direct children
+  EXPECT_FALSE(a->HasValues(Values({{"name", Str("a")}}), true));  // no ID property named
+  EXPECT_EQ(a1->GetBrothers({}).size(), 1u);
+
+  root->RemoveChild("x", false);
+  EXPECT_EQ(root->GetChildCount(), 2u);
+  EXPECT_EQ(a->GetChildCount(), 1u);
+  EXPECT_EQ(b1->GetChildCount(), 0u);
+  EXPECT_FALSE(deep->IsDestructionRequested());  // detached only
+  EXPECT_TRUE(root->FindChildren(Id("x"), false, false).empty());
+
+  // A child whose destruction is requested leaves its parent.
+  a2->RequestDestruction();
+  EXPECT_EQ(a->GetChildCount(), 0u);
+}
+
+TEST(VornDataManager, TreesOfTwoContextsStayApart) {
+  int ready = 0;
+  VornDataOptions options;
+  options.onDataTreeInitialized = [&](const Ptr& root) { ready += root->IsTrueRoot(); };
+  const Ptr one = VornDataManager::InitializeDataTree(&options, "one");
+  const Ptr two = VornDataManager::InitializeDataTree(nullptr, "two");
+  const Ptr again = VornDataManager::InitializeDataTree(&options, "one");
+  EXPECT_EQ(ready, 2);
+  EXPECT_NE(again, one);
+  EXPECT_EQ(VornDataManager::GetTree("one"), one);
+
+  for (const char* context : {"one", "two", "none"}) VornDataManager::UpdateDataTree(context, Id("n"));
+  VornDataManager::AddRoot("two", Node("extra"));
+  EXPECT_EQ(one->GetChildCount(), 1u);
+  EXPECT_EQ(two->GetChildCount(), 2u);
+  EXPECT_TRUE(VornDataManager::IsInTree("one", one->GetChildren()[0]));
+  EXPECT_FALSE(VornDataManager::IsInTree("one", two->GetChildren()[0]));
+
+  VornDataManager::RemoveModelObjects("two", {Id("n")}, false);
+  EXPECT_EQ(two->GetChildCount(), 1u);
+  EXPECT_EQ(one->GetChildCount(), 1u);
+  VornDataManager::OnContextEnd("one");
+  VornDataManager::OnContextEnd("two");
+  EXPECT_EQ(VornDataManager::GetTree("one"), nullptr);
+}
+
+TEST(VornModelObjectTreeIndex, RandomEditsKeepIndexedSearchesEqualToTheWalk) {
+  constexpr int kIds = 12;
+  std::mt19937 random(20261206);
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const Ptr root = VornModelObject::BuildSharedPtrFromOptions({{}, true, nullptr});
+  std::vector<Ptr> detached;  // removed subtrees, put back later
+
+  for (int step = 0; step < 400; ++step) {
+    std::vector<Ptr> nodes;
+    Collect(root, nodes);
+    const Ptr& target = nodes[pick(static_cast<int>(nodes.size()))];
+    const std::string id = "i" + std::to_string(pick(kIds));
+    switch (pick(6)) {
+      case 0:
+      case 1: {  // a new child, sometimes with a child of its own
+        VornValuesByString values = Id(id);
+        values.try_emplace("name", VornValue(std::string("n") + std::to_string(pick(2))));
+        if (pick(3) == 0) values.try_emplace("children", std::vector<VornValuesByString>{Id("i0")});
+        target->AddChild(values);
+        break;
+      }
+      case 2:  // an id changed in place
+        if (target != root) target->SetValue("id", VornValue(id));
+        break;
+      case 3:  // removal at every depth, keeping some subtrees to re-add
+        for (const Ptr& found : root->FindChildren(Id(id), false, false))
+          if (pick(2) == 0) detached.push_back(found);
+        target->RemoveChild(id, pick(2) == 0);
+        break;
+      case 4:  // a detached subtree back in, unless it is in the tree already
+        if (!detached.empty()) {
+          const Ptr back = detached.back();
+          detached.pop_back();
+          std::vector<Ptr> subtree;
+          Collect(back, subtree);
+          const bool inTree = std::any_of(subtree.begin(), subtree.end(), [&](const Ptr& n) {
+            return std::find(nodes.begin(), nodes.end(), n) != nodes.end();
+          });
+          if (!inTree && !back->IsDestructionRequested()) target->AddChild(back);
+        }
+        break;
+      case 5:  // an update by id from the root, as data-tree updates do
+        root->UpdateChildren(Id(id), false);
+        break;
+    }
+    if (step % 40 == 39) ExpectSearchesMatchTheWalk(root, kIds, "step " + std::to_string(step));
+  }
+}
+
+TEST(VornModelObjectTreeIndex, ANodePlacedTwiceStillSearchesLikeTheWalk) {
+  const Ptr root = VornModelObject::BuildSharedPtrFromOptions({{}, true, nullptr});
+  root->AddChild(Id("i1"));
+  root->AddChild(Id("i2"));
+  const Ptr shared = root->GetChildren()[0];
+  root->GetChildren()[1]->AddChild(shared);  // one handle, two places
+  ExpectSearchesMatchTheWalk(root, 3, "placed twice");
+  EXPECT_EQ(root->FindChildren(Id("i1"), false, true).size(), 2u);
+}

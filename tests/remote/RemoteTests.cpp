@@ -1,0 +1,388 @@
+// Plug-in libraries and the library-based factory, remote functions and the
+// binding of native callables, remote objects and the communication manager
+// (end to end through the TryCall entry points, with a recording node
+// checking every emission).
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vorn/host/SysLog.h"
+#include "vorn/remote/Binding.h"
+#include "vorn/remote/CommunicationManager.h"
+#include "vorn/remote/RemoteObject.h"
+#include "vorn/runtime/LibBasedFactory.h"
+#include "vorn/runtime/LibrariesManager.h"
+
+struct VornCommunicationManagerTestAccess {
+  static void Reset() { VornCommunicationManager_V1::_DeleteInstance(); }
+  static bool Publish(const std::string& sender, const std::string& name) {
+    return VornCommunicationManager_V1::_PublishRemoteEvent(sender, name);
+  }
+  static bool Publish(const std::string& sender, const std::string& name, const VornJSONValue& data) {
+    return VornCommunicationManager_V1::_PublishRemoteEvent(sender, name, data);
+  }
+};
+
+namespace {
+
+using Access = VornCommunicationManagerTestAccess;
+const std::string kFunctionsLib = "vorn_test_plugin_functions";
+const std::string kPartialLib = "vorn_test_plugin_partial";
+
+class FunctionFactory final : public VornLibBasedFactory_V1<VornRemoteFunction_V1> {
+public:
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
+};
+
+// Every reply, in order.
+struct Replies {
+  std::vector<VornJSONValue> values;
+  VornRemoteFunction_V1::Reply Recorder() {
+    return [this](const VornJSONValue& v) { values.push_back(v); };
+  }
+};
+
+// A C function of a loaded test plug-in (the library stays loaded by the
+// libraries manager).
+template <class Fn>
+Fn PluginFunction(const std::string& library, const char* symbol) {
+  void* handle = dlopen(("lib" + library + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  Fn fn = handle ? reinterpret_cast<Fn>(dlsym(handle, symbol)) : nullptr;
+  if (handle) dlclose(handle);
+  return fn;
+}
+
+VornJSONObject Obj(const std::string& text) { return VornJSONObject::BuildFromString(text); }
+
+TEST(LibrariesManager, LoadsOnceAndRetriesFailures) {
+  KRTAbendCapture capture;
+  auto first = Vorn::GetLibrary(kFunctionsLib);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(VornLibrariesManager::GetLibrary(kFunctionsLib), first);
+  EXPECT_EQ(capture.Count(), 0u);
+
+  // Not cached: each request tries again and reports again.
+  for (int attempt = 0; attempt < 2; ++attempt) EXPECT_EQ(Vorn::GetLibrary("vorn_no_such_plugin"), nullptr);
+  ASSERT_EQ(capture.Count(), 2u);
+  const std::string head =
+      "[Vorn - Libraries Manager] Failed to load library 'vorn_no_such_plugin' from path 'vorn_no_such_plugin'!\n"
+      "Please check that the library exists and is accessible in your runtime view.\n"
+      "Internal Error (OVK): \"";
+  for (const std::string& m : capture.Messages()) {
+    EXPECT_EQ(m.rfind(head, 0), 0u) << m;
+    EXPECT_NE(m.find("libvorn_no_such_plugin.so"), std::string::npos) << m;  // the loader's own text
+    EXPECT_EQ(m.back(), '"');
+  }
+}
+
+TEST(LibrariesManager, RefusesPathsInNames) {
+  for (const char* name : {"../vorn_test_plugin_functions", "dir/lib", "dir\\lib", "a..b", ""}) {
+    KRTAbendCapture capture;
+    EXPECT_EQ(Vorn::GetLibrary(name), nullptr) << name;
+    ASSERT_EQ(capture.Count(), 1u) << name;
+    EXPECT_EQ(capture.Last(), std::string("[Vorn - Libraries Manager] Refused library name '") + name +
+                                  "': a library is named without a path separator or '..'");
+  }
+}
+
+TEST(LibBasedFactory, CreatesAndDeletesWithEveryMessage) {
+  FunctionFactory factory;
+  auto live = PluginFunction<int (*)()>(kFunctionsLib, "VornTestLiveFunctions");
+  ASSERT_NE(live, nullptr);
+  const int before = live();
+  KRTAbendCapture capture;
+  // Echo exports all three symbols, OnlyCreate only its creation.
+  VornRemoteFunction_V1* echo = factory.CreateInstancePtr(kFunctionsLib, "Echo");
+  VornRemoteFunction_V1* only = factory.CreateInstancePtr(kPartialLib, "OnlyCreate");
+  auto made = factory.CreateInstancesVector(kFunctionsLib, "Echo");
+  ASSERT_TRUE(echo && only && made.size() == 1u);
+  EXPECT_EQ(live(), before + 2);
+  EXPECT_TRUE(factory.CreateInstancesVector(kPartialLib, "OnlyCreate").empty());
+  EXPECT_EQ(factory.CreateInstancePtr(kPartialLib, "Absent"), nullptr);
+  EXPECT_EQ(capture.Count(), 0u);  // all silent so far
+  factory.DeleteInstancePtr(echo, kFunctionsLib, "Echo");
+  factory.DeleteInstancePtr(made[0], kFunctionsLib, "Echo");
+  EXPECT_EQ(live(), before);
+  factory.DeleteInstancePtr(only, kPartialLib, "OnlyCreate");  // reported, left alone
+  delete only;
+  EXPECT_EQ(factory.CreateInstancePtr(kPartialLib, "Null"), nullptr);
+  EXPECT_EQ(factory.CreateInstancePtr("vorn_no_such_plugin", "Echo"), nullptr);
+  // Spelling "Echo" of kFunctionsLib across the two names finds nothing cached.
+  EXPECT_EQ(factory.CreateInstancePtr(kFunctionsLib + "E", "cho"), nullptr);
+  const auto m = capture.Messages();  // the third is the loader's failure
+  ASSERT_EQ(m.size(), 6u);
+  const std::string head = "[VornLibBasedFactory_V1::";
+  EXPECT_EQ(m[0], head + "DeleteInstancePtr] Deletion function not found for OnlyCreate in library " + kPartialLib);
+  EXPECT_EQ(m[1], head + "CreateInstancePtr] Instance creation failed for Null from library " + kPartialLib);
+  EXPECT_EQ(m[3], head + "CreateInstancePtr] Info not found for Echo in library vorn_no_such_plugin");
+}
+
+TEST(LibBasedFactory, SharedCreationKeepsAnExistingOwnership) {
+  FunctionFactory factory;
+  KRTAbendCapture capture;
+  auto echo = factory.CreateInstanceSharedPtr(kFunctionsLib, "Echo");
+  ASSERT_NE(echo, nullptr);
+  EXPECT_EQ(echo.use_count(), 1);
+  EXPECT_EQ(echo->GetSharedPtr(), echo);  // the weak self-reference is bound
+
+  auto useCount = PluginFunction<long (*)()>(kFunctionsLib, "VornTestSharedUseCount");
+  auto shared = factory.CreateInstanceSharedPtr(kFunctionsLib, "Shared");
+  ASSERT_NE(shared, nullptr);
+  EXPECT_EQ(useCount(), 2);  // the plug-in's owner and ours
+  EXPECT_EQ(factory.CreateInstanceSharedPtr(kFunctionsLib, "Shared"), shared);
+
+  EXPECT_EQ(factory.CreateInstanceSharedPtr(kPartialLib, "Null"), nullptr);
+  EXPECT_EQ(capture.Last(), "[VornLibBasedFactory_V1::CreateInstanceSharedPtr] Instance creation failed for Null "
+                            "from library " + kPartialLib);
+  EXPECT_EQ(factory.CreateInstanceSharedPtr(kPartialLib, "Absent"), nullptr);
+  EXPECT_EQ(capture.Last(), "[VornLibBasedFactory_V1::CreateInstanceSharedPtr] Creation function not found for "
+                            "Absent in library " + kPartialLib);
+  EXPECT_EQ(factory.CreateInstanceSharedPtr("vorn_no_such_plugin", "X"), nullptr);
+  EXPECT_EQ(capture.Last(), "[VornLibBasedFactory_V1::CreateInstancePtr] Info not found for X in library "
+                            "vorn_no_such_plugin");
+}
+
+class Unbound final : public VornRemoteFunction_V1 {};
+
+TEST(RemoteFunction, UnsetFunctionReportsAndNeverReplies) {
+  KRTAbendCapture capture;
+  Replies replies;
+  Unbound().Call(replies.Recorder(), VornJSONObject());
+  EXPECT_TRUE(replies.values.empty());
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{"[VornRemoteFunction_V1::Call] Underlying function is not set!"});
+}
+
+TEST(Binding, ConvertsArgumentsByNameAndAnswersOnce) {
+  auto fn = Vorn::MakeRemoteFunction(
+      "mix", {"i", "d", "s", "flag", "list"},
+      [](int i, double d, const std::string& s, std::optional<bool> flag, const std::vector<std::int64_t>& list) {
+        std::int64_t sum = 0;
+        for (auto v : list) sum += v;
+        return s + ":" + std::to_string(i + static_cast<int>(d) + sum) + (flag ? (*flag ? "+" : "-") : "?");
+      });
+  const auto& params = fn->GetParameterDescriptors();
+  ASSERT_EQ(params.size(), 5u);
+  EXPECT_EQ(params[2].name, "s");
+  EXPECT_EQ(params[2].typeKey, Vorn::TypeKey<std::string>());
+  EXPECT_TRUE(fn->IsBound());
+
+  const std::string kInt = "integer in [-2147483648, 2147483647]";
+  const auto error = [](const std::string& argument, const std::string& problem) {
+    return R"({"error":{"message":"Argument ')" + argument + "' " + problem + R"(","argument":")" + argument + "\"}}";
+  };
+  struct Case {
+    const char* args;
+    std::string reply;
+  };
+  const std::vector<Case> cases = {
+      {R"({"i":1,"d":2.5,"s":"x","list":[3,4]})", R"({"_func_return":"x:10?"})"},
+      {R"({"i":2.0,"d":1,"s":"y","flag":true,"list":[]})", R"({"_func_return":"y:3+"})"},
+      {R"({"d":1,"s":"x","list":[]})", error("i", "is missing (expected " + kInt + ")")},
+      {R"({"i":1.5,"d":1,"s":"x","list":[]})", error("i", "must be " + kInt + ", got number")},
+      {R"({"i":4294967296,"d":1,"s":"x","list":[]})", error("i", "must be " + kInt + ", got integer")},
+      {R"({"i":1,"d":"2","s":"x","list":[]})", error("d", "must be number, got string")},
+      {R"({"i":1,"d":1,"s":"x","flag":null,"list":[]})", error("flag", "must be boolean, got null")},
+      {R"({"i":1,"d":1,"s":"x","list":[1,"2"]})",
+       error("list", "must be array of integer in [-9223372036854775808, 9223372036854775807], got array")},
+  };
+  KRTAbendCapture capture;
+  for (const Case& c : cases) {
+    Replies replies;
+    fn->Call(replies.Recorder(), Obj(c.args));
+    ASSERT_EQ(replies.values.size(), 1u) << c.args;
+    EXPECT_EQ(replies.values[0].Stringify(), c.reply) << c.args;
+  }
+  EXPECT_EQ(capture.Count(), 0u);  // mismatches are answered, not reported
+}
+
+TEST(Binding, ExceptionsVoidResultsAndUnnamedParameters) {
+  auto fail = Vorn::MakeRemoteFunction("fail", {}, [](int) -> int { throw std::runtime_error("bad input"); });
+  EXPECT_EQ(fail->GetParameterDescriptors()[0].name, "unnamed_arg_0");
+  Replies replies;
+  fail->Call(replies.Recorder(), Obj(R"({"unnamed_arg_0":1})"));
+  int calls = 0;
+  auto count = Vorn::MakeRemoteFunction("count", {}, [&calls] { ++calls; });
+  count->Call(replies.Recorder(), VornJSONObject());
+  auto whole = Vorn::MakeRemoteFunction("whole", {"o", "v"}, [](VornJSONObject o, VornJSONValue v) {
+    return std::vector<VornJSONValue>{VornJSONValue(o.GetSize()), v};
+  });
+  whole->Call(replies.Recorder(), Obj(R"({"o":{"k":1},"v":null})"));
+  ASSERT_EQ(replies.values.size(), 3u);
+  EXPECT_EQ(replies.values[0].Stringify(), R"({"error":{"message":"bad input"}})");
+  EXPECT_EQ(replies.values[1].Stringify(), R"({"_func_return":null})");
+  EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":[1,null]})");
+  EXPECT_EQ(calls, 1);
+}
+
+class TestObject final : public VornKRTRemoteObject {
+public:
+  TestObject(const std::string& id, const std::string& ns, bool* destroyed)
+      : VornKRTRemoteObject(id, "refs", true, ns), m_destroyed(destroyed) {
+    _AddRemoteFunction("echo", Vorn::MakeRemoteFunction("echo", {"v"}, [](VornJSONValue v) { return v; }));
+    // Requests its own object's destruction, then still reads its captures.
+    _AddRemoteFunction("quit", Vorn::MakeRemoteFunction("quit", {}, [this, tag = std::string(40, 'q')] {
+                         RequestDestruction();
+                         return tag.size();
+                       }));
+    _AddRemoteFunction("forget", Vorn::MakeRemoteFunction("forget", {}, [this, tag = std::string(40, 'f')] {
+                         _RemoveRemoteFunction("forget");
+                         return tag.size();
+                       }));
+  }
+  ~TestObject() override {
+    if (m_destroyed) *m_destroyed = true;
+  }
+  static std::shared_ptr<TestObject> Make(const std::string& id, const std::string& ns = "ns",
+                                          bool* destroyed = nullptr) {
+    std::shared_ptr<TestObject> object(new TestObject(id, ns, destroyed));
+    object->_RegisterRemoteObject();
+    return object;
+  }
+  using VornRemoteObject::_PublishRemoteEvent;
+
+private:
+  bool* m_destroyed;
+};
+
+class Communication : public ::testing::Test {
+protected:
+  void SetUp() override { VornCommunicationManager_V1::SetMBXNode(&node); }
+  void TearDown() override { Access::Reset(); }
+  bool Call(const std::string& ns, const std::string& id, const std::string& fn, const char* args = "{}") {
+    return VornCommunicationManager_V1::TryCallRemoteObjectFunc(ns, id, fn, replies.Recorder(), Obj(args));
+  }
+  MBX::RecordingNode node;
+  Replies replies;
+  KRTAbendCapture capture;
+};
+
+TEST_F(Communication, RoutesCallsToRegisteredObjects) {
+  auto first = TestObject::Make("obj");
+  EXPECT_EQ(first->GetRefsRegistryName(), "refs");
+  EXPECT_TRUE(first->MustConvertKRTObjectsToJSON());
+  auto second = TestObject::Make("obj");
+  EXPECT_EQ(capture.Last(), "[Vorn - CommunicationManager] A Remote Object in namespace 'ns' with ID 'obj' already exists!");
+  EXPECT_TRUE(Call("ns", "obj", "echo", R"({"v":[1]})"));
+  EXPECT_FALSE(Call("ns", "other", "echo"));
+  EXPECT_FALSE(Call("other", "obj", "echo"));
+  EXPECT_FALSE(Call("", "obj", "echo"));
+  capture.Clear();
+  EXPECT_TRUE(Call("ns", "obj", "nope"));
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{"VornRemoteObject::Call => Remote Function nope not found!"});
+  for (const char* fn : {"nope", "echo"})  // an empty reply is skipped, found or not
+    EXPECT_TRUE(VornCommunicationManager_V1::TryCallRemoteObjectFunc("ns", "obj", fn, {}, VornJSONObject()));
+  ASSERT_EQ(replies.values.size(), 2u);
+  EXPECT_EQ(replies.values[0].Stringify(), R"({"_func_return":[1]})");
+  EXPECT_TRUE(replies.values[1].IsNull());
+}
+
+TEST_F(Communication, DestructionRequestsUnregisterEvenMidCall) {
+  bool destroyed = false;
+  TestObject::Make("self", "ns", &destroyed);  // only the manager holds it
+  // Keys that concatenation would merge stay apart.
+  auto a = TestObject::Make("b/c", "a");
+  auto b = TestObject::Make("c", "a/b");
+  EXPECT_TRUE(Call("ns", "self", "forget"));
+  EXPECT_TRUE(Call("ns", "self", "forget"));  // now answered with null
+  EXPECT_TRUE(Call("ns", "self", "quit"));
+  EXPECT_TRUE(destroyed);
+  EXPECT_FALSE(Call("ns", "self", "echo"));
+  b->RequestDestruction();
+  EXPECT_TRUE(Call("a", "b/c", "echo", R"({"v":1})"));
+  EXPECT_FALSE(Call("a/b", "c", "echo", R"({"v":1})"));
+  ASSERT_EQ(replies.values.size(), 4u);
+  EXPECT_EQ(replies.values[0].Stringify(), R"({"_func_return":40})");
+  EXPECT_TRUE(replies.values[1].IsNull());
+  EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":40})");
+
+  bool released = false;
+  TestObject::Make("kept", "ns", &released);
+  Access::Reset();  // the manager's end requests every object's destruction
+  EXPECT_TRUE(released);
+}
+
+TEST_F(Communication, EmitsEventsInTheWireFormat) {
+  auto object = TestObject::Make("");  // a generated identifier
+  const std::string id = object->GetID();
+  EXPECT_EQ(id.size(), 36u);
+  EXPECT_FALSE(object->PublishRemoteEvent(""));
+  EXPECT_FALSE(object->_PublishRemoteEvent("", VornJSONValue(5)));
+  EXPECT_FALSE(object->_PublishRemoteEvent("", OVK::Binary("x", 1)));
+  EXPECT_EQ(node.Count(), 0u);
+
+  EXPECT_TRUE(object->_PublishRemoteEvent("onData", VornJSONValue(5)));
+  EXPECT_TRUE(object->_PublishRemoteEvent("onBytes", OVK::Binary("ab", 2)));
+  node.SetStatus(-1);
+  EXPECT_FALSE(object->PublishRemoteEvent("onPing"));  // sent, but the node failed it
+  const auto emissions = node.Emissions();
+  ASSERT_EQ(emissions.size(), 3u);
+  for (const auto& e : emissions) {
+    EXPECT_EQ(e.event, "VornRemoteEvent");
+    EXPECT_TRUE(e.hasTarget);
+  }
+  EXPECT_EQ(emissions[0].target, (id + "$VORN$onData").c_str());
+  ASSERT_EQ(emissions[0].parameters.Count(), 1u);
+  EXPECT_EQ(*emissions[0].parameters.FindString("eventData"), R"({"data":5})");
+  EXPECT_EQ(*emissions[1].parameters.FindBuffer("eventDataBinary"), OVK::Binary("ab", 2));
+  EXPECT_EQ(emissions[2].target, (id + "$VORN$onPing").c_str());
+  EXPECT_TRUE(emissions[2].parameters.IsEmpty());
+
+  // Without a node (or without a manager) nothing is sent and nothing crashes.
+  VornCommunicationManager_V1::SetMBXNode(nullptr);
+  EXPECT_FALSE(object->PublishRemoteEvent("onPing"));
+  EXPECT_FALSE(object->_PublishRemoteEvent("onBytes", OVK::Binary("ab", 2)));
+  Access::Reset();
+  EXPECT_FALSE(Access::Publish("x", "onPing"));
+  EXPECT_FALSE(Access::Publish("x", "onData", VornJSONValue(1)));
+  EXPECT_EQ(node.Count(), 3u);
+}
+
+TEST_F(Communication, CallsLibraryAndNamespaceFunctions) {
+  using M = VornCommunicationManager_V1;
+  auto live = PluginFunction<int (*)()>(kFunctionsLib, "VornTestLiveFunctions");
+  ASSERT_NE(live, nullptr);
+  const int before = live();
+  const auto args = Obj(R"({"a":1})");
+  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Echo", replies.Recorder(), args));
+  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Echo", replies.Recorder(), args));
+  EXPECT_EQ(live(), before + 1);  // created once, then cached
+  auto x = M::LoadLibraryFunction(kFunctionsLib, "Echo", false);
+  auto y = M::LoadLibraryFunction(kFunctionsLib, "Echo", false);
+  EXPECT_NE(x, y);
+  EXPECT_EQ(live(), before + 3);
+  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":2})")));
+  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":0})")));
+  EXPECT_EQ(M::LoadLibraryFunction(kFunctionsLib, "Shared", true), M::LoadLibraryFunction(kFunctionsLib, "Shared", true));
+  ASSERT_EQ(replies.values.size(), 4u);
+  EXPECT_EQ(static_cast<VornJSONObject&>(replies.values[0]), args);
+  EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":3})");
+  EXPECT_EQ(replies.values[3].Stringify(), R"({"error":{"message":"division by zero"}})");
+  EXPECT_EQ(capture.Count(), 0u);
+
+  // A class of another family under the requested name is released, not called.
+  EXPECT_FALSE(M::TryCallLibraryFunction(kFunctionsLib, "NotAFunction", replies.Recorder(), args));
+  EXPECT_EQ(capture.Last(), "[Vorn] Class 'NotAFunction' of library '" + kFunctionsLib + "' is not a remote function");
+  EXPECT_FALSE(M::TryCallLibraryFunction(kPartialLib, "Null", replies.Recorder(), args));
+  EXPECT_EQ(capture.Last(), "[Vorn] Function 'Null' not found in library '" + kPartialLib + "'");
+  EXPECT_FALSE(M::TryCallLibraryFunction("../" + kFunctionsLib, "Echo", replies.Recorder(), args));
+  EXPECT_FALSE(M::TryCallLibraryFunction("", "Echo", replies.Recorder(), args));
+  EXPECT_EQ(replies.values.size(), 4u);
+
+  EXPECT_FALSE(M::TryCallRemoteFunction("tools", "echo", replies.Recorder(), args));
+  EXPECT_TRUE(M::AddNamespaceFunction("tools", "echo", x));
+  EXPECT_FALSE(M::AddNamespaceFunction("tools", "echo", y));
+  EXPECT_TRUE(M::TryCallRemoteFunction("tools", "echo", replies.Recorder(), args));
+  EXPECT_FALSE(M::TryCallRemoteFunction("", "echo", replies.Recorder(), args));
+  EXPECT_EQ(replies.values.size(), 5u);
+  Access::Reset();
+  x.reset();
+  y.reset();
+  EXPECT_EQ(live(), before);
+}
+
+}  // namespace
