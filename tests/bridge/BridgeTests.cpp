@@ -176,10 +176,6 @@ TEST(JSONToValue, ScalarsAndArraysTakeNativeTypes) {
   const auto rows = V(R"([[1],["x"]])").GetRawValue<std::vector<VornValue>>();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].GetRawValue<std::vector<std::string>>(), std::vector<std::string>{"x"});
-  const auto holes = Vorn::ConvertJSONValueToValue(VornJSONValue(VornJSONArray{VornJSONValue(), 2}))
-                         .GetRawValue<std::vector<VornValue>>();
-  ASSERT_EQ(holes.size(), 2u);
-  EXPECT_FALSE(holes[0].HasRawValue());
   EXPECT_EQ(capture.Count(), 1u);
 }
 
@@ -209,12 +205,8 @@ TEST(ValueToJSON, SupportedTypesConvertOthersGiveUndefined) {
   EXPECT_TRUE(VornValue(-4).ToJSON().IsInt());
   EXPECT_TRUE(VornValue(nullptr).ToJSON().IsNull());
 
-  int target = 0;
-  const VornAny unsupported[] = {VornAny(),
-                                 VornValue(VornValuesByString()),
-                                 VornValue(std::vector<VornValue>{VornValue(1)}),
-                                 VornValue(&target),
-                                 VornValue(std::make_shared<int>(1)),
+  const VornAny unsupported[] = {VornAny(), VornValue(VornValuesByString()),
+                                 VornValue(std::vector<VornValue>{VornValue(1)}), VornValue(std::make_shared<int>(1)),
                                  VornValue(std::int64_t{1}),  // only int is an integer
                                  VornValue(1.5f)};
   for (const VornAny& value : unsupported) EXPECT_TRUE(value.ToJSON().IsUndefined());

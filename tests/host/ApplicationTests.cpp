@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -179,8 +178,6 @@ TEST(HostErrorHandling, FlushDisposesOfThisThreadsCaughtErrors) {
   EXPECT_TRUE(watch.expired());
   EXPECT_EQ(KRTXHContextCxx::HandledCount(), 2u);
   EXPECT_EQ(KRTXHContextCxx::LastHandledMessage(), "second");
-  KRTXHContextCxx::Flush();
-  EXPECT_EQ(KRTXHContextCxx::HandledCount(), 2u);
 }
 
 TEST(HostErrorScope, ScopesNestPerThread) {
@@ -214,15 +211,6 @@ TEST(HostErrorScope, RethrowPassesOnTheErrorBeingHandled) {
   EXPECT_EQ(TolvTkCompatCtx::Depth(), 0u);
   KRTXHContextCxx::Flush();
 
-  EXPECT_THROW(
-      {
-        try {
-          throw std::out_of_range("x");
-        } catch (...) {
-          TolvTkCompatCtx::Rethrow();
-        }
-      },
-      std::out_of_range);
   const KRTErrorPtr outside = CatchHostError([] { TolvTkCompatCtx::Rethrow(); });
   ASSERT_NE(outside, nullptr);
   EXPECT_NE(outside->GetMessage().find("no exception"), std::string::npos);

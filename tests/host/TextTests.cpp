@@ -117,54 +117,46 @@ TEST(Base64, Rfc4648VectorsTheWholeAlphabetAndBadArguments) {
   std::free(text);
 }
 
-TEST(Parameters, MembersAreFoundByKeyAndKindAndRewrittenInPlace) {
+// Members are found by key and kind; a rewrite keeps the member's place, and
+// equality looks at kinds, values and order.
+TEST(Parameters, MembersAreFoundByKindRewrittenInPlaceAndCompared) {
   MBX::Parameters p, q;
-  ASSERT_EQ(p.WriteString("a", "{\"data\":1}"), KRT_OK);
+  ASSERT_EQ(p.WriteString("a", "1"), KRT_OK);
   ASSERT_EQ(p.WriteBuffer("b", OVK::Binary("\x01\x02", 2)), KRT_OK);
-  ASSERT_NE(p.FindString("a"), nullptr);
-  EXPECT_EQ(*p.FindString("a"), "{\"data\":1}");
-  ASSERT_NE(p.FindBuffer("b"), nullptr);
-  EXPECT_EQ(p.FindBuffer("b")->size(), 2u);
   EXPECT_EQ(p.FindBuffer("a"), nullptr);
   EXPECT_EQ(p.FindString("b"), nullptr);
   EXPECT_EQ(p.FindString("A"), nullptr);
   EXPECT_EQ(p.WriteString("", "v"), KRT_E_INVALID_ARGUMENT);
-
-  p.WriteBuffer("a", OVK::Binary("x", 1));  // the kind changes too
-  ASSERT_EQ(p.Count(), 2u);
-  EXPECT_EQ(p.Members()[0].key, "a");
-  EXPECT_EQ(p.FindString("a"), nullptr);
-  EXPECT_EQ(p.FindBuffer("a")->AsStringView(), "x");
-  // Equality looks at kinds and order.
   q.WriteString("a", "x");
   q.WriteBuffer("b", OVK::Binary("\x01\x02", 2));
   EXPECT_FALSE(p == q);
+  p.WriteBuffer("a", OVK::Binary("x", 1));
+  ASSERT_EQ(p.Count(), 2u);
+  EXPECT_EQ(p.Members()[0].key, "a");
+  EXPECT_EQ(p.FindBuffer("a")->AsStringView(), "x");
+  EXPECT_FALSE(p == q);  // same text, another kind
   q.WriteBuffer("a", OVK::Binary("x", 1));
   EXPECT_TRUE(p == q);
+  q.WriteString("c", "");
+  EXPECT_FALSE(p == q);
 }
 
 TEST(RecordingNode, RecordsBothEmitFormsThroughTheInterface) {
   MBX::RecordingNode recorder;
   MBX::Node& node = recorder;
   MBX::Parameters params = node.CreateParameters();
-  EXPECT_TRUE(params.IsEmpty());
   params.WriteString("eventData", "{}");
   EXPECT_EQ(node.Emit("VornRemoteEvent", params), 0);
-  EXPECT_EQ(node.Emit("VornRemoteEvent", "obj$VORN$onChange", MBX::Parameters()), 0);
-
+  EXPECT_FALSE(recorder.Last().hasTarget);
+  EXPECT_TRUE(recorder.Last().parameters == params);
+  recorder.SetStatus(-5);  // a failing channel still records
+  EXPECT_EQ(node.Emit("e", "obj$VORN$onChange", MBX::Parameters()), -5);
   const auto emissions = recorder.Emissions();
   ASSERT_EQ(emissions.size(), 2u);
   EXPECT_EQ(emissions[0].event, "VornRemoteEvent");
-  EXPECT_FALSE(emissions[0].hasTarget);
-  EXPECT_TRUE(emissions[0].parameters == params);
   EXPECT_TRUE(emissions[1].hasTarget);
   EXPECT_EQ(emissions[1].target, "obj$VORN$onChange");
   EXPECT_TRUE(emissions[1].parameters.IsEmpty());
-
-  recorder.SetStatus(-5);  // a failing channel still records
-  EXPECT_EQ(node.Emit("e", "", params), -5);
-  EXPECT_EQ(recorder.Count(), 3u);
-  EXPECT_TRUE(recorder.Last().hasTarget);
 }
 
 }  // namespace
