@@ -5,15 +5,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "BridgeTestSupport.h"
 #include "common/TempDir.h"
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/host/JSONStreams.h"
 #include "vorn/json/Convert.h"
+#include "vorn/json/Parser.h"
 
 namespace {
 
-using bridge_test::J;
+VornJSONValue J(const std::string& text) { return VornJSONParser::ParseText(text, false); }
 
 std::string WriterError(const std::string& doc) {
   try {

@@ -1,16 +1,21 @@
+// The host application, its hand-driven timer, and host errors.
+
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "vorn/host/Application.h"
+#include "vorn/host/Errors.h"
 #include "vorn/host/Status.h"
 #include "vorn/host/TestApplication.h"
 
 namespace {
 
-TEST(Application, NoMainApplicationUntilOneIsInstalled) {
+TEST(Application, MainApplicationIsTheInnermostInstalledOne) {
   EXPECT_EQ(KRTApplication::MainApplication(), nullptr);
   KRTApplication plain;
   KRTTestInteractiveApplication interactive;
@@ -23,11 +28,8 @@ TEST(Application, NoMainApplicationUntilOneIsInstalled) {
     EXPECT_EQ(KRTApplication::MainApplication(), &plain);
   }
   EXPECT_EQ(KRTApplication::MainApplication(), nullptr);
-}
 
-TEST(Application, KindTestFollowsTheClassChain) {
-  KRTApplication plain;
-  KRTTestInteractiveApplication interactive;
+  // The kind test follows the class chain.
   const KRTApplication& asBase = interactive;
   EXPECT_NE(plain.IsKindOf("KRTApplication"), 0);
   EXPECT_EQ(plain.IsKindOf("KRTInteractiveApplication"), 0);
@@ -46,12 +48,11 @@ TEST(Application, KindTestFollowsTheClassChain) {
 class TestTimer : public ::testing::Test {
 public:  // callbacks reach the fixture through a pointer
   // What a registration does when it fires: log its name and the virtual
-  // time, then add the timeouts in `spawn` and run `extra`.
+  // time, then add the timeouts in `spawn`.
   struct Timer {
     TestTimer* test;
     std::string name;
     std::vector<std::pair<unsigned long, Timer*>> spawn = {};
-    void (*extra)(Timer&) = nullptr;
     void* command = nullptr;
     int reason = -1;
   };
@@ -62,7 +63,6 @@ public:  // callbacks reach the fixture through a pointer
     t.reason = reason;
     t.test->fired.push_back(t.name + "@" + std::to_string(t.test->app.Now()));
     for (auto& [delay, next] : t.spawn) t.test->Add(*next, delay);
-    if (t.extra) t.extra(t);
   }
 
   unsigned long Add(Timer& t, unsigned long delay, void* command = nullptr) {
@@ -130,6 +130,90 @@ TEST_F(TestTimer, FiringByHandIgnoresDueTimesAndRunsEachOnce) {
   EXPECT_EQ(app.FireAllPending(), 2u);
   EXPECT_EQ(fired, (std::vector<std::string>{"a@0", "b@0", "spawner@0"}));
   EXPECT_EQ(app.PendingCount(), 1u);
+}
+
+// --- host errors ----------------------------------------------------------
+
+template <class F>
+KRTErrorPtr CatchHostError(F thrower) {
+  try {
+    thrower();
+  } catch (const KRTErrorPtr& e) {
+    return e;
+  }
+  return nullptr;
+}
+
+TEST(HostError, ThrowSmartPtrThrowsThePointerItselfNeverNull) {
+  const auto original = std::make_shared<KRTError>("disk on fire", 42);
+  EXPECT_EQ(CatchHostError([&] { KRTError::ThrowSmartPtr(original); }), original);
+  const KRTErrorPtr made = CatchHostError([] { KRTError::ThrowSmartPtr("made here", 7); });
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->GetMessage(), "made here");
+  EXPECT_EQ(made->GetCode(), 7);
+  const KRTErrorPtr fromNull = CatchHostError([] { KRTError::ThrowSmartPtr(KRTErrorPtr()); });
+  ASSERT_NE(fromNull, nullptr);
+  EXPECT_FALSE(fromNull->GetMessage().empty());
+}
+
+TEST(HostErrorHandling, FlushDisposesOfThisThreadsCaughtErrors) {
+  KRTXHContextCxx::ResetHandled();
+  std::weak_ptr<KRTError> watch;
+  {
+    auto error = std::make_shared<KRTError>("first");
+    watch = error;
+    KRTXHContextCxx::CatchBlockProlog(error);
+  }
+  EXPECT_FALSE(watch.expired());  // kept until the flush
+  KRTXHContextCxx::CatchBlockProlog(std::make_shared<KRTError>("second"));
+  KRTXHContextCxx::CatchBlockProlog(nullptr);
+  std::thread([] {
+    EXPECT_EQ(KRTXHContextCxx::PendingCount(), 0u);
+    KRTXHContextCxx::Flush();
+  }).join();
+  EXPECT_EQ(KRTXHContextCxx::HandledCount(), 0u);
+  EXPECT_EQ(KRTXHContextCxx::PendingCount(), 2u);
+
+  KRTXHContextCxx::Flush();
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(KRTXHContextCxx::HandledCount(), 2u);
+  EXPECT_EQ(KRTXHContextCxx::LastHandledMessage(), "second");
+}
+
+TEST(HostErrorScope, ScopesNestPerThread) {
+  TolvTkCompatCtx outer;
+  {
+    TolvTkCompatCtx inner;
+    EXPECT_EQ(TolvTkCompatCtx::Depth(), 2u);
+    std::thread([] { EXPECT_EQ(TolvTkCompatCtx::Depth(), 0u); }).join();
+  }
+  EXPECT_EQ(TolvTkCompatCtx::Depth(), 1u);
+}
+
+// A host error raised while a listener's error is being handled is passed
+// on with Rethrow; outside a handler Rethrow still throws a host error.
+TEST(HostErrorScope, RethrowPassesOnTheErrorBeingHandled) {
+  const auto handling = std::make_shared<KRTError>("raised while handling");
+  const KRTErrorPtr escaped = CatchHostError([&] {
+    TolvTkCompatCtx scope;
+    try {
+      KRTError::ThrowSmartPtr("from a listener");
+    } catch (const KRTErrorPtr& e) {
+      try {
+        KRTXHContextCxx::CatchBlockProlog(e);
+        KRTError::ThrowSmartPtr(handling);
+      } catch (const KRTErrorPtr&) {
+        TolvTkCompatCtx::Rethrow();
+      }
+    }
+  });
+  EXPECT_EQ(escaped, handling);
+  EXPECT_EQ(TolvTkCompatCtx::Depth(), 0u);
+  KRTXHContextCxx::Flush();
+
+  const KRTErrorPtr outside = CatchHostError([] { TolvTkCompatCtx::Rethrow(); });
+  ASSERT_NE(outside, nullptr);
+  EXPECT_NE(outside->GetMessage().find("no exception"), std::string::npos);
 }
 
 }  // namespace

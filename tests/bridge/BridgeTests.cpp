@@ -1,0 +1,343 @@
+// JSON paths, JSON values into host writers, byte buffers and library values
+// and back, and the host JSON streams.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/TempDir.h"
+#include "vorn/core/TypeInfo.h"
+#include "vorn/host/Binary.h"
+#include "vorn/host/JSONStreams.h"
+#include "vorn/host/SysLog.h"
+#include "vorn/json/Convert.h"
+#include "vorn/json/Parser.h"
+
+namespace {
+
+using Path = std::vector<std::string>;
+using Key = const KRTUnicodeString&;
+
+// A value from JSON text (strict), and the compact text of one.
+VornJSONValue J(const std::string& text) { return VornJSONParser::ParseText(text, false); }
+std::string S(const VornJSONValue& value) { return value.Stringify(); }
+
+// S() of a read, "undefined" when it misses.
+TEST(JSONPathRead, Table) {
+  struct Case {
+    const char* doc;
+    Path path;
+    const char* expected;
+  };
+  const char* const kArray = R"({"a":[10,20,30]})";
+  const char* const kNested = R"({"a":{"b":1},"c":{"d":2},"e":3})";
+  const Case cases[] = {
+      // An empty path never gives the value itself.
+      {R"({"a":1})", {}, "undefined"}, {"[1]", {}, "undefined"}, {"3", {"0"}, "undefined"},
+      // An index is the segment reader's integer: its absolute value.
+      {kArray, {"a", "-1"}, "20"}, {kArray, {"a", "2"}, "30"}, {kArray, {"a", "3"}, "undefined"},
+      {kArray, {"a", "*"}, "[10,20,30]"}, {kArray, {"a", "x"}, "undefined"}, {kArray, {"a", "1", "b"}, "undefined"},
+      // Indexes are compared whole: these share their low 32 bits with 1, 0 and a negative number.
+      {"[10,20]", {"4294967297"}, "undefined"}, {"[10,20]", {"4294967296"}, "undefined"},
+      {"[10,20]", {"2147483648"}, "undefined"},
+      // Numeric segments never name keys, except beyond 2^53 - 1 (read as text).
+      {R"({"0":"zero"})", {"0"}, "undefined"}, {R"({"9007199254740993":"big"})", {"9007199254740993"}, R"("big")"},
+      {R"({"x":1,"x ":2})", {" x"}, "1"}, {R"({"x":1,"x ":2})", {"x "}, "2"},
+      {R"({"a\"b":1})", {"a\\\"b"}, "undefined"},  // keys are not unescaped
+      {kNested, {"*", "b"}, "[1]"}, {kNested, {"*", "z"}, "undefined"}, {kNested, {"*"}, R"([{"b":1},{"d":2},3])"},
+      {R"({"a":{"b":1},"c":{"b":[2]}})", {"*", "b", "*"}, "[[2]]"},
+      {R"([{"k":1},{"j":2},{"k":3}])", {"*", "k"}, "[1,3]"}, {"{}", {"*"}, "undefined"}, {"[]", {"*"}, "undefined"},
+  };
+  KRTAbendCapture capture;
+  for (const Case& c : cases) EXPECT_EQ(S(J(c.doc).GetFromPath(c.path)), c.expected) << c.doc;
+  EXPECT_EQ(capture.Count(), 0u);  // path operations report nothing of their own
+}
+
+// The document after SetFromPath(path, value).
+TEST(JSONPathWrite, Table) {
+  struct Case {
+    const char* doc;  // "" for undefined
+    Path path;
+    VornJSONValue value;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"", {"a", "b"}, 5, R"({"a":{"b":5}})"},
+      {"", {"0"}, 5, "{}"},  // the scalar becomes an object, which ignores the index
+      {"\"s\"", {"k"}, "v", R"({"k":"v"})"}, {"3", {}, 4, "3"},
+      {R"({"a":1,"b":2})", {"c"}, 3, R"({"a":1,"b":2,"c":3})"},  // appended
+      {R"({"a":1,"b":2})", {"a"}, 9, R"({"a":9,"b":2})"},        // in place
+      {R"({"a":1})", {"d", "e"}, true, R"({"a":1,"d":{"e":true}})"}, {R"({"a":1})", {"5"}, 0, R"({"a":1})"},
+      {R"({"a":7})", {"a", "b"}, 1, R"({"a":{"b":1}})"}, {R"({"a":[7]})", {"a", "b"}, 1, R"({"a":[7]})"},
+      {R"({"a":[7]})", {"a", "0", "b"}, 1, R"({"a":[{"b":1}]})"},
+      // Arrays never grow.
+      {"[1,2]", {"2"}, 9, "[1,2]"}, {"[1,2]", {"4294967297"}, 9, "[1,2]"}, {"[1,2]", {"-1"}, 9, "[1,9]"},
+      {"[1,2]", {"*"}, nullptr, "[null,null]"}, {"[1,2]", {"x"}, 0, "[1,2]"},
+      {R"({"a":1,"b":{"c":2},"d":[3]})", {"*", "c"}, 0, R"({"a":{"c":0},"b":{"c":0},"d":[3]})"},
+      {"{}", {"*"}, 1, "{}"},
+  };
+  for (const Case& c : cases) {
+    VornJSONValue v = *c.doc ? J(c.doc) : VornJSONValue();
+    v.SetFromPath(c.path, c.value);
+    EXPECT_EQ(S(v), c.expected) << c.doc;
+  }
+}
+
+TEST(JSONPathWrite, ValueMayLiveInTheTargetItself) {
+  // Inserting keys makes the member table grow and move its entries while the value written is one of them.
+  // Keys are built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a literal + std::string temporary.
+  const auto key = [](const char* prefix, int i) { return std::string(prefix).append(std::to_string(i)); };
+  VornJSONObject object;
+  for (int i = 0; i < 100; ++i) object.SetFromPath({key("k", i)}, std::string(40, 'a'));
+  for (int i = 0; i < 100; ++i) object.SetFromPath({key("n", i)}, object.Get(key("k", i)));
+  EXPECT_EQ(object.Get("n99").Get<std::string>(), std::string(40, 'a'));
+
+  VornJSONValue scalar = "me";
+  scalar.SetFromPath({"self"}, scalar);
+  EXPECT_EQ(S(scalar), R"({"self":"me"})");
+  VornJSONValue array = J(R"(["x",1,2])");
+  array.SetFromPath({"*"}, array.GetIfArray()->Get(0));
+  EXPECT_EQ(S(array), R"(["x","x","x"])");
+}
+
+// The writer's text for `doc`, and the one report expected on the way ("" for none).
+TEST(JSONToWriter, Table) {
+  const std::string stringType(Vorn::RawTypeName<std::string>());
+  struct Case {
+    std::string doc, written, report;
+  };
+  const Case cases[] = {
+      {R"({"s":"t\"x","b":false,"d":2.5,"i":-7,"big":5000000000,"n":null,"o":{"p":{"q":[1]}},"e":{}})", "", ""},
+      {R"({"a":[true,false],"s":["x"],"o":[{"k":1},{}],"e":[]})", "", ""},
+      {R"({"a":[null,null]})", R"({"a":["null","null"]})", ""},
+      // Integer arrays are 32-bit: low 32 bits, doubles truncated.
+      {R"({"a":[1,5000000000,-2.9]})", R"({"a":[1,705032704,-2]})", ""},
+      {R"({"a":[1,2.7,"x"]})", R"({"a":[1,2,0]})", "[Vorn - JSON Value] Invalid cast to int! Current type: std::string"},
+      {R"({"a":["x",null]})", R"({"a":["x",""]})",
+       "[Vorn - JSON Value] Invalid cast to " + stringType + "! Current type: std::nullptr_t"},
+      {R"({"a":[null,1,null]})", R"({"a":["null"]})",
+       "VornJSONArray::_BuildNullsVectorWithString => All elements must be of type null! Found type: int"},
+      {R"({"a":[{"k":1},"s",{}]})", R"({"a":[{"k":1}]})",
+       "VornJSONArray::_BuildObjectsVectorForJOStream => All elements must be objects! Found type: std::string"},
+      {R"({"x":1,"a":[[1]],"y":2})", R"({"x":1,"y":2})",
+       "VornJSONArray::_FillJOStream => Imbricated arrays are not supported!"},
+  };
+  for (const Case& c : cases) {
+    KRTAbendCapture capture;
+    const JSON::JOStream writer = *J(c.doc).GetIfObject();
+    EXPECT_EQ(writer.ToString(), c.written.empty() ? c.doc : c.written);  // "" when written unchanged
+    EXPECT_EQ(capture.Count(), c.report.empty() ? 0u : 1u) << c.doc;
+    EXPECT_EQ(capture.Last(), c.report) << c.doc;
+  }
+
+  // Undefined members are left out, and doubles stay doubles.
+  KRTAbendCapture capture;
+  const VornJSONObject object{
+      {"u", VornJSONValue()}, {"n", nullptr}, {"d", J("[1.5,2]")}, {"w", VornJSONArray{VornJSONValue(), 1}}};
+  const JSON::JOStream writer = object;
+  EXPECT_EQ(writer.GetObject().GetKeys(), (std::vector<std::string>{"n", "d"}));
+  EXPECT_TRUE(writer.GetObject().Get("d").GetIfArray()->Get(1).IsDouble());
+  EXPECT_EQ(capture.Last(), "VornJSONArray::_FillJOStream => Unsupported type: Undefined");
+}
+
+TEST(JSONToBinary, BufferHoldsTheCompactUtf8Text) {
+  EXPECT_EQ(static_cast<OVK::Binary>(VornJSONObject()).AsStringView(), "{}");
+  EXPECT_EQ(static_cast<OVK::Binary>(VornJSONArray()).AsStringView(), "[]");
+  const VornJSONValue v = J(R"({"k":["\u00e9",{"n":null}]})");
+  EXPECT_EQ(static_cast<OVK::Binary>(*v.GetIfObject()).AsStringView(), "{\"k\":[\"\xC3\xA9\",{\"n\":null}]}");
+  EXPECT_EQ(static_cast<OVK::Binary>(*v.GetFromPath({"k"}).GetIfArray()).size(), 17u);  // no terminator
+}
+
+TEST(JSONToValue, ScalarsAndArraysTakeNativeTypes) {
+  const auto V = [](const std::string& text) { return Vorn::ConvertJSONValueToValue(J(text)); };
+  EXPECT_FALSE(Vorn::ConvertJSONValueToValue(VornJSONValue()).HasRawValue());
+  EXPECT_TRUE(V("null").Holds<std::nullptr_t>());
+  EXPECT_EQ(V("true").GetRawValue<bool>(), true);
+  EXPECT_EQ(V("2.5").GetRawValue<double>(), 2.5);
+  EXPECT_EQ(V("\"s\"").GetRawValue<std::string>(), "s");
+  EXPECT_EQ(V("5000000000").GetRawValue<int>(), 705032704);
+  EXPECT_EQ(V("-3").GetRawValue<int>(), -3);
+
+  // Arrays follow their first element.
+  KRTAbendCapture capture;
+  EXPECT_EQ(V(R"([1,"x",3])").GetRawValue<std::vector<int>>(), (std::vector<int>{1, 0, 3}));
+  EXPECT_EQ(capture.Count(), 1u);
+  EXPECT_EQ(V("[1.5,2]").GetRawValue<std::vector<double>>(), (std::vector<double>{1.5, 2.0}));
+  EXPECT_EQ(V("[true]").GetRawValue<std::vector<bool>>(), std::vector<bool>{true});
+  EXPECT_EQ(V(R"(["a"])").GetRawValue<std::vector<std::string>>(), std::vector<std::string>{"a"});
+  EXPECT_EQ(V("[null,null]").GetRawValue<std::vector<std::nullptr_t>>().size(), 2u);
+  EXPECT_TRUE(V("[]").GetRawValue<std::vector<VornValue>>().empty());
+  const auto objects = V(R"([{"a":1}])").GetRawValue<std::vector<VornValue>>();
+  ASSERT_EQ(objects.size(), 1u);
+  EXPECT_EQ(objects[0].GetRawValue<VornValuesByString>().find("a")->second.GetRawValue<int>(), 1);
+  const auto rows = V(R"([[1],["x"]])").GetRawValue<std::vector<VornValue>>();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].GetRawValue<std::vector<std::string>>(), std::vector<std::string>{"x"});
+  EXPECT_EQ(capture.Count(), 1u);
+}
+
+TEST(JSONToValue, ObjectsKeepEveryMemberInOrder) {
+  const VornJSONObject object{{"z", 1}, {"u", VornJSONValue()}, {"a", VornJSONObject{{"b", "c"}}}};
+  const VornValuesByString values = Vorn::ConvertJSONObjectToValuesByString(object);
+  std::vector<std::string> keys;
+  for (const auto& entry : values) keys.push_back(entry.first);
+  EXPECT_EQ(keys, (std::vector<std::string>{"z", "u", "a"}));
+  EXPECT_FALSE(values.find("u")->second.HasRawValue());
+  EXPECT_EQ(values.find("a")->second.GetRawValue<VornValuesByString>().find("b")->second.GetRawValue<std::string>(),
+            "c");
+}
+
+TEST(ValueToJSON, SupportedTypesConvertOthersGiveUndefined) {
+  const std::pair<VornValue, const char*> converted[] = {
+      {VornValue("c"), "\"c\""},
+      {VornValue(true), "true"},
+      {VornValue(std::vector<std::string>{"a", "b"}), R"(["a","b"])"},
+      {VornValue(std::vector<bool>{true, false}), "[true,false]"},
+      {VornValue(std::vector<double>{0.5}), "[0.5]"},
+      {VornValue(std::vector<int>{}), "[]"},
+      {VornValue(std::vector<std::nullptr_t>(2)), "[null,null]"},
+  };
+  for (const auto& [value, json] : converted) EXPECT_EQ(S(value.ToJSON()), json);
+  EXPECT_TRUE(VornValue(2.0).ToJSON().IsDouble());
+  EXPECT_TRUE(VornValue(-4).ToJSON().IsInt());
+  EXPECT_TRUE(VornValue(nullptr).ToJSON().IsNull());
+
+  const VornAny unsupported[] = {VornAny(), VornValue(VornValuesByString()),
+                                 VornValue(std::vector<VornValue>{VornValue(1)}), VornValue(std::make_shared<int>(1)),
+                                 VornValue(std::int64_t{1}),  // only int is an integer
+                                 VornValue(1.5f)};
+  for (const VornAny& value : unsupported) EXPECT_TRUE(value.ToJSON().IsUndefined());
+}
+
+// Records each member shown as "slot key=value"; host-string keys.
+class Recorder : public JSON::JVisitor {
+public:
+  using JSON::JVisitor::Visit;
+  using JSON::JVisitor::VisitNullValue;
+  Recorder() : JSON::JVisitor(false) {}
+
+  bool VisitNullValue(Key k) override { return Log("null", k, ""); }
+  bool Visit(Key k, const std::vector<double>& v) override { return Log("doubles", k, Join(v)); }
+  bool Visit(Key k, const std::vector<JSON::JIStream>& v) override { return Log("objects", k, Join(v)); }
+  bool Visit(Key k, const std::vector<bool>& v) override { return Log("bools", k, Join(v)); }
+  bool Visit(Key k, const std::vector<KRTUnicodeString>& v) override { return Log("strings", k, Join(v)); }
+  bool Visit(Key k, double v) override { return Log("double", k, Text(v)); }
+  bool Visit(Key k, const JSON::JIStream& v) override { return Log("object", k, Text(v)); }
+  bool Visit(Key k, bool v) override { return Log("bool", k, Text(v)); }
+  bool Visit(Key k, const KRTUnicodeString& v) override { return Log("string", k, Text(v)); }
+  bool EndOfFile() override { return ++ends, endAnswer; }
+
+  std::vector<std::string> seen;
+  std::string refuseKey;  // the member whose visit answers false
+  int ends = 0;
+  bool endAnswer = true;
+
+private:
+  static std::string Text(double v) { return VornJSONValue(v).Stringify(); }
+  static std::string Text(bool v) { return v ? "t" : "f"; }
+  static std::string Text(const KRTUnicodeString& v) { return std::string(v.View()); }
+  static std::string Text(const JSON::JIStream& v) { return v.GetObject().Stringify(); }
+  template <class V>
+  static std::string Join(const V& values) {
+    std::string out;
+    for (const auto& v : values) out += Text(v) + "|";
+    return out;
+  }
+  bool Log(const char* slot, Key key, const std::string& value) {
+    seen.push_back(std::string(slot) + " " + std::string(key.View()) + "=" + value);
+    return key.View() != refuseKey;
+  }
+};
+
+TEST(JIStream, MembersGoToTheSlotOfTheirKind) {
+  const JSON::JIStream reader(*J(R"({"s":"v","b":false,"i":3,"d":0.25,"n":null,"o":{"k":[1]},"as":["x","y"],)"
+                                 R"("ab":[true],"an":[1,2.5],"ao":[{"a":1},{}],"e":[],"mixed":["a",1,null],)"
+                                 R"("nested":[[1],[2,"b"]]})")
+                                   .GetIfObject());
+  Recorder visitor;
+  EXPECT_TRUE(reader.Apply(visitor, nullptr));
+  EXPECT_EQ(visitor.seen, (std::vector<std::string>{
+                              "string s=v", "bool b=f", "double i=3", "double d=0.25", "null n=",
+                              R"(object o={"k":[1]})", "strings as=x|y|", "bools ab=t|", "doubles an=1|2.5|",
+                              R"(objects ao={"a":1}|{}|)", "strings e=",
+                              // Irregular arrays come as texts: strings as they are, others as JSON.
+                              "strings mixed=a|1|null|", R"(strings nested=[1]|[2,"b"]|)"}));
+  EXPECT_EQ(visitor.ends, 1);
+}
+
+TEST(JIStream, ARefusedMemberFailsTheWalkButEveryMemberIsVisited) {
+  // Shaped like a data-types file whose second of three types is bad.
+  const JSON::JIStream reader(
+      *J(R"({"length":{"superType":"number"},"bad":{"oops":true},"angle":{"superType":"number"}})").GetIfObject());
+  Recorder visitor;
+  visitor.refuseKey = "bad";
+  EXPECT_FALSE(reader.Apply(visitor));
+  ASSERT_EQ(visitor.seen.size(), 3u);
+  EXPECT_EQ(visitor.seen[2].substr(0, 12), "object angle");
+  EXPECT_EQ(visitor.ends, 1);
+
+  Recorder refusesAtEnd;
+  refusesAtEnd.endAnswer = false;
+  EXPECT_FALSE(reader.Apply(refusesAtEnd));
+
+  JSON::JVisitor defaults(false), views(true);
+  EXPECT_TRUE(reader.Apply(defaults));
+  EXPECT_TRUE(reader.Apply(views));
+  EXPECT_FALSE(JSON::JIStream().Apply(defaults));
+}
+
+TEST(JIStream, NestedReadersAndStringViewKeys) {
+  struct Outer : JSON::JVisitor {
+    using JSON::JVisitor::Visit;
+    Outer() : JSON::JVisitor(true) {}
+    bool Visit(std::string_view key, const JSON::JIStream& value) override {
+      keys += std::string(key) + ";";
+      return value.Apply(inner);
+    }
+    std::string keys;
+    Recorder inner;
+  } outer;
+  const JSON::JOStream writer = *J(R"({"first":{"a":"x"},"second":{"b":true}})").GetIfObject();
+  const JSON::JIStream reader(writer);
+  EXPECT_TRUE(reader.Apply(outer));
+  EXPECT_EQ(outer.keys, "first;second;");
+  EXPECT_EQ(outer.inner.seen, (std::vector<std::string>{"string a=x", "bool b=t"}));
+  outer.inner.refuseKey = "b";
+  EXPECT_FALSE(reader.Apply(outer));
+}
+
+TEST(JIStreamFile, ReadsOneWellFormedObjectFileAndNothingElseSilently) {
+  TempDir dir;
+  KRTAbendCapture capture;
+  JSON::JIStream reader;
+  const std::string good = dir.Write("good.json", "\n { \"a\" : [\"x\"],\n \"b\": {\"c\": 1} }\n");
+  ASSERT_TRUE(reader.ParseFile(good, true));
+  EXPECT_EQ(reader.GetObject().Stringify(), R"({"a":["x"],"b":{"c":1}})");
+  const JSON::JIStream kept = reader;
+
+  std::string backslashed = good;
+  for (char& c : backslashed) c = c == '/' ? '\\' : c;
+  EXPECT_TRUE(JSON::JIStream().ParseFile(backslashed, true));
+
+  for (const std::string& path : {dir.Str() + "/missing.json", dir.Write("empty.json", " \n").string(),
+                                  dir.Write("array.json", "[{}]").string(), dir.Write("scalar.json", "1").string(),
+                                  dir.Str()})
+    EXPECT_FALSE(reader.ParseFile(path, true)) << path;
+  EXPECT_FALSE(reader.HasObject());
+  EXPECT_EQ(kept.GetObject().Stringify(), R"({"a":["x"],"b":{"c":1}})");  // copies share what was read
+
+  for (const char* text : {R"({"a":1)", R"({"a":1,})", R"({"a":1} x)", R"({"a":01})", R"({"a":1.})", R"({"a":-})",
+                           R"({"a":1e400})", R"({"a":99999999999999999999})", R"({"a":tru})", R"({"a":nullx})",
+                           R"({"a":"\q"})", R"({"a":"\ud83d"})", R"({"a":"\ud83d\u0041"})", "{\"a\":\"\t\"}",
+                           R"({"a" 1})", R"({a:1})", R"({"a":[1 2]})", R"({"a":"open)", R"({"a":12a})"})
+    EXPECT_FALSE(reader.ParseFile(dir.Write("bad.json", text), true)) << text;
+  for (const char* text : {"\f{\v\"a\"\r\n:\t-0.5e-3 }", R"({"c":[null,true,false,-0,0.0,1E+2],"big":12345678901234567})",
+                           R"({"d":"\u00e9\ud83d\ude00\udc00\/\\\"\b\f\n\r\t","max":9223372036854775807})"})
+    EXPECT_TRUE(reader.ParseFile(dir.Write("fine.json", text), true)) << text;
+  EXPECT_EQ(capture.Count(), 0u);
+}
+
+}  // namespace
