@@ -111,11 +111,18 @@ TEST(Ownership, OnlyAShareableObjectHandsOutHandlesAndOnlyGetSharedPtrTakesFirst
   EXPECT_EQ(tracker.deleted, 1);
 }
 
-TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastHandle) {
+TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastStrongHandle) {
   Tracker tracker;
   Vorn::SharedPtr<Probe> a(new Probe(&tracker));
   Probe* raw = a.Get();
   EXPECT_TRUE(raw->IsOwned());
+  // Weak handles do not keep the object alive; the leak checker verifies the
+  // control block goes with the last of them.
+  Vorn::WeakPtr<Probe> weak(a);
+  EXPECT_FALSE(weak.Expired());
+  EXPECT_TRUE(weak.Lock() == a);
+  Vorn::WeakPtr<Probe> weakCopy(weak);
+  Vorn::WeakPtr<Probe> weakMoved(std::move(weakCopy));
   Vorn::SharedPtr<Probe> b(a);
   Vorn::SharedPtr<Probe> c(std::move(a));
   EXPECT_TRUE(a == nullptr);
@@ -137,6 +144,9 @@ TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastHandle) {
   c = nullptr;
   EXPECT_EQ(tracker.deleted, 1);
   EXPECT_EQ(tracker.requestBegins, 1);
+  EXPECT_TRUE(weak.Expired());
+  EXPECT_FALSE(weakMoved.Lock());
+  EXPECT_FALSE(weakCopy.Lock());
 }
 
 class Derived : public Probe {
@@ -162,23 +172,6 @@ TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
   moved.Reset();
   EXPECT_EQ(tracker.deleted, 1);
   EXPECT_FALSE(Vorn::StaticPointerCast<Derived>(Vorn::SharedPtr<Vorn_BaseClass>()));
-}
-
-TEST(WeakPtr, LocksWhileOwnedAndIsEmptyAfterTheLastRelease) {
-  Tracker tracker;
-  Vorn::SharedPtr<Probe> owner(new Probe(&tracker));
-  Vorn::WeakPtr<Probe> weak(owner);
-  EXPECT_FALSE(weak.Expired());
-  EXPECT_TRUE(weak.Lock() == owner);
-  // Weak handles do not keep the object alive; the leak checker verifies the
-  // control block goes with the last of them.
-  Vorn::WeakPtr<Probe> copy(weak);
-  Vorn::WeakPtr<Probe> moved(std::move(copy));
-  owner.Reset();
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_TRUE(weak.Expired());
-  EXPECT_FALSE(moved.Lock());
-  EXPECT_FALSE(copy.Lock());
 }
 
 class Node : public VornBaseClass {

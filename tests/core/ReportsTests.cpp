@@ -143,7 +143,6 @@ TEST(CoreReports, OwnerRetakingOwnershipDuringLastReleaseKeepsTheObjectAndIsLogg
   EXPECT_NO_THROW(owner.Reset());
   EXPECT_EQ(tracker.deleted, 0);
   ASSERT_EQ(rescued.Get(), raw);
-  EXPECT_TRUE(raw->IsOwned());
   EXPECT_EQ(capture.Messages(), std::vector<std::string>{kStillOwnedMessage});
   // Weak handles stay cut off from the object once its last release began.
   EXPECT_FALSE(weak.Lock());
