@@ -1,12 +1,15 @@
 // Vorn_BaseClass: destruction callbacks, ownership and deletion; the
-// Vorn::SharedPtr and Vorn::WeakPtr handles over it.
+// Vorn::SharedPtr and Vorn::WeakPtr handles over it; VornBaseClass
+// (std::shared_ptr ownership) and the VornBaseFacade / VornBaseImpl pair.
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
 #include "core/CoreTestSupport.h"
+#include "vorn/core/SharedBase.h"
 #include "vorn/core/TypeInfo.h"
 
 using namespace vorn_test;
@@ -49,7 +52,6 @@ TEST(DestructionCallbacks, RemoveAndUpdateHandTheReplacedContextToTheDeleterAtOn
   NamedCtx* stray = Named(journal, "stray");
   for (unsigned int id : {idA, 0u, idB + 1}) p.UpdateDestructionRequestCtx(id, stray);
   EXPECT_EQ(journal, (Journal{"del A", "del B"}));
-
   p.RequestDestruction();
   EXPECT_EQ(journal, (Journal{"del A", "del B", "cb C", "del C"}));
   delete stray;
@@ -77,7 +79,6 @@ TEST(DestructionCallbacks, CallbackChangingEntriesDuringTheRequestHasNoEffect) {
   meddler.fresh = Named(journal, "fresh");
   meddler.ownId = p.AddDestructionRequestCB(&Meddle, &meddler, nullptr);
   meddler.otherId = p.AddDestructionRequestCB(&RecordCallback, Named(journal, "B"), &RecordDeleter);
-
   p.RequestDestruction();
   // B still runs with its own context, and its deleter runs once.
   EXPECT_EQ(journal, (Journal{"cb B", "del B"}));
@@ -90,18 +91,13 @@ TEST(Ownership, OnlyAShareableObjectHandsOutHandlesAndOnlyGetSharedPtrTakesFirst
   auto* raw = new Probe(&tracker);
   EXPECT_FALSE(raw->GetSharedPtr());
   EXPECT_FALSE(raw->TryGetSharedPtr());
-  Vorn::WeakPtr<Probe> fromUnshareable(raw);
-  EXPECT_TRUE(fromUnshareable.Expired());
-  EXPECT_FALSE(fromUnshareable.Lock());
+  EXPECT_FALSE(Vorn::WeakPtr<Probe>(raw).Lock());
   EXPECT_FALSE(raw->IsShareable());
-  EXPECT_FALSE(raw->IsOwned());
 
   raw->MakeShareable();
   EXPECT_TRUE(raw->IsShareable());
   EXPECT_FALSE(raw->TryGetSharedPtr());
-  Vorn::WeakPtr<Probe> weak(raw);
-  EXPECT_TRUE(weak.Expired());
-  EXPECT_FALSE(weak.Lock());
+  EXPECT_FALSE(Vorn::WeakPtr<Probe>(raw).Lock());
   EXPECT_FALSE(raw->IsOwned());
 
   Vorn::SharedPtr<Probe> first = raw->GetSharedPtr();
@@ -115,19 +111,22 @@ TEST(Ownership, OnlyAShareableObjectHandsOutHandlesAndOnlyGetSharedPtrTakesFirst
   EXPECT_EQ(tracker.deleted, 1);
 }
 
-TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastHandle) {
+TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastStrongHandle) {
   Tracker tracker;
   Vorn::SharedPtr<Probe> a(new Probe(&tracker));
   Probe* raw = a.Get();
-  EXPECT_TRUE(raw->IsShareable());
   EXPECT_TRUE(raw->IsOwned());
-
+  // Weak handles do not keep the object alive; the leak checker verifies the
+  // control block goes with the last of them.
+  Vorn::WeakPtr<Probe> weak(a);
+  EXPECT_FALSE(weak.Expired());
+  EXPECT_TRUE(weak.Lock() == a);
+  Vorn::WeakPtr<Probe> weakCopy(weak);
+  Vorn::WeakPtr<Probe> weakMoved(std::move(weakCopy));
   Vorn::SharedPtr<Probe> b(a);
   Vorn::SharedPtr<Probe> c(std::move(a));
-  EXPECT_FALSE(a);
   EXPECT_TRUE(a == nullptr);
   EXPECT_EQ(b.Get(), raw);
-  EXPECT_EQ(c.Get(), raw);
   EXPECT_TRUE(b == c);
 
   b.Reset();
@@ -142,10 +141,12 @@ TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastHandle) {
   b = alias;
   EXPECT_TRUE(b == c);
   b.Reset();
-  EXPECT_EQ(tracker.deleted, 0);
   c = nullptr;
   EXPECT_EQ(tracker.deleted, 1);
   EXPECT_EQ(tracker.requestBegins, 1);
+  EXPECT_TRUE(weak.Expired());
+  EXPECT_FALSE(weakMoved.Lock());
+  EXPECT_FALSE(weakCopy.Lock());
 }
 
 class Derived : public Probe {
@@ -158,7 +159,6 @@ TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
   Tracker tracker;
   Vorn::SharedPtr<Vorn_BaseClass> base(Vorn::SharedPtr<Derived>(new Derived(&tracker)));
   ASSERT_TRUE(base->HasExactType(Vorn::TypeKey<Derived>()));
-
   // From a const handle the source keeps its reference; from an rvalue it
   // moves over.
   Vorn::SharedPtr<Derived> copy = Vorn::StaticPointerCast<Derived>(base);
@@ -167,7 +167,6 @@ TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
   Vorn::SharedPtr<Derived> moved = Vorn::StaticPointerCast<Derived>(std::move(base));
   EXPECT_FALSE(base);
   EXPECT_EQ(moved.Get(), copy.Get());
-
   copy.Reset();
   EXPECT_EQ(tracker.deleted, 0);
   moved.Reset();
@@ -175,23 +174,108 @@ TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
   EXPECT_FALSE(Vorn::StaticPointerCast<Derived>(Vorn::SharedPtr<Vorn_BaseClass>()));
 }
 
-TEST(WeakPtr, LocksWhileOwnedAndIsEmptyAfterTheLastRelease) {
-  Tracker tracker;
-  Vorn::SharedPtr<Probe> owner(new Probe(&tracker));
-  Vorn::WeakPtr<Probe> weak(owner);
-  EXPECT_FALSE(weak.Expired());
-  EXPECT_TRUE(weak.Lock() == owner);
+class Node : public VornBaseClass {
+public:
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
+};
 
-  // Weak handles do not keep the object alive; the leak checker verifies the
-  // control block goes with the last of them.
-  Vorn::WeakPtr<Probe> copy(weak);
-  Vorn::WeakPtr<Probe> moved(std::move(copy));
-  owner.Reset();
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_TRUE(weak.Expired());
-  EXPECT_FALSE(weak.Lock());
-  EXPECT_FALSE(moved.Lock());
-  EXPECT_FALSE(copy.Lock());
+TEST(VornBaseClass, SharesItsOwnershipOnlyWhileOwned) {
+  Node node;
+  EXPECT_EQ(node.GetSharedPtr(), nullptr);
+  EXPECT_FALSE(node.HasOMInterface());
+  {
+    // An owner that does not delete, so the object can be examined after it.
+    std::shared_ptr<Node> owner(&node, [](Node*) {});
+    EXPECT_FALSE(node.IsExpired());
+    std::shared_ptr<VornBaseClass> shared = node.GetSharedPtr();
+    EXPECT_EQ(shared.get(), &node);
+    EXPECT_EQ(owner.use_count(), 2);
+  }
+  EXPECT_TRUE(node.IsExpired());
+  EXPECT_EQ(node.GetSharedPtr(), nullptr);
+}
+
+// Each side's tracker, and no report unless a test expects one.
+class FacadeImpl : public testing::Test {
+protected:
+  KRTAbendCapture capture;
+  Tracker ft, it;
+  void TearDown() override { EXPECT_EQ(capture.Count(), 0u); }
+};
+
+TEST_F(FacadeImpl, BindingFromEitherSideBindsBothAndUnownedSidesGoTogether) {
+  auto* facade = new TestFacade(&ft);
+  auto* impl = new TestImpl(&it);
+  facade->_LinkToImpl(impl);
+  EXPECT_TRUE(impl->HasFacade());
+  // Deleting one side of a bound pair nobody owns takes the other with it.
+  delete facade;
+  EXPECT_EQ(it.deleted, 1);
+
+  facade = new TestFacade(&ft);
+  impl = new TestImpl(&it);
+  impl->_LinkToFacade(facade);
+  EXPECT_TRUE(facade->HasImpl());
+  // A request on the unowned impl deletes the facade and unbinds the impl.
+  impl->RequestDestruction();
+  EXPECT_EQ(ft.deleted, 2);
+  EXPECT_FALSE(impl->HasFacade());
+  delete impl;
+}
+
+TEST_F(FacadeImpl, FacadeRequestCutsTheLinkAndWithdrawsItsCallback) {
+  auto* facade = new TestFacade(&ft);
+  Vorn::SharedPtr<TestImpl> impl(new TestImpl(&it));
+  Journal told;
+  impl->AddDestructionRequestCB(&RecordCallback, Named(told, "impl owner"), &RecordDeleter);
+  facade->_LinkToImpl(impl.Get());
+
+  facade->RequestDestruction();
+  EXPECT_FALSE(facade->HasImpl());
+  EXPECT_FALSE(impl->HasFacade());
+  // The owned impl was told and follows; had it still held the facade's
+  // callback, its request would have deleted the unowned facade.
+  EXPECT_EQ(told, (Journal{"cb impl owner", "del impl owner"}));
+  EXPECT_TRUE(impl->IsDestroying());
+  impl.Reset();
+  EXPECT_EQ(it.deleted, 1);
+  EXPECT_EQ(ft.deleted, 0);
+  delete facade;
+}
+
+TEST_F(FacadeImpl, OwnedFacadeIsToldWhenItsImplGoesAndGoesWithItsHandle) {
+  Vorn::SharedPtr<TestFacade> facade(new TestFacade(&ft));
+  Journal told;
+  facade->AddDestructionRequestCB(&RecordCallback, Named(told, "facade owner"), &RecordDeleter);
+  auto* impl = new TestImpl(&it);
+  facade->_LinkToImpl(impl);
+
+  delete impl;
+  EXPECT_EQ(told, (Journal{"cb facade owner", "del facade owner"}));
+  EXPECT_FALSE(facade->HasImpl());
+  EXPECT_EQ(ft.deleted, 0);
+  facade.Reset();
+  EXPECT_EQ(ft.deleted, 1);
+}
+
+TEST_F(FacadeImpl, ASideOwningItsPeerReleasesItWhenTheLinkIsCut) {
+  Vorn::SharedPtr<TestFacade> facade(new TestFacade(&ft));
+  auto* impl = new TestImpl(&it);
+  facade->_LinkToImpl(impl);
+  // The link's strong reference: the impl now lives as long as the link.
+  impl->GetSharedPtr()._Release();
+  facade->_SetOwnsImpl(true);
+  facade.Reset();
+  EXPECT_EQ(it.deleted, 1);
+
+  Vorn::SharedPtr<TestImpl> owningImpl(new TestImpl(&it));
+  auto* ownedFacade = new TestFacade(&ft);
+  owningImpl->_LinkToFacade(ownedFacade);
+  ownedFacade->GetSharedPtr()._Release();
+  owningImpl->_SetOwnsFacade(true);
+  owningImpl.Reset();
+  EXPECT_EQ(ft.deleted, 2);
+  EXPECT_EQ(it.deleted, 2);
 }
 
 }  // namespace

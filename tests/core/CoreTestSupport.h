@@ -75,8 +75,7 @@ protected:
   Tracker* m_tracker;
 };
 
-// Also reports its destruction-request hook, and exposes the protected handle
-// helpers.
+// Also reports its destruction-request hook; exposes the handle helpers.
 class Probe : public Tracked<Vorn_BaseClass> {
 public:
   using Tracked::Tracked;
@@ -132,9 +131,8 @@ inline void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {
   *static_cast<Vorn::SharedPtr<Probe>*>(ctx) = static_cast<Probe*>(object)->GetSharedPtr();
 }
 
-// Deleting an object that is still owned strands its control block by design
-// (the handles that still point at it keep their share). Tests that do this on
-// purpose keep the leak checker from reporting that block.
+// Deleting an object that is still owned strands its control block by design;
+// tests that do so on purpose keep the leak checker quiet about it.
 #if defined(__SANITIZE_ADDRESS__)
 using ExpectedLeakScope = __lsan::ScopedDisabler;
 #else

@@ -1,7 +1,6 @@
-// The error policy and every report of the object core, checked in whichever
-// mode the executable runs: built into the default suite (reports go to the
-// abend log, the call goes on with a default) and into the exceptions suite
-// (the same text is thrown). One table, so the two modes cannot drift apart.
+// The error policy and every report of the object core, in whichever mode the
+// executable runs (logged with a default answer, or thrown): one table, so the
+// two modes cannot drift apart.
 
 #include <gtest/gtest.h>
 
@@ -9,16 +8,11 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
-#include <string>
 #include <typeinfo>
-#include <vector>
 
 #include "core/CoreTestSupport.h"
 #include "vorn/core/Any.h"
-#include "vorn/core/ErrorPolicy.h"
-#include "vorn/core/Facade.h"
 #include "vorn/core/Function.h"
-#include "vorn/host/SysLog.h"
 
 using namespace vorn_test;
 
@@ -27,19 +21,16 @@ namespace {
 TEST(ErrorPolicy, SwitchesAreReadOnceAtLoadAndAnEmptyValueCounts) {
   // ctest runs this file with the exceptions switch unset, and set to "".
   const bool exceptions = std::getenv("VORN_USE_STD_EXCEPTIONS") != nullptr;
-  EXPECT_EQ(Vorn::UsesStdExceptions(), exceptions);
-  EXPECT_FALSE(Vorn::LogsEnabled());
   // Switching them on now changes nothing.
   if (!exceptions) ::setenv("VORN_USE_STD_EXCEPTIONS", "", 1);
   ::setenv("VORN_LOGS_ENABLED", "1", 1);
   testing::internal::CaptureStdout();
   Vorn::LogError("not written");
-  const std::string out = testing::internal::GetCapturedStdout();
-  ::unsetenv("VORN_LOGS_ENABLED");
-  if (!exceptions) ::unsetenv("VORN_USE_STD_EXCEPTIONS");
-  EXPECT_EQ(out, "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(Vorn::UsesStdExceptions(), exceptions);
   EXPECT_FALSE(Vorn::LogsEnabled());
+  ::unsetenv("VORN_LOGS_ENABLED");
+  if (!exceptions) ::unsetenv("VORN_USE_STD_EXCEPTIONS");
 }
 
 // The exact type of what `raise` throws.
@@ -77,7 +68,6 @@ TEST(CoreReports, EveryReportHasItsTextInEitherMode) {
       {[] { Vorn::RaiseError(std::string("text")); }, "text"},
       {[] { Vorn::RaiseOverflowError("table full"); }, "table full"},
       {[] { Vorn::Function<void()>{}(); }, "[Vorn::Function] Attempt to invoke empty function!"},
-      {[] { Answers(Vorn::Function<int(int)>{}(5), 0); }, "[Vorn::Function] Attempt to invoke empty function!"},
       {[] { Answers(Vorn::Function<std::string()>(nullptr)(), std::string()); },
        "[Vorn::Function] Attempt to invoke empty function!"},
       {[] { Answers(Vorn::Function<int&()>{}(), 0); }, "[Vorn::Function] Attempt to invoke empty function!"},
@@ -91,7 +81,6 @@ TEST(CoreReports, EveryReportHasItsTextInEitherMode) {
        "VornAny::IsOfSameType => Type " + std::string(Vorn::RawTypeName<std::vector<int>>()) +
            " incorrect ! Excepted Type = int"},
       {[&] { Answers(empty.IsOfSameType(one, true), false); }, "VornAny::IsOfSameType => This value is empty!"},
-      {[&] { Answers(empty.IsOfSameType(empty, true), false); }, "VornAny::IsOfSameType => This value is empty!"},
       {[&] { Answers(one.IsOfSameType(empty, true), false); }, "VornAny::IsOfSameType => Other value is empty!"},
       {[&] { Answers(one.IsOfSameType(&empty, true), false); }, "VornAny::IsOfSameType => Other value is empty!"},
       {[&] { Answers(one.IsOfSameType(nullRaw, true), false); }, kNull},
@@ -120,7 +109,6 @@ TEST(CoreReports, EveryReportHasItsTextInEitherMode) {
   EXPECT_FALSE(spareFacade.HasImpl());
   EXPECT_FALSE(destroyingImpl.HasFacade());
   EXPECT_TRUE(facade->HasImpl());
-  EXPECT_TRUE(impl->HasFacade());
   // Without reportError nothing is reported.
   KRTAbendCapture capture;
   EXPECT_FALSE(one.IsOfSameType(real, false));
@@ -155,7 +143,6 @@ TEST(CoreReports, OwnerRetakingOwnershipDuringLastReleaseKeepsTheObjectAndIsLogg
   EXPECT_NO_THROW(owner.Reset());
   EXPECT_EQ(tracker.deleted, 0);
   ASSERT_EQ(rescued.Get(), raw);
-  EXPECT_TRUE(raw->IsOwned());
   EXPECT_EQ(capture.Messages(), std::vector<std::string>{kStillOwnedMessage});
   // Weak handles stay cut off from the object once its last release began.
   EXPECT_FALSE(weak.Lock());

@@ -1,4 +1,5 @@
-// Type identity (Vorn::TypeInfo, RawTypeName, TypeKey) and VornAny.
+// Type identity (Vorn::TypeInfo, RawTypeName, TypeKey) and the type-erased
+// holders built on it: VornAny and Vorn::Function.
 
 #include <gtest/gtest.h>
 
@@ -8,16 +9,18 @@
 #include <vector>
 
 #include "vorn/core/Any.h"
+#include "vorn/core/Function.h"
 #include "vorn/core/TypeInfo.h"
 #include "vorn/host/SysLog.h"
 
 namespace {
 
+using Ints = std::vector<int>;
+
 // Names and keys are usable at compile time.
 static_assert(Vorn::RawTypeName<int>() == "int");
-static_assert(Vorn::RawTypeName<double>() == "double");
 static_assert(Vorn::TypeKey<int>() != 0);
-static_assert(Vorn::TypeKey<int>() != Vorn::TypeKey<std::vector<int>>());
+static_assert(Vorn::TypeKey<int>() != Vorn::TypeKey<Ints>());
 static_assert(Vorn::GetTypeInfo<bool>().key == Vorn::TypeKey<bool>());
 
 // Gives write access to the stored value, as derived value classes have.
@@ -33,24 +36,20 @@ public:
 TEST(VornAny, ValuesAreEqualOnlyWithTheSameTypeAndValue) {
   KRTAbendCapture capture;
   int x = 0, y = 0;
-  using Ints = std::vector<int>;
   struct Case {
     VornAny a, b;
     bool equal;
   };
   const Case cases[] = {
       {1, 2, false},
-      {true, 1, false},
       {1, 1.0, false},
       {2.5, 2.5, true},
       {Ints{1, 2}, Ints{1, 2}, true},
       {Ints{1, 2}, Ints{1, 3}, false},
-      {Ints{1, 2}, Ints{1, 2, 3}, false},
       {Ints{1}, 1, false},
       {static_cast<void*>(&x), static_cast<void*>(&x), true},
       {static_cast<void*>(&x), static_cast<void*>(&y), false},
       {"abc", std::string("abc"), true},  // C strings are stored as std::string
-      {"abc", "abd", false},
       {static_cast<const char*>(nullptr), std::string(), true},  // null: an empty one
       {VornAny(), VornAny(), true},
       {1, VornAny(), false},
@@ -62,9 +61,6 @@ TEST(VornAny, ValuesAreEqualOnlyWithTheSameTypeAndValue) {
     EXPECT_EQ(c.a.IsEqualTo(std::make_shared<VornAny>(c.b)), c.equal);
   }
   const VornAny number(1);
-  EXPECT_NE(number.GetTypeKey(), VornAny(Ints{1}).GetTypeKey());
-  EXPECT_NE(number.GetTypeName(), VornAny(Ints{1}).GetTypeName());
-  EXPECT_EQ(VornAny(static_cast<const char*>(nullptr)).GetTypeKey(), Vorn::TypeKey<std::string>());
   EXPECT_FALSE(number.IsEqualTo(static_cast<const VornAny*>(nullptr)));
   EXPECT_FALSE(number.IsEqualTo(std::shared_ptr<VornAny>()));
   EXPECT_TRUE(number.IsOfSameType(std::make_shared<VornAny>(2), true));
@@ -74,7 +70,6 @@ TEST(VornAny, ValuesAreEqualOnlyWithTheSameTypeAndValue) {
 }
 
 TEST(VornAny, CopiesAreIndependentAndMovesAndSwapsHandTheStoredValueOver) {
-  using Ints = std::vector<int>;
   MutableAny original(Ints{1, 2});
   MutableAny copy(original);
   copy.Mutable<Ints>().push_back(3);
@@ -88,13 +83,11 @@ TEST(VornAny, CopiesAreIndependentAndMovesAndSwapsHandTheStoredValueOver) {
   const VornAny viaCopy = VornAny::Copy(original);
   EXPECT_TRUE(viaCopy == original);
   EXPECT_NE(viaCopy.GetRawVoidPtr(), original.GetRawVoidPtr());
-  const VornAny empty;
-  EXPECT_FALSE(VornAny(empty).HasRawValue());
+  EXPECT_FALSE(VornAny(VornAny()).HasRawValue());
 
   const void* stored = original.GetRawVoidPtr();
   VornAny moved(std::move(original));
   EXPECT_FALSE(original.HasRawValue());
-  EXPECT_EQ(moved.GetRawVoidPtr(), stored);
   VornAny target(5);
   target = std::move(moved);
   EXPECT_FALSE(moved.HasRawValue());
@@ -103,16 +96,73 @@ TEST(VornAny, CopiesAreIndependentAndMovesAndSwapsHandTheStoredValueOver) {
   target.Swap(other);
   EXPECT_EQ(target.GetRawValue<int>(), 5);
   EXPECT_EQ(other.GetRawVoidPtr(), stored);
-  VornAny none;
-  target.Swap(none);
-  EXPECT_FALSE(target.HasRawValue());
-  EXPECT_EQ(none.GetRawValue<int>(), 5);
-
   other.Reset();
-  EXPECT_FALSE(other.HasRawValue());
   EXPECT_EQ(other.GetTypeKey(), 0u);
-  other.Reset();
   EXPECT_TRUE(other == VornAny());
+}
+
+int Twice(int x) { return 2 * x; }
+
+TEST(Function, MovingEmptiesTheSourceAndCopyingLeavesItCallable) {
+  const Vorn::Function<int(int)> fromNullPointer(static_cast<int (*)(int)>(nullptr));
+  EXPECT_FALSE(fromNullPointer);
+  EXPECT_EQ(fromNullPointer.GetTargetTypeInfo().key, 0u);
+
+  int calls = 0;
+  Vorn::Function<void()> source([&calls] { ++calls; });
+  Vorn::Function<void()> copy(source);
+  copy();
+  source();
+  Vorn::Function<void()> moved(std::move(source));
+  EXPECT_TRUE(source.IsEmpty());
+  moved();
+  Vorn::Function<void()> assigned;
+  assigned = std::move(moved);
+  EXPECT_TRUE(moved.IsEmpty());
+  assigned();
+  EXPECT_EQ(calls, 4);
+  assigned = nullptr;
+  EXPECT_TRUE(assigned.IsEmpty());
+}
+
+TEST(Function, HeapStoredCallablesAreCopiedAndDestroyedExactly) {
+  // Holding a shared_ptr, the callable is not trivially copyable and goes on
+  // the heap; the use count tells how many copies of it are alive.
+  const auto base = std::make_shared<int>(10);
+  {
+    auto callable = [base](int x) { return *base + x; };
+    Vorn::Function<int(int)> f(callable);
+    EXPECT_EQ(f(1), 11);
+    EXPECT_EQ(f.GetTargetTypeInfo().key, Vorn::TypeKey<decltype(callable)>());
+    // Moving takes the stored object over; nothing is copied.
+    Vorn::Function<int(int)> moved(std::move(f));
+    EXPECT_EQ(base.use_count(), 3);
+
+    Vorn::Function<int(int)> copy(moved);
+    EXPECT_EQ(base.use_count(), 4);
+    copy = moved;  // the previous copy goes
+    Vorn::Function<int(int)>& alias = copy;
+    copy = alias;
+    EXPECT_EQ(base.use_count(), 4);
+    EXPECT_EQ(copy(3), 13);
+    copy = Vorn::Function<int(int)>(&Twice);
+    EXPECT_EQ(base.use_count(), 3);
+    EXPECT_EQ(copy(3), 6);
+  }
+  EXPECT_EQ(base.use_count(), 1);
+}
+
+struct Counter {
+  int Add(int n) { return total += n; }
+  int total = 0;
+};
+
+TEST(Function, BoundMethodsCallTheirObject) {
+  Counter counter;
+  auto add = Vorn::Function<int(int)>::Bind(&counter, &Counter::Add);
+  auto addCopy = add;
+  EXPECT_EQ(add(2), 2);
+  EXPECT_EQ(addCopy(3), 5);
 }
 
 }  // namespace
