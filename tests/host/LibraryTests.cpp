@@ -1,5 +1,4 @@
-// Loader tests. The build passes the plug-ins' paths, and the test runs with
-// their directory in LD_LIBRARY_PATH so that bare names can be found.
+// The loader, on the plug-ins whose paths and directory CMakeLists.txt passes.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
