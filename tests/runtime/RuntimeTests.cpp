@@ -55,51 +55,31 @@ public:
 
 [[maybe_unused]] ::testing::Environment* const g_tree = ::testing::AddGlobalTestEnvironment(new ResourceTree);
 
-TEST(ResourceDirectory, ListsJsonNamesOfEveryInstallDirectory) {
-  std::vector<std::string> seen;
-  const auto list = [&seen](const VornJSONObject& entry) {
-    seen.push_back(entry.Get("name").Get<std::string>() + " " + entry.Get("absPath").Get<std::string>());
-  };
-  Vorn::ReadRscDirectory("Vorn", list);
-  EXPECT_EQ(seen, (std::vector<std::string>{
-                      "DataTypes.json " + VornDirA() + "/DataTypes.json",
-                      "Upper.JSON.json " + VornDirA() + "/Upper.JSON.json",
-                      "broken.json " + VornDirA() + "/broken.json",
-                      "DataTypes.json " + VornDirB() + "/DataTypes.json",
-                      "OnlyB.json " + VornDirB() + "/OnlyB.json",
-                      "dir.json " + VornDirB() + "/dir.json",  // chosen by name, though a directory
-                  }));
-  seen.clear();
-  Vorn::ReadRscDirectory("NoSuchFolder", list);
-  EXPECT_TRUE(seen.empty());
-
-  KRTAbendCapture capture;
-  Vorn::ReadRscDirectory("Vorn", nullptr);
-  EXPECT_EQ(capture.Messages(),
-            std::vector<std::string>{"[Vorn - Read Directory] Callback Missing in function ReadRscDirectory"});
-}
-
-TEST(ResourceJSON, LoadsTheFoundResourcesOrAnEmptyObject) {
-  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "DataTypes").Stringify(), R"({"from":"a","types":[1]})");
-  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "OnlyB.json").Stringify(), R"({"only":"b"})");
-  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "Absent").Stringify(), "{}");
-
-  // Every file of the folder is parsed from its own path.
+// Every JSON name of every install directory, parsed from its own path.
+TEST(ResourceDirectory, ParsesEveryJsonEntryOfEveryInstallDirectory) {
   KRTAbendCapture capture;  // broken.json is reported by the parser
   const VornJSONArray all = Vorn::ParseJSONsFromRscDir("Vorn");
   std::vector<std::string> rows;
   for (const VornJSONValue& item : all) {
     ASSERT_EQ(item.GetIfObject()->GetKeys(), (std::vector<std::string>{"fileName", "filePath", "fileContent"}));
-    rows.push_back(item.GetFromPath({"fileName"}).Get<std::string>() + " " +
-                   item.GetFromPath({"fileContent"}).Stringify());
+    const std::string path = item.GetFromPath({"filePath"}).Get<std::string>();
+    EXPECT_EQ(item.GetFromPath({"fileName"}).Get<std::string>(), fs::path(path).filename());
+    rows.push_back(path + " " + item.GetFromPath({"fileContent"}).Stringify());
   }
+  const std::string a = VornDirA() + "/", b = VornDirB() + "/";
   EXPECT_EQ(rows, (std::vector<std::string>{
-                      R"(DataTypes.json {"from":"a","types":[1]})", R"(Upper.JSON.json {"which":"suffixed"})",
-                      R"(broken.json {"a":1})",
-                      R"(DataTypes.json {"from":"b"})",  // its own file, not the first of that name
-                      R"(OnlyB.json {"only":"b"})", R"(dir.json {})"}));
-  EXPECT_EQ(all[3].GetFromPath({"filePath"}).Get<std::string>(), VornDirB() + "/DataTypes.json");
+                      a + R"(DataTypes.json {"from":"a","types":[1]})", a + R"(Upper.JSON.json {"which":"suffixed"})",
+                      a + R"(broken.json {"a":1})",
+                      b + R"(DataTypes.json {"from":"b"})",  // its own file, not the first of that name
+                      b + R"(OnlyB.json {"only":"b"})", b + "dir.json {}"}));  // chosen by name, though a directory
   EXPECT_GE(capture.Count(), 1u);
+  EXPECT_EQ(Vorn::ParseJSONsFromRscDir("NoSuchFolder").size(), 0u);
+  Vorn::ReadRscDirectory("Vorn", nullptr);
+  EXPECT_EQ(capture.Last(), "[Vorn - Read Directory] Callback Missing in function ReadRscDirectory");
+
+  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "DataTypes").Stringify(), R"({"from":"a","types":[1]})");
+  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "OnlyB.json").Stringify(), R"({"only":"b"})");
+  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "Absent").Stringify(), "{}");
 }
 
 TEST(TempResource, AppendsEachContentWithALineFeedOrFails) {
