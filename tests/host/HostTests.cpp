@@ -38,6 +38,7 @@ TEST(UnicodeString, BuildKeepsEveryByteWhileTheNarrowFormStopsAtNul) {
   const std::string bytes("ab\0cd", 5);
   KRTUnicodeString s = FromBytes(bytes);
   EXPECT_EQ(s.View(), bytes);
+  EXPECT_EQ(s.SizeInBytes(), 5u);
   EXPECT_STREQ(static_cast<const char*>(s), "ab");
   EXPECT_FALSE(s == "ab");  // content comparison sees the NUL, not pointers
 

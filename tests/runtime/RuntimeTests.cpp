@@ -106,7 +106,6 @@ TEST(TempResource, AppendsEachContentWithALineFeedOrFails) {
     (void)Vorn::CreateTempResourceFile("Blocked", "x", "c");
     FAIL() << "no exception";
   } catch (const fs::filesystem_error& error) {
-    EXPECT_NE(std::string(error.what()).find("create_directories"), std::string::npos) << error.what();
     EXPECT_EQ(error.path1(), fs::path(kTemp + "/resources/Blocked"));
   }
 }
@@ -136,19 +135,11 @@ TEST(WriteFile, WritesTheWholeUtf8TextOrGivesTheErrorStatus) {
 
 TEST(FileAsBase64, EncodesTheFileBytesOrGivesEmpty) {
   const std::string dir = kTemp + "/b64/";
-  std::string all;
-  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-  WriteBytes(dir + "all.bin", all);
-  WriteBytes(dir + "man.txt", "Man");
+  WriteBytes(dir + "bytes.bin", std::string("M\0\xFF\x1A", 4));  // a NUL, a high byte, a DOS end of file
   WriteBytes(dir + "empty.bin", "");
-  const KRTUnicodeString encoded = Vorn::GetFileAsBase64(Host(dir + "all.bin"));
-  EXPECT_EQ(encoded.SizeInBytes(), 344u);
-  EXPECT_EQ(encoded.View().substr(0, 8), "AAECAwQF");
-  EXPECT_EQ(encoded.View().substr(328), "9vf4+fr7/P3+/w==");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(Backslashed(dir + "man.txt"))), "TWFu");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(dir + "empty.bin")), "");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(dir + "absent")), "");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(kTemp)), "");
+  EXPECT_EQ(Vorn::GetFileAsBase64(Host(Backslashed(dir + "bytes.bin"))), "TQD/Gg==");
+  for (const std::string& path : {dir + "empty.bin", dir + "absent", kTemp})
+    EXPECT_EQ(Vorn::GetFileAsBase64(Host(path)), "") << path;
 }
 
 TEST(FileExtension, FollowsThePathRules) {
@@ -173,15 +164,12 @@ TEST(FileFullPath, SearchesTheInstallPathOrTheGivenDirectoriesInOrder) {
 
 TEST(AlignedMemory, HonoursTheAlignmentOrRefuses) {
   for (std::uint64_t alignment : {1u, 8u, 16u, 64u, 4096u}) {
-    void* p = Vorn::AlignedAlloc(100, alignment);
+    void* p = Vorn::AlignedAlloc(100, alignment);  // sizes need not be multiples of the alignment
     ASSERT_NE(p, nullptr) << alignment;
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignment, 0u) << alignment;
     std::memset(p, 0xAB, 100);
     Vorn::AlignedFree(p, alignment);
   }
-  void* odd = Vorn::AlignedAlloc(3, 256);  // sizes need not be multiples of the alignment
-  ASSERT_NE(odd, nullptr);
-  Vorn::AlignedFree(odd, 256);
   EXPECT_EQ(Vorn::AlignedAlloc(64, 48), nullptr);
   Vorn::AlignedFree(nullptr, 64);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // sanitizers abort on impossible sizes instead
