@@ -1,6 +1,4 @@
-// Resources, plain files and aligned memory. The executable runs with
-// "KRTInstallPath" set to "a;;b;" and "KRTTemp" to the temp directory below;
-// their content is recreated before the first test.
+// Resources, plain files and aligned memory, under the settings CMakeLists.txt gives.
 
 #include <gtest/gtest.h>
 
@@ -57,52 +55,31 @@ public:
 
 [[maybe_unused]] ::testing::Environment* const g_tree = ::testing::AddGlobalTestEnvironment(new ResourceTree);
 
-
-TEST(ResourceDirectory, ListsJsonNamesOfEveryInstallDirectory) {
-  std::vector<std::string> seen;
-  const auto list = [&seen](const VornJSONObject& entry) {
-    seen.push_back(entry.Get("name").Get<std::string>() + " " + entry.Get("absPath").Get<std::string>());
-  };
-  Vorn::ReadRscDirectory("Vorn", list);
-  EXPECT_EQ(seen, (std::vector<std::string>{
-                      "DataTypes.json " + VornDirA() + "/DataTypes.json",
-                      "Upper.JSON.json " + VornDirA() + "/Upper.JSON.json",
-                      "broken.json " + VornDirA() + "/broken.json",
-                      "DataTypes.json " + VornDirB() + "/DataTypes.json",
-                      "OnlyB.json " + VornDirB() + "/OnlyB.json",
-                      "dir.json " + VornDirB() + "/dir.json",  // chosen by name, though a directory
-                  }));
-  seen.clear();
-  Vorn::ReadRscDirectory("NoSuchFolder", list);
-  EXPECT_TRUE(seen.empty());
-
-  KRTAbendCapture capture;
-  Vorn::ReadRscDirectory("Vorn", nullptr);
-  EXPECT_EQ(capture.Messages(),
-            std::vector<std::string>{"[Vorn - Read Directory] Callback Missing in function ReadRscDirectory"});
-}
-
-TEST(ResourceJSON, LoadsTheFoundResourcesOrAnEmptyObject) {
-  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "DataTypes").Stringify(), R"({"from":"a","types":[1]})");
-  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "OnlyB.json").Stringify(), R"({"only":"b"})");
-  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "Absent").Stringify(), "{}");
-
-  // Every file of the folder is parsed from its own path.
+// Every JSON name of every install directory, parsed from its own path.
+TEST(ResourceDirectory, ParsesEveryJsonEntryOfEveryInstallDirectory) {
   KRTAbendCapture capture;  // broken.json is reported by the parser
   const VornJSONArray all = Vorn::ParseJSONsFromRscDir("Vorn");
   std::vector<std::string> rows;
   for (const VornJSONValue& item : all) {
     ASSERT_EQ(item.GetIfObject()->GetKeys(), (std::vector<std::string>{"fileName", "filePath", "fileContent"}));
-    rows.push_back(item.GetFromPath({"fileName"}).Get<std::string>() + " " +
-                   item.GetFromPath({"fileContent"}).Stringify());
+    const std::string path = item.GetFromPath({"filePath"}).Get<std::string>();
+    EXPECT_EQ(item.GetFromPath({"fileName"}).Get<std::string>(), fs::path(path).filename());
+    rows.push_back(path + " " + item.GetFromPath({"fileContent"}).Stringify());
   }
+  const std::string a = VornDirA() + "/", b = VornDirB() + "/";
   EXPECT_EQ(rows, (std::vector<std::string>{
-                      R"(DataTypes.json {"from":"a","types":[1]})", R"(Upper.JSON.json {"which":"suffixed"})",
-                      R"(broken.json {"a":1})",
-                      R"(DataTypes.json {"from":"b"})",  // its own file, not the first of that name
-                      R"(OnlyB.json {"only":"b"})", R"(dir.json {})"}));
-  EXPECT_EQ(all[3].GetFromPath({"filePath"}).Get<std::string>(), VornDirB() + "/DataTypes.json");
+                      a + R"(DataTypes.json {"from":"a","types":[1]})", a + R"(Upper.JSON.json {"which":"suffixed"})",
+                      a + R"(broken.json {"a":1})",
+                      b + R"(DataTypes.json {"from":"b"})",  // its own file, not the first of that name
+                      b + R"(OnlyB.json {"only":"b"})", b + "dir.json {}"}));  // chosen by name, though a directory
   EXPECT_GE(capture.Count(), 1u);
+  EXPECT_EQ(Vorn::ParseJSONsFromRscDir("NoSuchFolder").size(), 0u);
+  Vorn::ReadRscDirectory("Vorn", nullptr);
+  EXPECT_EQ(capture.Last(), "[Vorn - Read Directory] Callback Missing in function ReadRscDirectory");
+
+  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "DataTypes").Stringify(), R"({"from":"a","types":[1]})");
+  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "OnlyB.json").Stringify(), R"({"only":"b"})");
+  EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "Absent").Stringify(), "{}");
 }
 
 TEST(TempResource, AppendsEachContentWithALineFeedOrFails) {
@@ -129,7 +106,6 @@ TEST(TempResource, AppendsEachContentWithALineFeedOrFails) {
     (void)Vorn::CreateTempResourceFile("Blocked", "x", "c");
     FAIL() << "no exception";
   } catch (const fs::filesystem_error& error) {
-    EXPECT_NE(std::string(error.what()).find("create_directories"), std::string::npos) << error.what();
     EXPECT_EQ(error.path1(), fs::path(kTemp + "/resources/Blocked"));
   }
 }
@@ -150,7 +126,6 @@ TEST(WriteFile, WritesTheWholeUtf8TextOrGivesTheErrorStatus) {
   EXPECT_EQ(Vorn::WriteFile(Host(path), KRTUnicodeString()), 0);
   EXPECT_EQ(fs::file_size(path), 0u);
 
-  EXPECT_EQ(Vorn::kWriteFileFailed, static_cast<std::int32_t>(0x80004005u));
   EXPECT_EQ(Vorn::WriteFile(Host(kTemp + "/no/such/dir/f.txt"), "x"), Vorn::kWriteFileFailed);
   EXPECT_EQ(Vorn::WriteFile(Host(kTemp), "x"), Vorn::kWriteFileFailed);
   // The file opens but the data never lands: a failure too.
@@ -160,19 +135,11 @@ TEST(WriteFile, WritesTheWholeUtf8TextOrGivesTheErrorStatus) {
 
 TEST(FileAsBase64, EncodesTheFileBytesOrGivesEmpty) {
   const std::string dir = kTemp + "/b64/";
-  std::string all;
-  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-  WriteBytes(dir + "all.bin", all);
-  WriteBytes(dir + "man.txt", "Man");
+  WriteBytes(dir + "bytes.bin", std::string("M\0\xFF\x1A", 4));  // a NUL, a high byte, a DOS end of file
   WriteBytes(dir + "empty.bin", "");
-  const KRTUnicodeString encoded = Vorn::GetFileAsBase64(Host(dir + "all.bin"));
-  EXPECT_EQ(encoded.SizeInBytes(), 344u);
-  EXPECT_EQ(encoded.View().substr(0, 8), "AAECAwQF");
-  EXPECT_EQ(encoded.View().substr(328), "9vf4+fr7/P3+/w==");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(Backslashed(dir + "man.txt"))), "TWFu");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(dir + "empty.bin")), "");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(dir + "absent")), "");
-  EXPECT_EQ(Vorn::GetFileAsBase64(Host(kTemp)), "");
+  EXPECT_EQ(Vorn::GetFileAsBase64(Host(Backslashed(dir + "bytes.bin"))), "TQD/Gg==");
+  for (const std::string& path : {dir + "empty.bin", dir + "absent", kTemp})
+    EXPECT_EQ(Vorn::GetFileAsBase64(Host(path)), "") << path;
 }
 
 TEST(FileExtension, FollowsThePathRules) {
@@ -195,20 +162,15 @@ TEST(FileFullPath, SearchesTheInstallPathOrTheGivenDirectoriesInOrder) {
   EXPECT_EQ(Vorn::GetFileFullPath("DataTypes.json", {kTemp}), "");
 }
 
-
 TEST(AlignedMemory, HonoursTheAlignmentOrRefuses) {
   for (std::uint64_t alignment : {1u, 8u, 16u, 64u, 4096u}) {
-    void* p = Vorn::AlignedAlloc(100, alignment);
+    void* p = Vorn::AlignedAlloc(100, alignment);  // sizes need not be multiples of the alignment
     ASSERT_NE(p, nullptr) << alignment;
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignment, 0u) << alignment;
     std::memset(p, 0xAB, 100);
     Vorn::AlignedFree(p, alignment);
   }
-  void* odd = Vorn::AlignedAlloc(3, 256);  // sizes need not be multiples of the alignment
-  ASSERT_NE(odd, nullptr);
-  Vorn::AlignedFree(odd, 256);
   EXPECT_EQ(Vorn::AlignedAlloc(64, 48), nullptr);
-  Vorn::AlignedFree(nullptr, 8);
   Vorn::AlignedFree(nullptr, 64);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // sanitizers abort on impossible sizes instead
   EXPECT_THROW((void)Vorn::AlignedAlloc(~std::uint64_t{0} / 2, 8), std::bad_alloc);

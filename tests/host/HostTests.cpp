@@ -1,0 +1,473 @@
+// Host strings, UUIDs, Base64, message parameters, files and directories, the
+// application with its hand-driven timer, and host errors.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "common/TempDir.h"
+#include "vorn/host/Application.h"
+#include "vorn/host/Binary.h"
+#include "vorn/host/CodePage.h"
+#include "vorn/host/Directory.h"
+#include "vorn/host/Errors.h"
+#include "vorn/host/Files.h"
+#include "vorn/host/Message.h"
+#include "vorn/host/Status.h"
+#include "vorn/host/TestApplication.h"
+#include "vorn/host/UnicodeString.h"
+#include "vorn/host/Uuid.h"
+
+namespace {
+
+KRTUnicodeString FromBytes(const std::string& bytes) {
+  KRTUnicodeString s;
+  EXPECT_EQ(s.BuildFromUTF8(bytes.data(), bytes.size()), KRT_OK);
+  return s;
+}
+
+TEST(UnicodeString, BuildKeepsEveryByteWhileTheNarrowFormStopsAtNul) {
+  const std::string bytes("ab\0cd", 5);
+  KRTUnicodeString s = FromBytes(bytes);
+  EXPECT_EQ(s.View(), bytes);
+  EXPECT_EQ(s.SizeInBytes(), 5u);
+  EXPECT_STREQ(static_cast<const char*>(s), "ab");
+  EXPECT_FALSE(s == "ab");  // content comparison sees the NUL, not pointers
+
+  EXPECT_EQ(s.BuildFromUTF8(nullptr, 3), KRT_E_INVALID_ARGUMENT);  // refused, unchanged
+  EXPECT_EQ(s.View(), bytes);
+  EXPECT_EQ(s.BuildFromUTF8(nullptr, 0), KRT_OK);
+  EXPECT_STREQ(s.CastToCharPtr(), "");
+  EXPECT_TRUE(KRTUnicodeString(static_cast<const char*>(nullptr)) == "");
+}
+
+TEST(UnicodeString, ConvertToUTF8ReportsThenCopiesWithoutTerminator) {
+  const KRTUnicodeString s("h\xC3\xA9llo");  // 5 characters, 6 bytes
+  std::size_t length = 0;
+  ASSERT_EQ(s.ConvertToUTF8(nullptr, &length), KRT_OK);
+  EXPECT_EQ(length, 6u);
+
+  char buffer[8] = "#######";
+  length = 5;  // one byte short: refused, nothing written, the need reported
+  EXPECT_EQ(s.ConvertToUTF8(buffer, &length), KRT_E_BUFFER_TOO_SMALL);
+  EXPECT_EQ(length, 6u);
+  EXPECT_EQ(buffer[0], '#');
+  ASSERT_EQ(s.ConvertToUTF8(buffer, &length), KRT_OK);  // exact capacity
+  EXPECT_EQ(std::string(buffer, 7), "h\xC3\xA9llo#");
+  EXPECT_EQ(s.ConvertToUTF8(buffer, nullptr), KRT_E_INVALID_ARGUMENT);
+}
+
+TEST(UnicodeString, LengthCountsCodePointsAndEachMalformedByte) {
+  const std::pair<std::string, std::size_t> cases[] = {
+      {"", 0}, {"a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", 4},        // one character of each width
+      {"\xC2\x80\xE0\xA0\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", 4},  // boundary code points
+      {"\x80", 1}, {"\xE2\x82", 2}, {"\xE2" "a", 2},                // lone continuation byte; truncated
+      {"\xC0\xAF", 2}, {"\xE0\x80\xAF", 3}, {"\xF0\x80\x80\xAF", 4},  // overlong forms
+      {"\xED\xA0\x80", 3}, {"\xF4\x90\x80\x80", 4},                  // a surrogate; above U+10FFFF
+      {"\xC3\xA9\x80\xC3\xA9", 3},                                   // stray byte between valid characters
+  };
+  for (const auto& [bytes, expected] : cases) EXPECT_EQ(FromBytes(bytes).GetLengthInChar(), expected) << bytes;
+}
+
+TEST(UnicodeString, CompareAnswersTwoForEqualAndOrdersByCodePoint) {
+  const KRTUnicodeString abc("abc");
+  EXPECT_EQ(abc.Compare(KRTUnicodeString("abc")), 2);
+  EXPECT_EQ(abc.Compare(KRTUnicodeString("abd")), KRTUnicodeString::kLess);
+  EXPECT_EQ(abc.Compare(KRTUnicodeString("ab")), KRTUnicodeString::kGreater);
+  // Bytes above 0x7F sort after ASCII, as their code points do.
+  EXPECT_EQ(KRTUnicodeString("\xC3\xA9").Compare(KRTUnicodeString("z")), KRTUnicodeString::kGreater);
+}
+
+TEST(Uuid, FormatsOfKnownBytes) {
+  KRTUuid::Bytes bytes;
+  for (unsigned i = 0; i < 16; ++i) bytes[i] = static_cast<unsigned char>(i * 0x11);
+  const KRTUuid id(bytes);
+  EXPECT_EQ(id.ToString(KRTUuid::kFormatCanonical), "00112233-4455-6677-8899-aabbccddeeff");
+  EXPECT_EQ(id.ToString(KRTUuid::kFormatBraced), "{00112233-4455-6677-8899-AABBCCDDEEFF}");
+  EXPECT_EQ(id.ToString(KRTUuid::kFormatCompact), "00112233445566778899aabbccddeeff");
+}
+
+TEST(Base64, Rfc4648VectorsTheWholeAlphabetAndBadArguments) {
+  std::string longText;  // no line breaks, however long
+  for (int i = 0; i < 100; ++i) longText += "YWFh";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
+      {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"}, {std::string("\xFB\xFF\xBF", 3), "+/+/"}, {std::string("\0\xFF", 2), "AP8="},
+      {std::string(300, 'a'), longText},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    char* text = nullptr;
+    ASSERT_EQ(KRTCodePage::ConvertToBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &text),
+              KRT_OK);
+    EXPECT_EQ(text, expected) << bytes;
+    KRTCodePage::FreeText(text);
+  }
+
+  char* text = reinterpret_cast<char*>(1);
+  EXPECT_EQ(KRTCodePage::ConvertToBase64(nullptr, 3, &text), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(KRTCodePage::ConvertToBase64(reinterpret_cast<const unsigned char*>("abc"), 3, nullptr),
+            KRT_E_INVALID_ARGUMENT);
+  // No bytes at all is an empty input; the text is released with std::free.
+  ASSERT_EQ(KRTCodePage::ConvertToBase64(nullptr, 0, &text), KRT_OK);
+  EXPECT_STREQ(text, "");
+  std::free(text);
+}
+
+// Members are found by key and kind; a rewrite keeps the member's place, and
+// equality looks at kinds, values and order.
+TEST(Parameters, MembersAreFoundByKindRewrittenInPlaceAndCompared) {
+  MBX::Parameters p, q;
+  ASSERT_EQ(p.WriteString("a", "1"), KRT_OK);
+  ASSERT_EQ(p.WriteBuffer("b", OVK::Binary("\x01\x02", 2)), KRT_OK);
+  EXPECT_EQ(p.FindBuffer("a"), nullptr);
+  EXPECT_EQ(p.FindString("b"), nullptr);
+  EXPECT_EQ(p.FindString("A"), nullptr);
+  EXPECT_EQ(p.WriteString("", "v"), KRT_E_INVALID_ARGUMENT);
+  q.WriteString("a", "x");
+  q.WriteBuffer("b", OVK::Binary("\x01\x02", 2));
+  EXPECT_FALSE(p == q);
+  p.WriteBuffer("a", OVK::Binary("x", 1));
+  ASSERT_EQ(p.Count(), 2u);
+  EXPECT_EQ(p.Members()[0].key, "a");
+  EXPECT_EQ(p.FindBuffer("a")->AsStringView(), "x");
+  EXPECT_FALSE(p == q);  // same text, another kind
+  q.WriteBuffer("a", OVK::Binary("x", 1));
+  EXPECT_TRUE(p == q);
+  q.WriteString("c", "");
+  EXPECT_FALSE(p == q);
+
+  // The recording node keeps what is emitted through the interface.
+  MBX::RecordingNode recorder;
+  MBX::Node& node = recorder;
+  EXPECT_EQ(node.Emit("VornRemoteEvent", p), 0);
+  EXPECT_FALSE(recorder.Last().hasTarget);
+  EXPECT_TRUE(recorder.Last().parameters == p);
+}
+
+class Files : public ::testing::Test {
+protected:
+  // Each entry as "name absolute-path".
+  std::vector<std::string> ReadAll() {
+    std::vector<std::string> out;
+    KRTDirEntry entry;
+    int end = 0;
+    while (KRTReadDirectory(&dir, &entry, &end, KRT_DIR_READ_ALL) == KRT_OK && !end)
+      out.push_back(std::string(entry.name.View()) + " " + std::string(entry.absolutePath.View()));
+    return out;
+  }
+
+  TempDir tmp;
+  KRTFile* file = nullptr;
+  KRTDirectory dir;
+};
+using Directory = Files;
+
+TEST_F(Files, BytesReadBackWithTheInvertedEofLoop) {
+  std::string bytes;
+  for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
+  const std::string path = (tmp.Path() / "all.bin").string();
+  ASSERT_EQ(KRTFOpen(path.c_str(), "wb", &file), KRT_OK);
+  ASSERT_EQ(KRTFWrite(file, bytes.data(), bytes.size(), nullptr), KRT_OK);
+  std::uint64_t size = 0;
+  ASSERT_EQ(KRTFSize(file, &size), KRT_OK);
+  EXPECT_EQ(size, 256u);  // what is still buffered counts
+  ASSERT_EQ(KRTFClose(file), KRT_OK);
+
+  ASSERT_EQ(KRTFOpen(path.c_str(), "rb", &file), KRT_OK);
+  std::string read;
+  unsigned char byte = 0;
+  while (KRTFEof(file)) {  // non-zero while bytes remain
+    ASSERT_EQ(KRTFGetc(file, &byte), KRT_OK);
+    read += static_cast<char>(byte);
+  }
+  EXPECT_EQ(read, bytes);
+  byte = 0x5A;
+  EXPECT_EQ(KRTFGetc(file, &byte), KRT_E_END_OF_FILE);
+  EXPECT_EQ(byte, 0x5A);
+  EXPECT_EQ(KRTFClose(file), KRT_OK);
+
+  ASSERT_EQ(KRTFOpen(path.c_str(), "ab", &file), KRT_OK);  // write-only: a read error is negative, not the end
+  EXPECT_LT(KRTFEof(file), 0);
+  EXPECT_EQ(KRTFGetc(file, &byte), KRT_E_IO);
+  EXPECT_EQ(KRTFClose(file), KRT_OK);
+}
+
+TEST_F(Files, BackslashPathsAndModes) {
+  tmp.Write("sub/a.txt", "one");
+  const std::string path = tmp.Str() + "\\sub\\a.txt";
+  ASSERT_EQ(KRTFOpen(path.c_str(), "a", &file), KRT_OK);
+  ASSERT_EQ(KRTFWrite(file, "+two", 4, nullptr), KRT_OK);
+  ASSERT_EQ(KRTFClose(file), KRT_OK);
+  std::ifstream in(tmp.Path() / "sub/a.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "one+two");
+
+  EXPECT_EQ(KRTFOpen(path.c_str(), "wxb", &file), KRT_E_IO);  // exists
+  EXPECT_EQ(file, nullptr);
+  for (const char* bad : {"", "q", "rr", "rx", "r+z", "br"})
+    EXPECT_EQ(KRTFOpen(path.c_str(), bad, &file), KRT_E_INVALID_ARGUMENT) << '"' << bad << '"';
+  EXPECT_EQ(KRTFOpen(path.c_str(), nullptr, &file), KRT_E_INVALID_ARGUMENT);
+}
+
+TEST_F(Files, FailuresLeaveNoHandleAndNullsAreRefused) {
+  for (const std::string& path : {tmp.Str() + "/missing", tmp.Str()}) {  // a directory is no file
+    file = reinterpret_cast<KRTFile*>(1);
+    EXPECT_EQ(KRTFOpen(path.c_str(), "rb", &file), path == tmp.Str() ? KRT_E_INVALID_ARGUMENT : KRT_E_NOT_FOUND);
+    EXPECT_EQ(file, nullptr);
+  }
+  EXPECT_EQ(KRTFOpen(nullptr, "rb", &file), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTFOpen(tmp.Str().c_str(), "rb", nullptr), KRT_E_INVALID_ARGUMENT);
+
+  std::uint64_t size;
+  unsigned char byte;
+  EXPECT_EQ(KRTFSize(nullptr, &size), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTFGetc(nullptr, &byte), KRT_E_INVALID_ARGUMENT);
+  EXPECT_LT(KRTFEof(nullptr), 0);
+  EXPECT_EQ(KRTFWrite(nullptr, "x", 1, nullptr), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTFClose(nullptr), KRT_E_INVALID_ARGUMENT);
+
+  ASSERT_EQ(KRTFOpen(tmp.Write("f.txt", "x").c_str(), "r+", &file), KRT_OK);
+  EXPECT_EQ(KRTFSize(file, nullptr), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTFGetc(file, nullptr), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTFWrite(file, nullptr, 1, nullptr), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTFWrite(file, nullptr, 0, nullptr), KRT_OK);
+  EXPECT_EQ(KRTFClose(file), KRT_OK);
+}
+
+TEST_F(Directory, ListsEachEntryOnceSortedWithAbsolutePaths) {
+  for (const char* name : {"res/b.json", "res/a.txt", "res/c.json/nested.json", "res/\xC3\xA9.json"}) tmp.Write(name);
+  ScopedCwd cwd(tmp.Path());
+  ASSERT_EQ(KRTOpenDirectory(".\\res\\", &dir), KRT_OK);
+  const std::string base = tmp.Str() + "/res";
+  EXPECT_EQ(dir.Path(), base);
+  // A directory is an entry, not descended into.
+  EXPECT_EQ(ReadAll(), (std::vector<std::string>{"a.txt " + base + "/a.txt", "b.json " + base + "/b.json",
+                                                  "c.json " + base + "/c.json",
+                                                  "\xC3\xA9.json " + base + "/\xC3\xA9.json"}));
+}
+
+TEST_F(Directory, OpenReadAndCloseCheckTheirState) {
+  const std::string path = tmp.Write("f.txt").string();
+  EXPECT_EQ(KRTOpenDirectory((tmp.Str() + "/missing").c_str(), &dir), KRT_E_NOT_FOUND);
+  EXPECT_EQ(KRTOpenDirectory(path.c_str(), &dir), KRT_E_NOT_FOUND);
+  EXPECT_EQ(KRTOpenDirectory(KRTUnicodeString(), &dir), KRT_E_NOT_FOUND);
+  KRTDirEntry entry;
+  int end = 0;
+  EXPECT_EQ(KRTReadDirectory(&dir, &entry, &end, KRT_DIR_READ_ALL), KRT_E_INVALID_STATE);
+  EXPECT_EQ(KRTCloseDirectory(&dir), KRT_E_INVALID_STATE);
+
+  ASSERT_EQ(KRTOpenDirectory(tmp.Str().c_str(), &dir), KRT_OK);
+  EXPECT_EQ(KRTOpenDirectory(tmp.Str().c_str(), &dir), KRT_E_INVALID_STATE);
+  for (int mode : {0, 2}) EXPECT_EQ(KRTReadDirectory(&dir, &entry, &end, mode), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTReadDirectory(&dir, nullptr, &end, KRT_DIR_READ_ALL), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(KRTReadDirectory(&dir, &entry, nullptr, KRT_DIR_READ_ALL), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(ReadAll().size(), 1u);  // the refused reads consumed nothing
+  // Closed, the same object opens again from the start.
+  ASSERT_EQ(KRTCloseDirectory(&dir), KRT_OK);
+  ASSERT_EQ(KRTOpenDirectory(tmp.Str().c_str(), &dir), KRT_OK);
+  EXPECT_EQ(ReadAll().size(), 1u);
+  EXPECT_EQ(KRTOpenDirectory(tmp.Str().c_str(), nullptr), KRT_E_INVALID_ARGUMENT);
+}
+
+TEST(Application, MainApplicationIsTheInnermostInstalledOne) {
+  EXPECT_EQ(KRTApplication::MainApplication(), nullptr);
+  KRTApplication plain;
+  KRTTestInteractiveApplication interactive;
+  {
+    KRTScopedMainApplication outer(&plain);
+    {
+      KRTScopedMainApplication inner(&interactive);
+      EXPECT_EQ(KRTApplication::MainApplication(), &interactive);
+    }
+    EXPECT_EQ(KRTApplication::MainApplication(), &plain);
+  }
+  EXPECT_EQ(KRTApplication::MainApplication(), nullptr);
+
+  // The kind test follows the class chain.
+  const KRTApplication& asBase = interactive;
+  EXPECT_NE(plain.IsKindOf("KRTApplication"), 0);
+  EXPECT_EQ(plain.IsKindOf("KRTInteractiveApplication"), 0);
+  EXPECT_NE(asBase.IsKindOf("KRTInteractiveApplication"), 0);
+  EXPECT_NE(asBase.IsKindOf("KRTApplication"), 0);
+  EXPECT_EQ(asBase.IsKindOf("KRTInteractive"), 0);
+  EXPECT_EQ(asBase.IsKindOf(nullptr), 0);
+
+  unsigned long id = 0;  // a plain application has no timer
+  EXPECT_EQ(plain.AddTimeOut(10, nullptr, nullptr, [](void*, int, void*) {}, &id), KRT_E_UNSUPPORTED);
+  EXPECT_EQ(plain.RemoveTimeOut(10, 1, 0), KRT_E_UNSUPPORTED);
+}
+
+class TestTimer : public ::testing::Test {
+public:  // callbacks reach the fixture through a pointer
+  // A registration: when it fires, logs its name and the virtual time, then adds `spawn`.
+  struct Timer {
+    TestTimer* test;
+    std::string name;
+    std::vector<std::pair<unsigned long, Timer*>> spawn = {};
+    void* command = nullptr;
+    int reason = -1;
+  };
+
+  static void OnTimer(void* command, int reason, void* clientData) {
+    Timer& t = *static_cast<Timer*>(clientData);
+    t.command = command;
+    t.reason = reason;
+    t.test->fired.push_back(t.name + "@" + std::to_string(t.test->app.Now()));
+    for (auto& [delay, next] : t.spawn) t.test->Add(*next, delay);
+  }
+
+  unsigned long Add(Timer& t, unsigned long delay, void* command = nullptr) {
+    unsigned long id = 0;
+    EXPECT_EQ(base.AddTimeOut(delay, command, &t, &OnTimer, &id), KRT_OK);
+    return id;
+  }
+
+  KRTTestInteractiveApplication app;
+  KRTApplication& base = app;  // the library calls through the base class
+  std::vector<std::string> fired;
+};
+
+TEST_F(TestTimer, AdvanceFiresInDueOrderAtTheirDueTimes) {
+  Timer slow{this, "slow"}, fast{this, "fast"}, tieA{this, "tieA"}, tieB{this, "tieB"};
+  int command = 0;
+  EXPECT_EQ(Add(slow, 50), 1u);
+  EXPECT_EQ(Add(fast, 10, &command), 2u);
+  Add(tieA, 30);
+  Add(tieB, 30);
+  EXPECT_EQ(app.Advance(9), 0u);
+  EXPECT_EQ(app.Advance(21), 3u);
+  EXPECT_EQ(app.Advance(100), 1u);
+  EXPECT_EQ(fired, (std::vector<std::string>{"fast@10", "tieA@30", "tieB@30", "slow@50"}));
+  EXPECT_EQ(app.Now(), 130u);
+  EXPECT_EQ(fast.command, &command);
+  EXPECT_EQ(fast.reason, 0);
+
+  unsigned long id;
+  EXPECT_EQ(base.AddTimeOut(1, nullptr, &fast, nullptr, &id), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(base.AddTimeOut(1, nullptr, &fast, &OnTimer, nullptr), KRT_E_INVALID_ARGUMENT);
+  EXPECT_EQ(app.PendingCount(), 0u);
+}
+
+TEST_F(TestTimer, RemoveNeedsTheSameDelayAndIsRecorded) {
+  Timer a{this, "a"}, b{this, "b"};
+  const unsigned long ida = Add(a, 40);
+  const unsigned long idb = Add(b, 40);
+  EXPECT_EQ(base.RemoveTimeOut(41, ida, 0), KRT_E_NOT_FOUND);
+  EXPECT_TRUE(app.IsPending(ida));
+  EXPECT_EQ(base.RemoveTimeOut(40, ida, 0), KRT_OK);
+  EXPECT_EQ(base.RemoveTimeOut(40, ida, 0), KRT_E_NOT_FOUND);
+  app.Advance(100);
+  EXPECT_EQ(fired, (std::vector<std::string>{"b@40"}));
+  EXPECT_EQ(base.RemoveTimeOut(40, idb, 0), KRT_E_NOT_FOUND);  // already fired
+
+  const auto calls = app.RemoveCalls();
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0].delayMs, 41u);
+  EXPECT_EQ(calls[0].status, KRT_E_NOT_FOUND);
+  EXPECT_EQ(calls[1].hostId, ida);
+  EXPECT_EQ(calls[1].status, KRT_OK);
+}
+
+TEST_F(TestTimer, FiringByHandIgnoresDueTimesAndRunsEachOnce) {
+  Timer a{this, "a"}, b{this, "b"}, c{this, "c"};
+  Timer spawner{this, "spawner", {{0, &c}}};
+  const unsigned long ida = Add(a, 1000);
+  Add(spawner, 500);
+  Add(b, 5);
+  EXPECT_TRUE(app.Fire(ida));
+  EXPECT_FALSE(app.Fire(ida));
+  EXPECT_FALSE(app.Fire(12345));
+  // Those pending at the call, in due order; "c", added meanwhile, waits.
+  EXPECT_EQ(app.FireAllPending(), 2u);
+  EXPECT_EQ(fired, (std::vector<std::string>{"a@0", "b@0", "spawner@0"}));
+  EXPECT_EQ(app.PendingCount(), 1u);
+}
+
+template <class F>
+KRTErrorPtr CatchHostError(F thrower) {
+  try {
+    thrower();
+  } catch (const KRTErrorPtr& e) {
+    return e;
+  }
+  return nullptr;
+}
+
+TEST(HostError, ThrowSmartPtrThrowsThePointerItselfNeverNull) {
+  const auto original = std::make_shared<KRTError>("disk on fire", 42);
+  EXPECT_EQ(CatchHostError([&] { KRTError::ThrowSmartPtr(original); }), original);
+  const KRTErrorPtr made = CatchHostError([] { KRTError::ThrowSmartPtr("made here", 7); });
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->GetMessage(), "made here");
+  EXPECT_EQ(made->GetCode(), 7);
+  const KRTErrorPtr fromNull = CatchHostError([] { KRTError::ThrowSmartPtr(KRTErrorPtr()); });
+  ASSERT_NE(fromNull, nullptr);
+  EXPECT_FALSE(fromNull->GetMessage().empty());
+}
+
+TEST(HostErrorHandling, FlushDisposesOfThisThreadsCaughtErrors) {
+  KRTXHContextCxx::ResetHandled();
+  std::weak_ptr<KRTError> watch;
+  {
+    auto error = std::make_shared<KRTError>("first");
+    watch = error;
+    KRTXHContextCxx::CatchBlockProlog(error);
+  }
+  EXPECT_FALSE(watch.expired());  // kept until the flush
+  KRTXHContextCxx::CatchBlockProlog(std::make_shared<KRTError>("second"));
+  KRTXHContextCxx::CatchBlockProlog(nullptr);
+  std::thread([] {
+    EXPECT_EQ(KRTXHContextCxx::PendingCount(), 0u);
+    KRTXHContextCxx::Flush();
+  }).join();
+  EXPECT_EQ(KRTXHContextCxx::HandledCount(), 0u);
+  EXPECT_EQ(KRTXHContextCxx::PendingCount(), 2u);
+
+  KRTXHContextCxx::Flush();
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(KRTXHContextCxx::HandledCount(), 2u);
+  EXPECT_EQ(KRTXHContextCxx::LastHandledMessage(), "second");
+}
+
+TEST(HostErrorScope, ScopesNestPerThread) {
+  TolvTkCompatCtx outer, inner;
+  EXPECT_EQ(TolvTkCompatCtx::Depth(), 2u);
+  std::thread([] { EXPECT_EQ(TolvTkCompatCtx::Depth(), 0u); }).join();
+}
+
+// A host error raised while a listener's error is being handled is passed
+// on with Rethrow; outside a handler Rethrow still throws a host error.
+TEST(HostErrorScope, RethrowPassesOnTheErrorBeingHandled) {
+  const auto handling = std::make_shared<KRTError>("raised while handling");
+  const KRTErrorPtr escaped = CatchHostError([&] {
+    TolvTkCompatCtx scope;
+    try {
+      KRTError::ThrowSmartPtr("from a listener");
+    } catch (const KRTErrorPtr& e) {
+      try {
+        KRTXHContextCxx::CatchBlockProlog(e);
+        KRTError::ThrowSmartPtr(handling);
+      } catch (const KRTErrorPtr&) {
+        TolvTkCompatCtx::Rethrow();
+      }
+    }
+  });
+  EXPECT_EQ(escaped, handling);
+  EXPECT_EQ(TolvTkCompatCtx::Depth(), 0u);
+  KRTXHContextCxx::Flush();
+
+  const KRTErrorPtr outside = CatchHostError([] { TolvTkCompatCtx::Rethrow(); });
+  ASSERT_NE(outside, nullptr);
+  EXPECT_NE(outside->GetMessage().find("no exception"), std::string::npos);
+}
+
+}  // namespace
