@@ -237,7 +237,9 @@ private:
     EXPECT_FALSE(l.once && l.running > 0) << "once listener " << id << " re-entered by a nested publish";
     EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), id), 0) << "listener " << id << " called twice by one walk";
     // In subscription order.
-    if (!w.calls.empty()) EXPECT_LT(m_listeners[w.calls.back()]->index, l.index);
+    if (!w.calls.empty()) {
+      EXPECT_LT(m_listeners[w.calls.back()]->index, l.index);
+    }
     w.calls.push_back(id);
     ++l.running;
 
