@@ -17,18 +17,10 @@ namespace vorn_test {
 #define VORN_HT_REQUIRE(ok, message) \
   if (!(ok)) return ::testing::AssertionFailure() << message
 
-// A small table (no bucket array): at most 8 entries, true stored hashes,
-// every entry found. Otherwise walks the bucket array and checks, with the
-// table's own hasher:
-// - the array has 2^shift + 16 buckets and empty buckets are (0xFFFFFFFF, 0);
-// - every occupied bucket holds a distinct entry index below size(), its
-//   metadata encodes the entry's distance (at most 14) and hash bits, and the
-//   entry sits exactly that far from its home bucket;
-// - robin-hood order: each bucket between an entry's home and its bucket holds
-//   a metadata at least the one the entry would have there;
-// - the stored hash is the key's hash, and find reaches every entry;
-// - past the first bucket array, the entry arrays have room for as many
-//   entries as there are buckets.
+// Checks the layout independently of the table's own code: bucket count and
+// empty-bucket markers, one bucket per entry at its recorded distance with
+// matching fingerprint bits, robin-hood order, fresh stored hashes, and that
+// find reaches every entry. Small tables (no bucket array) hold at most 8.
 template <class Table>
 ::testing::AssertionResult CheckInvariants(const Table& table) {
   const std::size_t n = table.size();

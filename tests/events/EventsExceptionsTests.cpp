@@ -7,18 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "events/EventsTestSupport.h"
+#include "vorn/events/EventsHandler.h"
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/host/SysLog.h"
 
 namespace {
 
 using DataPtr = std::shared_ptr<VornEventData>;
+struct Handler : VornEventsHandler {};
 
 TEST(EventsWithExceptions, ReportInsideAListenerEndsThePublishWithItsText) {
   ASSERT_TRUE(Vorn::UsesStdExceptions());
   KRTAbendCapture capture;
-  auto handler = vorn_test::TestHandler::Create();
+  auto handler = std::make_shared<Handler>();
   std::vector<std::string> calls;
   auto first = handler->Subscribe("onChange", [&](const DataPtr& d) {
     calls.push_back("first");
@@ -36,7 +37,9 @@ TEST(EventsWithExceptions, ReportInsideAListenerEndsThePublishWithItsText) {
 // The missing-value fault bypasses the switch: it always goes to the log.
 TEST(EventsWithExceptions, MissingValueIsLoggedNotThrown) {
   KRTAbendCapture capture;
-  EXPECT_EQ(VornEventData::Create()->GetRawValue<double>(), 0.0);
+  const auto data = VornEventData::Create();
+  EXPECT_EQ(data->GetSharedPtr(), data);
+  EXPECT_EQ(data->GetRawValue<double>(), 0.0);
   const std::string message = "VornEventData::GetRawValue: ERROR - No value in event data!";
   EXPECT_EQ(capture.Messages(), std::vector<std::string>{message});
 }

@@ -62,16 +62,10 @@ inline const std::vector<std::pair<std::string, std::string>>& Faults() {
   static const std::vector<std::pair<std::string, std::string>> faults = {
       // numbers
       {"99999999999999999999", P("Invalid number format: cannot convert \"99999999999999999999\" to number at line 1")},
-      {"[1e400]", P("Invalid number format: cannot convert \"1e400\" to number at line 1")},
-      {"-1.5E+400", P("Invalid number format: cannot convert \"-1.5E+400\" to number at line 1")},
       {"01", P("Invalid number: leading zero not allowed at line 1")},
-      {"[-01]", P("Invalid number: leading zero not allowed at line 1")},
-      {"- 1", P("Invalid number: expected digit after negative sign at line 1")},
       {"-", P("Invalid number: expected digit after negative sign at line 1")},
       {"1.", P("Invalid number: expected digit after '.' at line 1")},
-      {"1.e5", P("Invalid number: expected digit after '.' at line 1")},
       {"1e+", P("Invalid number: expected digit after exponent sign at line 1")},
-      {"12a", P("Invalid number: unexpected trailing characters after \"12\" at line 1")},
       {"\n\n[1.5.3]", P("Invalid number: unexpected trailing characters after \"1.5\" at line 3")},
       // strings
       {R"("ab\ud83d")", P("Missing low surrogate after high surrogate at line 1")},
@@ -80,12 +74,10 @@ inline const std::vector<std::pair<std::string, std::string>>& Faults() {
       {R"("\ud83d\uZZZZ")", P("Invalid low surrogate at line 1")},
       {R"("\u12G4")", P("Invalid \\u escape sequence at line 1")},
       {R"("ab\qcd")", P("Invalid escape character at line 1")},
-      {"\"ab\tcd\"", P("Unescaped control character in string at line 1")},
       // a raw line break is blamed on the string's own line
       {"\n\"ab\ncd\"", P("Unescaped control character in string at line 2")},
       {"[\"abc", P("Unexpected end of file at line 1 (missing closing '\"')")},
       {"\"abc\\", P("Unexpected end of file at line 1 (missing closing '\"')")},
-      {"{1:2}", P("Expecting opening quotation mark for string at line 1")},
       // literals: one report per fault, though the null reader and its
       // caller both notice it
       {"tru", P("Invalid boolean: expected 'true' at line 1")},
@@ -96,15 +88,10 @@ inline const std::vector<std::pair<std::string, std::string>>& Faults() {
       {"nullx", P("Invalid null value: unexpected trailing characters after 'null' at line 1")},
       // structure and stray characters
       {"[1 2]", P("Expected ',' or ']' in array at line 1")},
-      {"[1 x 2]", P("Expected ',' or ']' in array at line 1")},
       {"{\"a\":1 \"b\":2}", P("Expected ',' or '}' in object at line 1")},
       {"[1,]", P("Unexpected character 93 at line 1")},
-      {"[,]", P("Unexpected character 44 at line 1")},
-      {"{\"a\"::1}", P("Unexpected character 58 at line 1")},
       {"[\xE9]", P("Unexpected character 233 at line 1")},
-      {"abc", P("Unexpected character 97 at line 1")},
       {"{\"a\":1,}", P("Expecting opening quotation mark for string at line 1")},
-      {"{]", P("Expecting opening quotation mark for string at line 1")},
       {"{\"a\" 1}", P("Expected ':' after object key at line 1")},
       {"{\"a\":", P("Unexpected character -1 at line 1")},
       {"[1,\n2", P("Unexpected end of file at line 2 (missing closing ']')")},

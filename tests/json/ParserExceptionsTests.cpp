@@ -13,7 +13,6 @@
 
 namespace {
 
-using vorn_test::P;
 
 struct Thrown {
   std::string message;
@@ -34,16 +33,19 @@ Thrown Catch(Parse parse) {
   return {};
 }
 
-Thrown FromText(const std::string& text) {
-  return Catch([&] { VornJSONParser::ParseText(text, false); });
+// The whole text, or a stream handing out one byte at a time.
+Thrown FromText(const std::string& text, bool trickled) {
+  return Catch([&] { vorn_test::ParseCaptured(text, false, trickled); });
 }
 
 TEST(JsonParserExceptions, EveryFaultThrowsItsMessageAndLine) {
   ASSERT_TRUE(Vorn::UsesStdExceptions());
   for (const auto& [doc, message] : vorn_test::Faults()) {
-    const Thrown thrown = FromText(doc);
-    EXPECT_EQ(thrown.message, message) << doc;
-    EXPECT_NE(message.find("at line " + std::to_string(thrown.line)), std::string::npos) << doc;
+    for (bool trickled : {false, true}) {
+      const Thrown thrown = FromText(doc, trickled);
+      EXPECT_EQ(thrown.message, message) << doc;
+      EXPECT_NE(message.find("at line " + std::to_string(thrown.line)), std::string::npos) << doc;
+    }
   }
 }
 
@@ -51,18 +53,11 @@ TEST(JsonParserExceptions, UnrecognisedEscapeOnTheThirdLineGivesTheColumnAfterIt
   // Line 3 is `  "b": "x\qy"`: the escape character q is column 11.
   for (const char* eol : {"\n", "\r\n", "\r"}) {
     const std::string text = std::string("{") + eol + "  \"a\": 1," + eol + "  \"b\": \"x\\qy\"" + eol + "}";
-    const Thrown thrown = FromText(text);
-    EXPECT_EQ(thrown.message, P("Invalid escape character at line 3"));
-    EXPECT_EQ(thrown.line, 3u);
-    EXPECT_EQ(thrown.column, 12u);
-    // The same position through a stream read one byte at a time.
-    const Thrown streamed = Catch([&] {
-      vorn_test::TrickleBuffer buffer(text);
-      std::istream input(&buffer);
-      VornJSONParser::ParseStream(input, false);
-    });
-    EXPECT_EQ(streamed.line, 3u);
-    EXPECT_EQ(streamed.column, 12u);
+    for (bool trickled : {false, true}) {
+      const Thrown thrown = FromText(text, trickled);
+      EXPECT_EQ(thrown.line, 3u) << eol;
+      EXPECT_EQ(thrown.column, 12u) << eol;
+    }
   }
 }
 
