@@ -85,9 +85,7 @@ TEST(RequestFlow, ClientCallReachesModelViewsAndClientsThenEditsFlowBackAndShutd
   context.reset(), info.reset(), tree.reset(), a.reset(), tweaker.reset();
   VornMainComponent::Destroy();
   VornCommunicationManager_V1::SetMBXNode(nullptr);
-  EXPECT_TRUE(weakContext.expired());
-  EXPECT_TRUE(weakTree.expired());
-  EXPECT_TRUE(weakTweaker.expired());
+  EXPECT_TRUE(weakContext.expired() && weakTree.expired() && weakTweaker.expired());
   EXPECT_FALSE(VornMainComponent::IsEntityRegistered("flow"));
   EXPECT_FALSE(VornCommunicationManager_V1::TryCallRemoteObjectFunc("tests", "flow", "stats", [](const auto&) {}, {}));
 }
