@@ -10,6 +10,7 @@
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"
 #include "vorn/host/Message.h"
+#include "vorn/json/Convert.h"
 #include "vorn/model/DataManager.h"
 #include "vorn/model/ModelObject.h"
 #include "vorn/remote/CommunicationManager.h"
@@ -44,10 +45,8 @@ TEST(RequestFlow, ClientCallReachesModelViewsAndClientsThenEditsFlowBackAndShutd
   ASSERT_NE(context, nullptr);
   auto info = std::make_shared<VornContextInfo>();
   info->dataOptions = new VornDataOptions;
-  VornValuesByString initial;
-  initial.try_emplace("id", VornValue(std::string("A")));
-  initial.try_emplace("type", VornValue(std::string("angle")));
-  initial.try_emplace("value", VornValue(1.0));
+  const VornValuesByString initial =
+      Vorn::ConvertJSONObjectToValuesByString(VornJSONObject{{"id", "A"}, {"type", "angle"}, {"value", 1.0}});
   info->dataOptions->initialValues = initial;
   auto* view = new VornViewInfo;
   view->libraryName = "vorn_test_plugin_views";
@@ -86,9 +85,7 @@ TEST(RequestFlow, ClientCallReachesModelViewsAndClientsThenEditsFlowBackAndShutd
   context.reset(), info.reset(), tree.reset(), a.reset(), tweaker.reset();
   VornMainComponent::Destroy();
   VornCommunicationManager_V1::SetMBXNode(nullptr);
-  EXPECT_TRUE(weakContext.expired());
-  EXPECT_TRUE(weakTree.expired());
-  EXPECT_TRUE(weakTweaker.expired());
+  EXPECT_TRUE(weakContext.expired() && weakTree.expired() && weakTweaker.expired());
   EXPECT_FALSE(VornMainComponent::IsEntityRegistered("flow"));
   EXPECT_FALSE(VornCommunicationManager_V1::TryCallRemoteObjectFunc("tests", "flow", "stats", [](const auto&) {}, {}));
 }

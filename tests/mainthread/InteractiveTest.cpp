@@ -49,8 +49,7 @@ TEST(Interactive, StopWithdrawsEveryRegistrationFirst) {
   ASSERT_GE(App().PendingCount(), 2u);
   VornMainComponent::EndCustomMainThreadLoop();
   EXPECT_EQ(App().PendingCount(), 0u);
-  EXPECT_FALSE(Vorn::HasTimeout(a));
-  EXPECT_FALSE(Vorn::HasTimeout(b));
+  EXPECT_FALSE(Vorn::HasTimeout(a) || Vorn::HasTimeout(b));
   // Even a host that fires anyway finds nothing to call.
   App().FireAllPending();
   App().Advance(100);

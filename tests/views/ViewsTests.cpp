@@ -33,9 +33,9 @@ std::string TemplateOf(const char* type, const char* representation) {
   return VornTweakerFactory::GetTypeTemplate(type, representation, found) ? found->name : "-";
 }
 
-VornViewInfo* View(const char* library, const char* className) {
+VornViewInfo* View(const char* className) {
   auto* info = new VornViewInfo;
-  info->libraryName = library;
+  info->libraryName = "vorn_test_plugin_views";
   info->className = className;
   return info;
 }
@@ -106,8 +106,7 @@ TEST_F(TweakerFiles, ATweakerTakesAcceptedNewValuesFromDataWithoutEcho) {
 TEST_F(TweakerFiles, ViewsKeepTweakersAndModelInStepAndLetGoWhenReleased) {
   auto contextInfo = std::make_shared<VornContextInfo>();
   contextInfo->context = std::make_shared<TestContext>();
-  contextInfo->viewInfos = {View("vorn_test_plugin_views", "TestView"), View("vorn_test_plugin_views", "NotAView"),
-                            View("vorn_test_plugin_views", "OneFileView")};
+  contextInfo->viewInfos = {View("TestView"), View("NotAView"), View("OneFileView")};
   const Ptr root = VornDataManager::InitializeDataTree(nullptr, "views");
   root->UpdateChildren(Record("A", "angle", 1.0), false);
   const Ptr a = root->GetChildren()[0];
@@ -166,7 +165,7 @@ TEST_F(TweakerFiles, ViewsKeepTweakersAndModelInStepAndLetGoWhenReleased) {
 
   // A record without its context: the view reports it and generates nothing.
   auto noContext = std::make_shared<VornContextInfo>();
-  noContext->viewInfos = {View("vorn_test_plugin_views", "TestView")};
+  noContext->viewInfos = {View("TestView")};
   KRTAbendCapture capture;
   VornViewsManager::GenerateViews(noContext, "alone", root);
   EXPECT_EQ(capture.Last(), "[Vorn - Base View] VornBaseView::Initialize => Context not found in VornContextInfo!");
