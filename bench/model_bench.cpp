@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "vorn/model/DataManager.h"
 #include "vorn/model/ModelObject.h"
 
@@ -106,16 +107,6 @@ BENCHMARK(BM_UpdateValueById)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmar
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // The library reads the installation path once, when it loads: set it
-  // and start again so the default dictionary is found.
-  if (!std::getenv("KRTInstallPath")) {
-    setenv("KRTInstallPath", VORN_BENCH_INSTALL_DIR, 1);
-    execv("/proc/self/exe", argv);
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+// Started again with the source tree as installation, so the default
+// dictionary is found.
+int main(int argc, char** argv) { return vorn_bench::RunWithResources(argc, argv, VORN_BENCH_INSTALL_DIR); }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ChildProcess.h"
 
 namespace {
@@ -53,9 +54,7 @@ void BM_RoundTrip(benchmark::State& state) {
     if (!host.node.ReadLine()) return state.SkipWithError("no answer");
     micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
-  std::sort(micros.begin(), micros.end());
-  state.counters["p50_us"] = micros[micros.size() / 2];
-  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+  vorn_bench::ReportLatencies(state, micros);
 }
 
 void BM_Throughput(benchmark::State& state) {

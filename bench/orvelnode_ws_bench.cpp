@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "vorn/json/Value.h"
 
@@ -98,9 +99,7 @@ void BM_WsRoundTrip(benchmark::State& state) {
     client.Next();
     micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
-  std::sort(micros.begin(), micros.end());
-  state.counters["p50_us"] = micros[micros.size() / 2];
-  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+  vorn_bench::ReportLatencies(state, micros);
 }
 
 void BM_WsFanOut(benchmark::State& state) {

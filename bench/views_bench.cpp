@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "BenchSupport.h"
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/model/ModelObject.h"
@@ -108,14 +109,5 @@ BENCHMARK(BM_TweakerEditToModel)->Arg(100)->Arg(10000);
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!std::getenv("KRTInstallPath")) {
-    setenv("KRTInstallPath", VORN_BENCH_INSTALL_DIR, 1);
-    setenv("LD_LIBRARY_PATH", VORN_BENCH_PLUGIN_DIR, 1);
-    execv("/proc/self/exe", argv);
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return vorn_bench::RunWithResources(argc, argv, VORN_BENCH_INSTALL_DIR, VORN_BENCH_PLUGIN_DIR);
 }
