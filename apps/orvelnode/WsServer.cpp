@@ -5,13 +5,14 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <atomic>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
+#include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "vorn/runtime/MainThreadManager.h"
 
@@ -24,31 +25,50 @@ namespace websocket = beast::websocket;
 using tcp = net::ip::tcp;
 
 namespace {
-constexpr std::size_t kMaxFrame = 1 << 20;
-constexpr std::size_t kMaxBacklog = 16 << 20;
 constexpr std::uint64_t kChannelBase = 1000;
+constexpr std::size_t kReadChunk = 64u << 10;
+constexpr std::size_t kKeptBuffer = 64u << 10;  // read buffers larger than this are let go after use
 
 const char* ContentType(const std::filesystem::path& file) {
   const std::string ext = file.extension().string();
   if (ext == ".html") return "text/html; charset=utf-8";
-  if (ext == ".js") return "text/javascript; charset=utf-8";
+  if (ext == ".js" || ext == ".mjs") return "text/javascript; charset=utf-8";
   if (ext == ".css") return "text/css; charset=utf-8";
   if (ext == ".png") return "image/png";
   if (ext == ".svg") return "image/svg+xml";
   if (ext == ".json") return "application/json";
   return "application/octet-stream";
 }
+
+std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
+
+template <class Response>
+void SetCommonHeaders(Response& response) {
+  response.set(http::field::server, "orvelnode");
+  response.set(http::field::cache_control, "no-store");
+  response.set("X-Content-Type-Options", "nosniff");
+  response.set("Referrer-Policy", "no-referrer");
+  response.set("Content-Security-Policy", "default-src 'self'");
+}
 }  // namespace
 
 class WsSession;
+class HttpSession;
+
+// Counts a connection from accept to its end, wherever it went on.
+struct ConnectionSlot {
+  explicit ConnectionSlot(WsServer::Impl& impl);
+  ~ConnectionSlot();
+  WsServer::Impl& impl;
+};
 
 // The connection's stand-in on the main thread.
 class WsPeer final : public Peer {
 public:
   WsPeer(WsServer::Impl& impl, std::uint64_t id, std::weak_ptr<WsSession> session)
       : m_impl(impl), m_id("ws-" + std::to_string(id)), m_channel(kChannelBase + id), m_session(std::move(session)) {}
-  void Send(const std::string& message) override { SendShared(std::make_shared<const std::string>(message)); }
-  void SendShared(const std::shared_ptr<const std::string>& message) override;
+  void Send(const std::shared_ptr<const std::string>& message) override;
+  void Finished() override;
   const std::string& ClientId() const override { return m_id; }
   OVK::ChannelId Channel() const override { return m_channel; }
 
@@ -60,19 +80,32 @@ private:
 };
 
 struct WsServer::Impl {
-  Impl(RpcServer& rpc, std::string root) : server(rpc), webRoot(std::move(root)) {}
+  Impl(RpcServer& rpc, std::filesystem::path root, WebOptions web)
+      : server(rpc), webRoot(std::move(root)), options(std::move(web)), backOff(ioc), stopTimer(ioc) {}
+  // Handlers still queued are destroyed with the io_context, after the
+  // timers: what they end must not touch those any more.
+  ~Impl() { timersGone = true; }
 
   RpcServer& server;
-  std::string webRoot;
-  net::io_context ioc;
-  std::optional<tcp::acceptor> acceptor;
-  std::thread thread;
-  // Network thread only.
+  std::filesystem::path webRoot;
+  WebOptions options;
+  // Network thread only (declared before the io_context, which outlives
+  // none of them: sessions its handlers hold end with it).
   std::uint64_t lastId = 0;
   std::map<std::uint64_t, std::weak_ptr<WsSession>> sessions;
+  std::map<const void*, std::weak_ptr<HttpSession>> httpSessions;
+  std::atomic<std::size_t> connections{0};
+  bool stopping = false;
+  bool timersGone = false;
   // Main thread only.
   std::map<std::uint64_t, std::unique_ptr<WsPeer>> peers;
   bool stopped = false;
+
+  net::io_context ioc;
+  std::optional<tcp::acceptor> acceptor;
+  net::steady_timer backOff;
+  net::steady_timer stopTimer;
+  std::thread thread;
 
   // Runs `work` on the main thread, unless the server has stopped by then.
   void ToMain(std::function<void()> work) {
@@ -81,16 +114,24 @@ struct WsServer::Impl {
     }, 0);
   }
   void Accept();
+  void StopNetwork();
 };
+
+ConnectionSlot::ConnectionSlot(WsServer::Impl& owner) : impl(owner) { ++impl.connections; }
+ConnectionSlot::~ConnectionSlot() {
+  if (--impl.connections == 0 && impl.stopping && !impl.timersGone) impl.stopTimer.cancel();  // nothing left to wait for
+}
 
 class WsSession : public std::enable_shared_from_this<WsSession> {
 public:
-  WsSession(WsServer::Impl& impl, tcp::socket socket, std::uint64_t id)
-      : m_impl(impl), m_ws(std::move(socket)), m_id(id) {}
+  WsSession(WsServer::Impl& impl, tcp::socket socket, std::uint64_t id, std::shared_ptr<ConnectionSlot> slot)
+      : m_impl(impl), m_ws(std::move(socket)), m_id(id), m_slot(std::move(slot)) {}
 
   void Run(http::request<http::string_body> request) {
-    m_ws.read_message_max(kMaxFrame);
+    m_ws.read_message_max(0);  // the limit is ours: an oversized message is skipped, not fatal
     m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    m_ws.set_option(websocket::stream_base::decorator(
+        [](websocket::response_type& response) { response.set(http::field::server, "orvelnode"); }));
     m_ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
       if (!ec) self->_Opened();
     });
@@ -98,11 +139,27 @@ public:
 
   // Network thread: queue one outgoing message.
   void Queue(const std::shared_ptr<const std::string>& message) {
-    if (m_closed) return;
+    if (m_closed || m_closing) return;
     m_backlog += message->size();
-    if (m_backlog > kMaxBacklog) return Close();  // a client that does not read
+    if (m_backlog > WsServer::kMaxBacklog) return Close();  // a client that does not read
     m_queue.push_back(message);
     if (m_queue.size() == 1) _Write();
+  }
+
+  // A message of this connection was answered on the main thread.
+  void OnFinished() {
+    if (m_inFlight > 0) --m_inFlight;
+    if (m_paused && m_inFlight < m_impl.server.GetLimits().maxInFlight && !m_closed) {
+      m_paused = false;
+      _Read();
+    }
+  }
+
+  // A close frame once what is queued is written.
+  void CloseGracefully() {
+    if (m_closed || m_closing) return;
+    m_closing = true;
+    if (m_queue.empty()) _SendClose();
   }
 
   void Close() {
@@ -127,25 +184,46 @@ private:
       impl.server.Open(peer.get());
       impl.peers.emplace(id, std::move(peer));
     });
+    if (m_impl.stopping) return CloseGracefully();
     _Read();
   }
   void _Read() {
-    m_ws.async_read(m_buffer, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->_OnRead(ec); });
+    m_ws.async_read_some(m_buffer, kReadChunk,
+                         [self = shared_from_this()](beast::error_code ec, std::size_t n) { self->_OnRead(ec, n); });
   }
-  void _OnRead(beast::error_code ec) {
+  void _OnRead(beast::error_code ec, std::size_t n) {
     if (ec) return Close();
-    if (!m_ws.got_text()) {
+    const Limits& limits = m_impl.server.GetLimits();
+    m_messageSize += n;
+    if (m_messageSize > limits.maxMessage) {
+      m_skipping = true;  // the rest is read and dropped, never kept
+      m_buffer.consume(m_buffer.size());
+    }
+    if (!m_ws.is_message_done()) return _Read();
+    m_messageSize = 0;
+    if (m_skipping) {
+      m_skipping = false;
+      ++m_inFlight;
+      m_impl.ToMain([&impl = m_impl, id = m_id] {
+        if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.RefuseOversized(peer->second.get());
+      });
+    } else if (!m_ws.got_text()) {
       m_buffer.consume(m_buffer.size());
       Queue(std::make_shared<const std::string>(
-          ErrorResponse(nullptr, -32600, "Invalid Request", "binary frames are not accepted").Stringify()));
-      return _Read();
+          ErrorMessage(-32600, "Invalid Request: binary frames are not accepted", "invalidRequest")));
+    } else {
+      std::string text = beast::buffers_to_string(m_buffer.data());
+      m_buffer.consume(m_buffer.size());
+      ++m_inFlight;
+      m_impl.ToMain([&impl = m_impl, id = m_id, text = std::move(text)] {
+        if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.Handle(peer->second.get(), text);
+      });
     }
-    std::string text = beast::buffers_to_string(m_buffer.data());
-    m_buffer.consume(m_buffer.size());
-    m_impl.ToMain([&impl = m_impl, id = m_id, text = std::move(text)] {
-      auto peer = impl.peers.find(id);
-      if (peer != impl.peers.end()) impl.server.Handle(peer->second.get(), text);
-    });
+    if (m_buffer.capacity() > kKeptBuffer) m_buffer = beast::flat_buffer();
+    if (m_inFlight >= limits.maxInFlight) {
+      m_paused = true;  // back-pressure: the client's writes wait in its own socket
+      return;
+    }
     _Read();
   }
   void _Write() {
@@ -154,75 +232,136 @@ private:
       self->m_backlog -= self->m_queue.front()->size();
       self->m_queue.pop_front();
       if (ec) return self->Close();
-      if (!self->m_queue.empty()) self->_Write();
+      if (!self->m_queue.empty()) return self->_Write();
+      if (self->m_closing) self->_SendClose();
     });
+  }
+  void _SendClose() {
+    m_ws.async_close(websocket::close_code::going_away, [self = shared_from_this()](beast::error_code) { self->Close(); });
   }
 
   WsServer::Impl& m_impl;
   websocket::stream<beast::tcp_stream> m_ws;
   std::uint64_t m_id;
+  std::shared_ptr<ConnectionSlot> m_slot;
   beast::flat_buffer m_buffer;
+  std::size_t m_messageSize = 0;
+  bool m_skipping = false;
+  std::size_t m_inFlight = 0;
+  bool m_paused = false;
   std::deque<std::shared_ptr<const std::string>> m_queue;
   std::size_t m_backlog = 0;
+  bool m_closing = false;
   bool m_closed = false;
 };
 
-void WsPeer::SendShared(const std::shared_ptr<const std::string>& message) {
+void WsPeer::Send(const std::shared_ptr<const std::string>& message) {
   net::post(m_impl.ioc, [session = m_session, message] {
     if (auto open = session.lock()) open->Queue(message);
+  });
+}
+
+void WsPeer::Finished() {
+  net::post(m_impl.ioc, [session = m_session] {
+    if (auto open = session.lock()) open->OnFinished();
   });
 }
 
 // Plain HTTP: the page's files, and the upgrade to WebSocket at "/rpc".
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-  HttpSession(WsServer::Impl& impl, tcp::socket socket) : m_impl(impl), m_stream(std::move(socket)) {}
+  HttpSession(WsServer::Impl& impl, tcp::socket socket)
+      : m_impl(impl), m_stream(std::move(socket)), m_slot(std::make_shared<ConnectionSlot>(impl)) {}
 
   void Run() {
+    m_impl.httpSessions[this] = weak_from_this();
     m_parser.emplace();
+    m_parser->header_limit(16 * 1024);
     m_parser->body_limit(64 * 1024);
     m_stream.expires_after(std::chrono::seconds(30));
     http::async_read(m_stream, m_buffer, *m_parser,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->_OnRead(ec); });
   }
 
+  void Close() {
+    beast::error_code ignored;
+    m_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    m_stream.socket().close(ignored);
+  }
+
+  ~HttpSession() { m_impl.httpSessions.erase(this); }
+
 private:
   void _OnRead(beast::error_code ec) {
     if (ec) return _Shutdown();
     http::request<http::string_body> request = m_parser->release();
+    const AccessPolicy& access = m_impl.options.access;
     const std::string target(request.target());
-    if (websocket::is_upgrade(request)) {
-      if (target != "/rpc") return _Respond(request, http::status::not_found, "text/plain", "no WebSocket here\n");
+    const std::string host(request[http::field::host]);
+    const bool upgrade = websocket::is_upgrade(request);
+    if (!HostAllowed(access, host)) return _Error(request, http::status::forbidden, "this host name is not served\n");
+    // The page's cookie serves its files; the WebSocket needs the token itself.
+    if (!TokenAccepted(access, target, View(request[http::field::authorization]), View(request[http::field::cookie]), !upgrade))
+      return _Error(request, http::status::unauthorized, "a valid token is needed: open the address orvelnode printed\n");
+    const std::string path = target.substr(0, target.find('?'));
+    if (upgrade) {
+      if (path != "/rpc") return _Error(request, http::status::not_found, "no WebSocket here\n");
+      const auto origin = request.find(http::field::origin);
+      if (!OriginAllowed(access, host,
+                         origin == request.end() ? std::nullopt : std::optional<std::string_view>(View(origin->value()))))
+        return _Error(request, http::status::forbidden, "pages of other origins may not connect\n");
+      if (m_impl.stopping) return _Error(request, http::status::service_unavailable, "the host is ending\n");
       m_stream.expires_never();
-      std::make_shared<WsSession>(m_impl, m_stream.release_socket(), ++m_impl.lastId)->Run(std::move(request));
+      std::make_shared<WsSession>(m_impl, m_stream.release_socket(), ++m_impl.lastId, std::move(m_slot))
+          ->Run(std::move(request));
       return;
     }
     if (request.method() != http::verb::get && request.method() != http::verb::head)
-      return _Respond(request, http::status::method_not_allowed, "text/plain", "method not allowed\n");
-    std::string path = target.substr(0, target.find('?'));
-    if (path == "/") path = "/index.html";
-    const std::filesystem::path file = std::filesystem::path(m_impl.webRoot) / path.substr(1);
-    std::error_code fsError;
-    if (path.find("..") != std::string::npos || path.find('\\') != std::string::npos ||
-        !std::filesystem::is_regular_file(file, fsError))
-      return _Respond(request, http::status::not_found, "text/plain", "not found\n");
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream body;
-    body << in.rdbuf();
-    _Respond(request, http::status::ok, ContentType(file), body.str());
+      return _Error(request, http::status::method_not_allowed, "method not allowed\n");
+    const auto file = ResolveWebFile(m_impl.webRoot, target);
+    if (!file) return _Error(request, http::status::not_found, "not found\n");
+    http::file_body::value_type body;
+    body.open(file->c_str(), beast::file_mode::scan, ec);
+    if (ec) return _Error(request, http::status::not_found, "not found\n");
+    const std::uint64_t size = body.size();
+    auto response = std::make_shared<http::response<http::file_body>>(http::status::ok, request.version());
+    SetCommonHeaders(*response);
+    response->set(http::field::content_type, ContentType(*file));
+    // The page's own scripts and style sheets are fetched without the
+    // query: the token opened the page, a cookie of this port serves the rest.
+    if (!access.token.empty() && target.find("token=") != std::string::npos)
+      response->set(http::field::set_cookie,
+                    TokenCookieName(access.port) + "=" + access.token + "; Path=/; HttpOnly; SameSite=Strict");
+    response->keep_alive(request.keep_alive());
+    if (request.method() == http::verb::head) {
+      response->content_length(size);
+      auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, request.version());
+      for (const auto& field : *response) head->set(field.name_string(), field.value());
+      head->keep_alive(request.keep_alive());
+      head->content_length(size);
+      return _Send(head);
+    }
+    response->body() = std::move(body);
+    response->prepare_payload();
+    _Send(response);
   }
 
-  void _Respond(const http::request<http::string_body>& request, http::status status, const char* type,
-                std::string body) {
+  void _Error(const http::request<http::string_body>& request, http::status status, const char* text) {
     auto response = std::make_shared<http::response<http::string_body>>(status, request.version());
-    response->set(http::field::server, "orvelnode");
-    response->set(http::field::content_type, type);
-    response->set(http::field::cache_control, "no-store");
-    response->keep_alive(request.keep_alive());
-    if (request.method() != http::verb::head) response->body() = std::move(body);
+    SetCommonHeaders(*response);
+    response->set(http::field::content_type, "text/plain; charset=utf-8");
+    if (status == http::status::unauthorized) response->set(http::field::www_authenticate, "Bearer");
+    if (status == http::status::method_not_allowed) response->set(http::field::allow, "GET, HEAD");
+    response->keep_alive(false);
+    if (request.method() != http::verb::head) response->body() = text;
     response->prepare_payload();
+    _Send(response);
+  }
+
+  template <class Response>
+  void _Send(const std::shared_ptr<Response>& response) {
     http::async_write(m_stream, *response, [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
-      if (ec || !response->keep_alive()) return self->_Shutdown();
+      if (ec || !response->keep_alive() || self->m_impl.stopping) return self->_Shutdown();
       self->Run();
     });
   }
@@ -234,21 +373,60 @@ private:
 
   WsServer::Impl& m_impl;
   beast::tcp_stream m_stream;
+  std::shared_ptr<ConnectionSlot> m_slot;
   beast::flat_buffer m_buffer;
   std::optional<http::request_parser<http::string_body>> m_parser;
 };
 
 void WsServer::Impl::Accept() {
   acceptor->async_accept([this](beast::error_code ec, tcp::socket socket) {
-    if (ec == net::error::operation_aborted || !acceptor->is_open()) return;
-    if (!ec) std::make_shared<HttpSession>(*this, std::move(socket))->Run();
+    if (ec == net::error::operation_aborted || !acceptor->is_open() || stopping) return;
+    if (ec) {
+      // Out of descriptors (or another passing fault): try again later
+      // instead of spinning on an error that will not clear at once.
+      backOff.expires_after(std::chrono::milliseconds(kAcceptBackOffMs));
+      backOff.async_wait([this](beast::error_code waited) {
+        if (!waited && !stopping) Accept();
+      });
+      return;
+    }
+    if (connections >= options.maxConnections) {
+      static constexpr char kBusy[] =
+          "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+      beast::error_code ignored;
+      socket.non_blocking(true, ignored);
+      socket.write_some(net::buffer(kBusy, sizeof kBusy - 1), ignored);
+      socket.close(ignored);
+    } else {
+      std::make_shared<HttpSession>(*this, std::move(socket))->Run();
+    }
     Accept();
   });
 }
 
-WsServer::WsServer(RpcServer& server, std::string webRoot) : m_impl(std::make_unique<Impl>(server, std::move(webRoot))) {}
+void WsServer::Impl::StopNetwork() {
+  stopping = true;
+  beast::error_code ignored;
+  acceptor->close(ignored);
+  backOff.cancel();
+  for (auto& [id, weak] : std::map<std::uint64_t, std::weak_ptr<WsSession>>(sessions))
+    if (auto session = weak.lock()) session->CloseGracefully();
+  for (auto& [key, weak] : std::map<const void*, std::weak_ptr<HttpSession>>(httpSessions))
+    if (auto session = weak.lock()) session->Close();
+  if (connections == 0) return;
+  stopTimer.expires_after(std::chrono::milliseconds(kStopGraceMs));
+  stopTimer.async_wait([this](beast::error_code) { ioc.stop(); });
+}
+
+WsServer::WsServer(RpcServer& server, std::string webRoot, WebOptions options) {
+  std::error_code ec;
+  std::filesystem::path root = std::filesystem::canonical(webRoot, ec);
+  m_impl = std::make_unique<Impl>(server, ec ? std::filesystem::path(webRoot) : root, std::move(options));
+}
 
 WsServer::~WsServer() { Stop(); }
+
+std::size_t WsServer::Connections() const { return m_impl->connections.load(); }
 
 void WsServer::Start(const std::string& host, std::uint16_t port) {
   beast::error_code ec;
@@ -262,19 +440,15 @@ void WsServer::Start(const std::string& host, std::uint16_t port) {
   if (!ec) m_impl->acceptor->listen(net::socket_base::max_listen_connections, ec);
   if (ec) throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message());
   m_port = m_impl->acceptor->local_endpoint().port();
+  m_impl->options.access.port = m_port;
+  m_impl->options.access.loopback = address.is_loopback();
   m_impl->Accept();
   m_impl->thread = std::thread([impl = m_impl.get()] { impl->ioc.run(); });
 }
 
 void WsServer::Stop() {
   if (!m_impl->thread.joinable()) return;
-  net::post(m_impl->ioc, [impl = m_impl.get()] {
-    beast::error_code ignored;
-    impl->acceptor->close(ignored);
-    for (auto& [id, weak] : std::map<std::uint64_t, std::weak_ptr<WsSession>>(impl->sessions))
-      if (auto session = weak.lock()) session->Close();
-    impl->ioc.stop();
-  });
+  net::post(m_impl->ioc, [impl = m_impl.get()] { impl->StopNetwork(); });
   m_impl->thread.join();
   m_impl->stopped = true;
   for (auto& [id, peer] : m_impl->peers) m_impl->server.Close(peer.get());
@@ -284,6 +458,7 @@ void WsServer::Stop() {
 bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_t& port) {
   const std::size_t colon = text.rfind(':');
   host = colon == std::string::npos || colon == 0 ? "127.0.0.1" : text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   const std::string digits = colon == std::string::npos ? text : text.substr(colon + 1);
   if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
   const unsigned long value = std::stoul(digits);

@@ -1,29 +1,46 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "Access.h"
 #include "RpcServer.h"
 
 namespace orvel {
 
-// The browser side of orvelnode: HTTP for the page's static files and
-// WebSocket at "/rpc" for the same JSON-RPC messages as the stdio channel,
-// one message per text frame, several clients at once. Each connection is a
-// client app ("ws-1", "ws-2"...) from open to close.
+struct WebOptions {
+  AccessPolicy access;             // port and loopback are filled in by Start
+  std::size_t maxConnections = 128;  // HTTP and WebSocket together (--max-connections)
+};
+
+// The browser side of orvelnode: HTTP for the page's files and WebSocket at
+// "/rpc" for the same JSON-RPC messages as the stdio channel, one message
+// per text frame, several clients at once. Each connection is a client app
+// ("ws-1", "ws-2"...) from open to close.
+//
+// Every request passes the Host check, then the token check; a WebSocket
+// handshake also the Origin check (see Access.h); refusals are 403 or 401
+// before anything else happens. Files come only from the web root and are
+// streamed from disk.
 //
 // The network runs on a thread of its own; messages are handed to the main
 // thread, and answers and notifications come back to the network thread to
-// be written in order. A frame over 1 MiB, or a client that lets 16 MiB of
-// answers pile up unread, is disconnected; a binary frame is answered with
-// an Invalid Request error. Other clients are never affected.
+// be written in order. Bounds: a message over the server's maxMessage is
+// answered -32600 and the rest of it skipped without being kept; a
+// connection's reads pause while maxInFlight of its messages wait for
+// answers; a client that lets kMaxBacklog bytes of answers pile up unread
+// is disconnected; past maxConnections a new connection is closed at once;
+// failed accepts (out of descriptors) are retried after kAcceptBackOff.
+// Other clients are never affected.
 class WsServer {
 public:
+  static constexpr std::size_t kMaxBacklog = 16u << 20;
+  static constexpr int kAcceptBackOffMs = 100;
+  static constexpr int kStopGraceMs = 500;
+
   // `webRoot`: the folder whose files are served ("/" is index.html).
-  WsServer(RpcServer& server, std::string webRoot);
+  WsServer(RpcServer& server, std::string webRoot, WebOptions options = {});
   ~WsServer();
   WsServer(const WsServer&) = delete;
   WsServer& operator=(const WsServer&) = delete;
@@ -31,10 +48,14 @@ public:
   // Binds and starts serving (main thread). Throws std::runtime_error with
   // the reason when the address cannot be bound.
   void Start(const std::string& host, std::uint16_t port);
-  // Closes every connection and the listener, and joins the network thread
-  // (main thread). Peers still open are closed on the server.
+  // Sends every WebSocket client a close frame after what is queued for
+  // it, closes the listener and the connections (waiting kStopGraceMs at
+  // most), and joins the network thread (main thread). Peers still open
+  // are closed on the server.
   void Stop();
   std::uint16_t Port() const { return m_port; }
+  // Connections open now (network thread's count; for tests).
+  std::size_t Connections() const;
 
   struct Impl;
 

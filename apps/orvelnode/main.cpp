@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,7 +37,24 @@ constexpr const char* kUsage =
     "  --listen [HOST:]PORT\n"
     "                   also serve the browser page over HTTP and the same\n"
     "                   JSON-RPC over WebSocket at /rpc (HOST defaults to\n"
-    "                   127.0.0.1; PORT 0 picks a free port)\n"
+    "                   127.0.0.1; PORT 0 picks a free port). Every request\n"
+    "                   needs the token printed with the address\n"
+    "  --token TEXT     the token clients must show (default: $ORVELNODE_TOKEN,\n"
+    "                   else a new random one); at least 16 characters\n"
+    "  --no-token       no token (accepted for a loopback listener only)\n"
+    "  --allow-origin ORIGIN\n"
+    "                   a web origin (\"https://app.example\") whose pages may\n"
+    "                   connect besides the host's own page; repeatable\n"
+    "  --allow-host NAME\n"
+    "                   a Host name a loopback listener answers besides\n"
+    "                   127.0.0.1, localhost and [::1]; repeatable\n"
+    "  --max-message BYTES\n"
+    "                   the largest message read (default 16777216)\n"
+    "  --max-connections N\n"
+    "                   HTTP and WebSocket connections at once (default 128)\n"
+    "  --call-timeout SECONDS\n"
+    "                   a call whose function has not answered by then is\n"
+    "                   answered with an error (default 30)\n"
     "  -h, --help       show this help and exit\n"
     "  -V, --version    show the version and exit\n"
     "\n"
@@ -71,6 +89,14 @@ std::string WebRoot() {
   return ORVEL_WEB_DIR_INSTALLED;
 }
 
+// A whole number in [low, high], or nothing.
+std::optional<unsigned long long> Number(const std::string& text, unsigned long long low, unsigned long long high) {
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const unsigned long long value = std::stoull(text);
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,39 +104,82 @@ int main(int argc, char** argv) {
   std::string listenHost;
   std::uint16_t listenPort = 0;
   bool listen = false;
+  bool noToken = false;
+  std::optional<std::string> token;
+  if (const char* fromEnvironment = std::getenv("ORVELNODE_TOKEN")) token = fromEnvironment;
+  orvel::Limits limits;
+  orvel::WebOptions web;
+  auto bad = [](const std::string& what) {
+    std::fprintf(stderr, "orvelnode: %s\n%s", what.c_str(), kUsage);
+    return 2;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--listen" || arg.rfind("--listen=", 0) == 0) {
-      const std::string value = arg == "--listen" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(9);
-      if (!orvel::ParseListenAddress(value, listenHost, listenPort)) {
-        std::fprintf(stderr, "orvelnode: --listen takes [HOST:]PORT, not '%s'\n%s", value.c_str(), kUsage);
-        return 2;
+    // "--name VALUE" or "--name=VALUE".
+    std::optional<std::string> value;
+    auto takes = [&](const char* name) {
+      const std::string prefix = std::string(name) + "=";
+      if (arg == name) {
+        value = i + 1 < argc ? std::optional<std::string>(argv[++i]) : std::nullopt;
+        return true;
       }
+      if (arg.rfind(prefix, 0) == 0) {
+        value = arg.substr(prefix.size());
+        return true;
+      }
+      return false;
+    };
+    if (takes("--listen")) {
+      if (!value || !orvel::ParseListenAddress(*value, listenHost, listenPort))
+        return bad("--listen takes [HOST:]PORT, not '" + value.value_or("") + "'");
       listen = true;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help") {
+    } else if (takes("--token")) {
+      if (!value || value->size() < 16) return bad("--token takes a text of at least 16 characters");
+      token = *value;
+    } else if (takes("--allow-origin")) {
+      if (!value || value->empty()) return bad("--allow-origin takes an origin such as https://app.example");
+      web.access.allowedOrigins.push_back(*value);
+    } else if (takes("--allow-host")) {
+      if (!value || value->empty()) return bad("--allow-host takes a host name");
+      web.access.allowedHosts.push_back(*value);
+    } else if (takes("--max-message")) {
+      const auto n = Number(value.value_or(""), 1024, 1ull << 30);
+      if (!n) return bad("--max-message takes a number of bytes from 1024 to 1073741824");
+      limits.maxMessage = *n;
+    } else if (takes("--max-connections")) {
+      const auto n = Number(value.value_or(""), 1, 100000);
+      if (!n) return bad("--max-connections takes a number from 1 to 100000");
+      web.maxConnections = *n;
+    } else if (takes("--call-timeout")) {
+      char* end = nullptr;
+      const std::string text = value.value_or("");
+      const double seconds = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end || !(seconds > 0) || seconds > 86400) return bad("--call-timeout takes a number of seconds up to 86400");
+      limits.callTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+    } else if (arg == "--no-token") {
+      noToken = true;
+    } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
-    }
-    if (arg == "-V" || arg == "--version") {
+    } else if (arg == "-V" || arg == "--version") {
       std::printf("orvelnode %s (VornCore)\n", ORVEL_VERSION);
       return 0;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return bad("unknown option '" + arg + "'");
+    } else if (!manifestFile.empty()) {
+      return bad("one manifest only");
+    } else {
+      manifestFile = arg;
     }
-    if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "orvelnode: unknown option '%s'\n%s", arg.c_str(), kUsage);
-      return 2;
-    }
-    if (!manifestFile.empty()) {
-      std::fprintf(stderr, "orvelnode: one manifest only\n%s", kUsage);
-      return 2;
-    }
-    manifestFile = arg;
   }
-  if (manifestFile.empty()) {
-    std::fprintf(stderr, "orvelnode: no manifest given\n%s", kUsage);
-    return 2;
-  }
+  if (manifestFile.empty()) return bad("no manifest given");
+  const bool loopback = !listen || orvel::IsLoopbackAddress(listenHost);
+  if (noToken && !loopback) return bad("--no-token is refused for a listener that is not on a loopback address");
+  if (noToken) token = std::string();
+  // The token travels in addresses: it keeps to characters a URL carries as they are.
+  if (token && !token->empty() &&
+      (token->size() < 16 || token->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~") != std::string::npos))
+    return bad("the token (--token or ORVELNODE_TOKEN) needs at least 16 characters among letters, digits and -._~");
 
   // The library reads its installation path when it loads, and the system
   // loader its search path when the process starts: set both, then start
@@ -126,6 +195,15 @@ int main(int argc, char** argv) {
     execv("/proc/self/exe", argv);
     std::perror("orvelnode: cannot start");
     return 1;
+  }
+
+  if (listen) {
+    try {
+      web.access.token = token ? *token : orvel::MakeToken();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "orvelnode: %s\n", e.what());
+      return 1;
+    }
   }
 
   orvel::Manifest manifest;
@@ -156,9 +234,9 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    orvel::RpcServer server([] { VornMainComponent::EndCustomMainThreadLoop(); });
+    orvel::RpcServer server([] { VornMainComponent::EndCustomMainThreadLoop(); }, limits);
     orvel::StdioChannel channel(server, [] { VornMainComponent::EndCustomMainThreadLoop(); });
-    orvel::WsServer web(server, WebRoot());
+    orvel::WsServer webServer(server, WebRoot(), web);
     VornCommunicationManager_V1::SetMBXNode(&server);
     VornMainComponent::RunCustomMainThreadLoop([&] {
       try {
@@ -172,14 +250,23 @@ int main(int argc, char** argv) {
       server.WatchContexts();
       if (listen) {
         try {
-          web.Start(listenHost, listenPort);
+          webServer.Start(listenHost, listenPort);
         } catch (const std::exception& e) {
           std::fprintf(stderr, "orvelnode: %s\n", e.what());
           status = 1;
           VornMainComponent::EndCustomMainThreadLoop();
           return;
         }
-        std::fprintf(stderr, "orvelnode: listening on http://%s:%u/\n", listenHost.c_str(), web.Port());
+        const bool v6 = listenHost.find(':') != std::string::npos;
+        const std::string address = "http://" + (v6 ? "[" + listenHost + "]" : listenHost) + ":" +
+                                    std::to_string(webServer.Port()) + "/" +
+                                    (web.access.token.empty() ? "" : "?token=" + web.access.token);
+        if (!loopback)
+          std::fprintf(stderr,
+                       "orvelnode: warning: %s is not a loopback address and the traffic is not encrypted; "
+                       "put a TLS proxy in front of it (see the README)\n",
+                       listenHost.c_str());
+        std::fprintf(stderr, "orvelnode: listening on %s\n", address.c_str());
       }
       channel.Start();
     });
@@ -189,7 +276,7 @@ int main(int argc, char** argv) {
     pthread_kill(signalWatcher.native_handle(), SIGUSR1);
     signalWatcher.join();
     channel.Stop();
-    web.Stop();
+    webServer.Stop();
     VornCommunicationManager_V1::SetMBXNode(nullptr);
     VornMainComponent::Destroy();
   }

@@ -105,7 +105,7 @@ TEST(Orvelnode, AnswersBadInputWithItsErrorCodeAndKeepsServing) {
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":{"namespace":"sample","object":"ghost","function":"render"}})", -32001},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("teleport", "{}") + "}", -32002},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callNamespace","params":{"namespace":"sample","function":"x"}})", -32002},
-      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callLibrary","params":{"library":"../evil","function":"x"}})", -32003},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callLibrary","params":{"library":"../evil","function":"x"}})", -32001},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("editTweaker", R"({"id":"opacity","value":3})") + "}", -32003},
   };
   for (const auto& [line, code] : cases) EXPECT_EQ(s.ErrorCode(line), code) << line;

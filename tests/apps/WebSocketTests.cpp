@@ -1,5 +1,7 @@
-// orvelnode's WebSocket side, from real clients: several at once, events to
-// all of them, bad frames, abrupt disconnects, and the page's files.
+// orvelnode's network side, from real clients: several at once, events to
+// all of them, bad and oversized frames, abrupt disconnects, the access
+// checks as a browser or an attacker meets them, the page's files, the
+// connection bound and the close at shutdown.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -19,9 +21,11 @@ namespace {
 namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
+namespace websocket = beast::websocket;
 using tcp = net::ip::tcp;
 
 net::io_context g_io;
+const std::string kToken = "test-token-0123456789abcdef";
 
 tcp::socket Connect(unsigned short port) {
   tcp::socket socket(g_io);
@@ -31,8 +35,35 @@ tcp::socket Connect(unsigned short port) {
   return socket;
 }
 
+// orvelnode listening on a free port, with the test's token.
+struct Node {
+  explicit Node(std::vector<std::string> options = {}) : process(Args(std::move(options)), true) {
+    const auto banner = process.ReadLine();
+    if (!banner) return;
+    const std::string expected = "listening on http://127.0.0.1:";
+    const std::size_t at = banner->find(expected);
+    EXPECT_NE(at, std::string::npos) << *banner;
+    EXPECT_NE(banner->find("/?token=" + kToken), std::string::npos) << *banner;
+    if (at != std::string::npos) port = static_cast<unsigned short>(std::stoi(banner->substr(at + expected.size())));
+  }
+  static std::vector<std::string> Args(std::vector<std::string> options) {
+    std::vector<std::string> args{ORVELNODE, "--listen", "0", "--token", kToken};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(SAMPLE_MANIFEST);
+    return args;
+  }
+  void Shutdown() {
+    process.WriteLine(R"({"jsonrpc":"2.0","id":99,"method":"shutdown"})");
+    EXPECT_EQ(process.Wait(), 0);
+  }
+  orvel::ChildProcess process;
+  unsigned short port = 0;
+};
+
 struct Client {
-  explicit Client(unsigned short port) : ws(Connect(port)) { ws.handshake("127.0.0.1", "/rpc"); }
+  explicit Client(unsigned short port, const std::string& target = "/rpc?token=" + kToken) : ws(Connect(port)) {
+    ws.handshake("127.0.0.1:" + std::to_string(port), target);
+  }
   void Send(const std::string& text, bool binary = false) {
     ws.binary(binary);
     ws.write(net::buffer(text));
@@ -53,7 +84,7 @@ struct Client {
     }
     return seen;
   }
-  beast::websocket::stream<tcp::socket> ws;
+  websocket::stream<tcp::socket> ws;
 };
 
 std::string SetWidth(int id, double value) {
@@ -68,17 +99,27 @@ int Count(const std::vector<std::string>& messages, const std::string& part) {
   return n;
 }
 
+http::response<http::string_body> Get(unsigned short port, const std::string& target,
+                                      std::vector<std::pair<http::field, std::string>> fields = {},
+                                      http::verb verb = http::verb::get) {
+  beast::tcp_stream stream(Connect(port));
+  http::request<http::empty_body> request(verb, target, 11);
+  request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+  for (const auto& [field, value] : fields) request.set(field, value);
+  http::write(stream, request);
+  beast::flat_buffer buffer;
+  http::response_parser<http::string_body> parser;
+  parser.skip(verb == http::verb::head);  // its answer announces a body it does not send
+  beast::error_code ec;
+  http::read(stream, buffer, parser, ec);
+  return parser.release();
+}
+
 }  // namespace
 
 TEST(OrvelnodeWebSocket, ServesSeveralClientsAndSurvivesBadOnes) {
-  orvel::ChildProcess node({ORVELNODE, "--listen", "0", SAMPLE_MANIFEST}, true);
-  const auto banner = node.ReadLine();
-  ASSERT_TRUE(banner.has_value());
-  const std::size_t at = banner->rfind(':');
-  ASSERT_NE(banner->find("listening on http://127.0.0.1:"), std::string::npos) << *banner;
-  const auto port = static_cast<unsigned short>(std::stoi(banner->substr(at + 1)));
-
-  Client a(port), b(port);
+  Node node({"--max-message", "4096"});
+  Client a(node.port), b(node.port);
   a.Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.connect","params":{"contexts":["demo"]}})");
   EXPECT_NE(a.Next().find(R"("client":"ws-)"), std::string::npos);
   // A call from one client: its answer to it, the resulting events to both.
@@ -91,23 +132,17 @@ TEST(OrvelnodeWebSocket, ServesSeveralClientsAndSurvivesBadOnes) {
   EXPECT_EQ(Count(seenByB, "vorn.modelChanged"), 1);
   EXPECT_EQ(Count(seenByB, "\"event\":\"onModelChange\""), 1);
 
-  // Bad frames are answered, too large ones cost their client its connection.
+  // Bad and oversized frames are answered and the connection kept.
   b.Send("{not json");
   EXPECT_NE(b.Next().find("-32700"), std::string::npos);
   b.Send("{}", true);
   EXPECT_NE(b.Next().find("-32600"), std::string::npos);
-  {
-    Client huge(port);
-    beast::error_code ec;
-    huge.ws.write(net::buffer(std::string(2 << 20, ' ')), ec);
-    EXPECT_TRUE(huge.Next().empty());
-  }
+  b.Send(std::string(100000, ' '));
+  EXPECT_NE(b.Next().find("\"reason\":\"tooLarge\""), std::string::npos);
   // Clients that leave abruptly, one in the middle of its call.
-  for (int i = 0; i < 20; ++i) Connect(port).close();
+  for (int i = 0; i < 20; ++i) Connect(node.port).close();
   {
-    // It sends its call and hangs up at once; what it would have been
-    // answered is dropped.
-    Client leaving(port);
+    Client leaving(node.port);
     leaving.Send(SetWidth(4, 400));
     leaving.ws.next_layer().shutdown(tcp::socket::shutdown_send);
     while (!leaving.Next().empty()) {
@@ -119,18 +154,72 @@ TEST(OrvelnodeWebSocket, ServesSeveralClientsAndSurvivesBadOnes) {
   EXPECT_EQ(Count(after, "vorn.modelChanged"), 1);  // the leaver's change reached the others
   EXPECT_NE(after.back().find("\"value\":400"), std::string::npos) << after.back();
 
-  // The page's files over plain HTTP, and nothing outside them.
-  for (const auto& [target, status] : std::vector<std::pair<std::string, int>>{{"/", 200}, {"/../CMakeLists.txt", 404}}) {
-    beast::tcp_stream stream(Connect(port));
-    http::request<http::empty_body> request(http::verb::get, target, 11);
-    request.set(http::field::host, "127.0.0.1");
-    http::write(stream, request);
-    beast::flat_buffer buffer;
-    http::response<http::string_body> response;
-    http::read(stream, buffer, response);
-    EXPECT_EQ(response.result_int(), status) << target;
+  // At shutdown every client gets a close frame.
+  node.process.WriteLine(R"({"jsonrpc":"2.0","id":9,"method":"shutdown"})");
+  while (!a.Next().empty()) {
   }
+  EXPECT_EQ(a.ws.reason().code, websocket::close_code::going_away);
+  EXPECT_EQ(node.process.Wait(), 0);
+}
 
-  node.WriteLine(R"({"jsonrpc":"2.0","id":9,"method":"shutdown"})");
-  EXPECT_EQ(node.Wait(), 0);
+TEST(OrvelnodeWebSocket, RefusesOtherOriginsHostsAndClientsWithoutTheToken) {
+  Node node;
+  const std::string port = std::to_string(node.port);
+  struct Row {
+    std::string target, host, origin;
+    int status;
+  };
+  const Row rows[] = {
+      {"/rpc?token=" + kToken, "127.0.0.1:" + port, "", 101},
+      {"/rpc?token=" + kToken, "localhost:" + port, "http://localhost:" + port, 101},
+      {"/rpc", "127.0.0.1:" + port, "", 401},
+      {"/rpc?token=wrong-token-0123456789ab", "127.0.0.1:" + port, "", 401},
+      {"/rpc?token=" + kToken, "127.0.0.1:" + port, "http://evil.example", 403},
+      {"/rpc?token=" + kToken, "rebind.evil.example:" + port, "", 403},
+      {"/elsewhere?token=" + kToken, "127.0.0.1:" + port, "", 404},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::pair<http::field, std::string>> fields{{http::field::host, row.host},
+                                                            {http::field::upgrade, "websocket"},
+                                                            {http::field::connection, "Upgrade"},
+                                                            {http::field::sec_websocket_key, "dGhlIHNhbXBsZSBub25jZQ=="},
+                                                            {http::field::sec_websocket_version, "13"}};
+    if (!row.origin.empty()) fields.emplace_back(http::field::origin, row.origin);
+    EXPECT_EQ(Get(node.port, row.target, fields).result_int(), row.status) << row.target << " " << row.host << " " << row.origin;
+  }
+  // The page's files: with the token, streamed with the page's headers and
+  // a cookie for the rest of the page; nothing outside the web root.
+  const auto page = Get(node.port, "/?token=" + kToken);
+  EXPECT_EQ(page.result_int(), 200);
+  EXPECT_EQ(page["Content-Security-Policy"], "default-src 'self'");
+  EXPECT_EQ(page["X-Content-Type-Options"], "nosniff");
+  const std::string cookie = std::string(page[http::field::set_cookie]);
+  EXPECT_NE(cookie.find("HttpOnly; SameSite=Strict"), std::string::npos) << cookie;
+  EXPECT_EQ(Get(node.port, "/app.js", {{http::field::cookie, cookie.substr(0, cookie.find(';'))}}).result_int(), 200);
+  EXPECT_EQ(Get(node.port, "/app.js").result_int(), 401);
+  EXPECT_EQ(Get(node.port, "/app.js", {{http::field::authorization, "Bearer " + kToken}}, http::verb::head).result_int(), 200);
+  for (const char* hostile : {"//etc/passwd?token=", "/%2e%2e/CMakeLists.txt?token=", "/../CMakeLists.txt?token="})
+    EXPECT_EQ(Get(node.port, hostile + kToken).result_int(), 404) << hostile;
+  EXPECT_EQ(Get(node.port, "/?token=" + kToken, {}, http::verb::post).result_int(), 405);
+  node.Shutdown();
+}
+
+TEST(OrvelnodeWebSocket, ClosesConnectionsPastItsBound) {
+  Node node({"--max-connections", "3"});
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 3; ++i) clients.push_back(std::make_unique<Client>(node.port));
+  EXPECT_EQ(Get(node.port, "/?token=" + kToken).result_int(), 503);
+  clients.pop_back();  // a place comes free
+  std::unique_ptr<Client> again;
+  for (int tries = 0; tries < 100 && !again; ++tries) {
+    try {
+      again = std::make_unique<Client>(node.port);
+    } catch (const std::exception&) {
+      usleep(10000);  // the server sees the close a moment later
+    }
+  }
+  ASSERT_TRUE(again);
+  again->Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})");
+  EXPECT_NE(again->Next().find("\"id\":1,\"result\""), std::string::npos);
+  node.Shutdown();
 }

@@ -1,0 +1,104 @@
+#include "RawJson.h"
+
+namespace orvel {
+namespace {
+
+std::size_t SkipSpace(std::string_view s, std::size_t i) {
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  return i;
+}
+
+// The end of the value starting at `i` (the text is known to be well formed).
+std::size_t SkipValue(std::string_view s, std::size_t i) {
+  if (i >= s.size()) return i;
+  if (s[i] == '"') {
+    for (++i; i < s.size() && s[i] != '"'; ++i)
+      if (s[i] == '\\') ++i;
+    return i + 1;
+  }
+  if (s[i] == '{' || s[i] == '[') {
+    int depth = 0;
+    for (; i < s.size(); ++i) {
+      const char c = s[i];
+      if (c == '"') i = SkipValue(s, i) - 1;
+      else if (c == '{' || c == '[') ++depth;
+      else if ((c == '}' || c == ']') && --depth == 0) return i + 1;
+    }
+    return i;
+  }
+  while (i < s.size() && s[i] != ',' && s[i] != '}' && s[i] != ']' && s[i] != ' ' && s[i] != '\t' && s[i] != '\n' &&
+         s[i] != '\r')
+    ++i;
+  return i;
+}
+
+// The raw "id" of the object starting at `i`, and where the object ends.
+std::optional<std::string> ObjectId(std::string_view s, std::size_t& i) {
+  std::optional<std::string> id;
+  i = SkipSpace(s, i + 1);
+  while (i < s.size() && s[i] != '}') {
+    const std::size_t keyEnd = SkipValue(s, i);
+    const bool isId = s.substr(i, keyEnd - i) == "\"id\"";
+    i = SkipSpace(s, SkipSpace(s, keyEnd) + 1);  // past the colon
+    const std::size_t valueEnd = SkipValue(s, i);
+    if (isId) id = std::string(s.substr(i, valueEnd - i));
+    i = SkipSpace(s, valueEnd);
+    if (i < s.size() && s[i] == ',') i = SkipSpace(s, i + 1);
+  }
+  ++i;
+  return id;
+}
+
+}  // namespace
+
+std::size_t FindInvalidUtf8(std::string_view text) noexcept {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = s[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) length = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;       // overlong
+      else if (c == 0xED) high = 0x9F; // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;       // overlong
+      else if (c == 0xF4) high = 0x8F; // past U+10FFFF
+    } else {
+      return i;
+    }
+    if (i + length > n || s[i + 1] < low || s[i + 1] > high) return i;
+    for (std::size_t k = 2; k < length; ++k)
+      if ((s[i + k] & 0xC0) != 0x80) return i;
+    i += length;
+  }
+  return std::string_view::npos;
+}
+
+std::vector<std::optional<std::string>> RawIds(std::string_view message) {
+  std::vector<std::optional<std::string>> ids;
+  std::size_t i = SkipSpace(message, 0);
+  if (i >= message.size()) return ids;
+  if (message[i] == '{') {
+    ids.push_back(ObjectId(message, i));
+    return ids;
+  }
+  if (message[i] != '[') return ids;
+  i = SkipSpace(message, i + 1);
+  while (i < message.size() && message[i] != ']') {
+    if (message[i] == '{') ids.push_back(ObjectId(message, i));
+    else ids.emplace_back(), i = SkipValue(message, i);
+    i = SkipSpace(message, i);
+    if (i < message.size() && message[i] == ',') i = SkipSpace(message, i + 1);
+  }
+  return ids;
+}
+
+}  // namespace orvel

@@ -1,0 +1,375 @@
+// orvelnode's server pieces in process: the access checks and the page's
+// file resolution against hostile input, the raw-message helpers, and the
+// JSON-RPC server driven through a fake peer on the library's main loop.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Access.h"
+#include "RawJson.h"
+#include "RpcServer.h"
+#include "StdioChannel.h"
+#include "common/TempDir.h"
+#include "vorn/contexts/BaseContext.h"
+#include "vorn/contexts/ContextInfo.h"
+#include "vorn/contexts/MainComponent.h"
+#include "vorn/host/SysLog.h"
+#include "vorn/json/Object.h"
+#include "vorn/json/Parser.h"
+#include "vorn/model/DataManager.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/remote/Binding.h"
+#include "vorn/runtime/MainThreadManager.h"
+
+namespace {
+
+using orvel::AccessPolicy;
+
+TEST(OrvelAccess, ServesOnlyRegularFilesInsideTheWebRoot) {
+  TempDir dir;
+  dir.Write("web/index.html", "<p>");
+  dir.Write("web/app.js", "1");
+  dir.Write("web/sub/a.css", "b{}");
+  dir.Write("secret.txt", "no");
+  std::filesystem::create_symlink("/etc/passwd", dir.Path() / "web/out");
+  std::filesystem::create_symlink(dir.Path(), dir.Path() / "web/up");
+  const auto root = std::filesystem::canonical(dir.Path() / "web");
+  const std::pair<const char*, const char*> cases[] = {
+      {"/", "index.html"},           {"/app.js?token=x", "app.js"}, {"/%61pp.js", "app.js"},
+      {"/sub/a.css", "sub/a.css"},   {"//etc/passwd", nullptr},     {"/../secret.txt", nullptr},
+      {"/%2e%2e/secret.txt", nullptr}, {"/sub/../app.js", nullptr}, {"/a%00b", nullptr},
+      {"/sub\\a.css", nullptr},      {"/sub%5ca.css", nullptr},     {"/out", nullptr},
+      {"/up/secret.txt", nullptr},   {"/sub", nullptr},             {"/missing", nullptr},
+      {"/%zz", nullptr},             {"/%4", nullptr},              {"app.js", nullptr},
+  };
+  for (const auto& [target, expected] : cases) {
+    const auto file = orvel::ResolveWebFile(root, target);
+    if (expected) EXPECT_EQ(file.value_or(""), root / expected) << target;
+    else EXPECT_FALSE(file) << target << " gave " << file.value_or("");
+  }
+}
+
+TEST(OrvelAccess, TokenHostAndOriginChecks) {
+  const std::string token = orvel::MakeToken();
+  EXPECT_EQ(token.size(), 48u);
+  EXPECT_NE(token, orvel::MakeToken());
+  AccessPolicy local{token, 8080, true, {"https://app.example"}, {"devbox"}};
+  AccessPolicy open{token, 8080, false, {}, {}};
+  struct Row {
+    const AccessPolicy* policy;
+    const char* host;
+    bool hostOk;
+  };
+  const Row hosts[] = {{&local, "127.0.0.1:8080", true}, {&local, "localhost", true},   {&local, "LOCALHOST:8080", true},
+                       {&local, "[::1]:8080", true},     {&local, "[::1]", true},       {&local, "devbox:8080", true},
+                       {&local, "127.0.0.1:9090", false}, {&local, "rebind.evil.example", false},
+                       {&local, "", false},              {&local, "127.0.0.1.evil:8080", false},
+                       {&open, "10.1.2.3:8080", true},   {&open, "", false}};
+  for (const Row& row : hosts) EXPECT_EQ(orvel::HostAllowed(*row.policy, row.host), row.hostOk) << row.host;
+
+  const std::pair<std::optional<std::string_view>, bool> origins[] = {
+      {std::nullopt, true}, {"http://127.0.0.1:8080", true}, {"https://app.example", true},
+      {"http://evil.example", false}, {"null", false}, {"http://127.0.0.1:9090", false}};
+  for (const auto& [origin, ok] : origins)
+    EXPECT_EQ(orvel::OriginAllowed(local, "127.0.0.1:8080", origin), ok) << origin.value_or("(none)");
+
+  const std::string cookie = "a=b; " + orvel::TokenCookieName(8080) + "=" + token;
+  struct TokenRow {
+    std::string target, authorization, cookies;
+    bool cookieAllowed, ok;
+  };
+  const TokenRow tokens[] = {{"/?token=" + token, "", "", true, true},
+                             {"/rpc?x=1&token=" + token, "", "", false, true},
+                             {"/rpc", "Bearer " + token, "", false, true},
+                             {"/app.js", "", cookie, true, true},
+                             {"/rpc", "", cookie, false, false},  // the WebSocket needs the token itself
+                             {"/?token=" + token.substr(1), "", "", true, false},
+                             {"/?token=" + token + "0", "", "", true, false},
+                             {"/", "Basic " + token, "", true, false},
+                             {"/", "", "", true, false}};
+  for (const TokenRow& row : tokens)
+    EXPECT_EQ(orvel::TokenAccepted(local, row.target, row.authorization, row.cookies, row.cookieAllowed), row.ok)
+        << row.target << " | " << row.authorization << " | " << row.cookies;
+  EXPECT_TRUE(orvel::TokenAccepted(AccessPolicy{}, "/", "", "", true));  // --no-token
+  EXPECT_TRUE(orvel::IsLoopbackAddress("127.4.5.6") && orvel::IsLoopbackAddress("::1"));
+  EXPECT_FALSE(orvel::IsLoopbackAddress("0.0.0.0") || orvel::IsLoopbackAddress("::") ||
+               orvel::IsLoopbackAddress("192.168.1.1"));
+}
+
+TEST(OrvelRawJson, FindsBadUtf8AndRawIds) {
+  const std::pair<std::string, std::size_t> texts[] = {
+      {"plain", std::string::npos}, {"\xc3\xa9\xe0\xa4\x85\xf0\x9f\x98\x80", std::string::npos},
+      {"a\xc3", 1},                 {"ab\xc0\xaf", 2},        {"\xe0\x80\xaf", 0},  // overlong
+      {"\xed\xa0\x80", 0},          {"\xf4\x90\x80\x80", 0},  {"\xff", 0},          {"x\xe2\x82", 1}};
+  for (const auto& [text, offset] : texts) EXPECT_EQ(orvel::FindInvalidUtf8(text), offset) << text;
+
+  using Ids = std::vector<std::optional<std::string>>;
+  EXPECT_EQ(orvel::RawIds(R"({"a":{"id":1},"id" : 12345678901234567890})"), Ids{"12345678901234567890"});
+  EXPECT_EQ(orvel::RawIds(R"( [{"id":"x\"}"}, 3, {"method":"m"}, {"p":[1,{"id":2}],"id":1.0}] )"),
+            (Ids{R"("x\"}")", std::nullopt, std::nullopt, "1.0"}));
+}
+
+// ---- the server through a fake peer ----------------------------------------------------------------
+
+struct FakePeer : orvel::Peer {
+  explicit FakePeer(std::string id) : id(std::move(id)) {}
+  void Send(const std::shared_ptr<const std::string>& message) override { sent.push_back(*message); }
+  void Finished() override { ++finished; }
+  const std::string& ClientId() const override { return id; }
+  OVK::ChannelId Channel() const override { return OVK::ChannelId(77); }
+  std::string id;
+  std::vector<std::string> sent;
+  int finished = 0;
+};
+
+// A function that answers later from a thread of its own (after `delayMs`),
+// or never (`delayMs` < 0).
+class Worker final : public VornRemoteFunction_V1 {
+public:
+  Worker(const char* name, int delayMs, std::vector<std::jthread>& threads)
+      : VornRemoteFunction_V1(name, false, {"n"}) {
+    _SetUnderlyingFunction(
+        [delayMs, &threads](const Reply& reply, const VornJSONObject& args) {
+          if (delayMs < 0) return;
+          threads.emplace_back([reply, delayMs, n = args.Get("n")] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            reply(VornJSONObject{{"n", n}});
+          });
+        },
+        {});
+  }
+};
+
+class TestObject final : public VornRemoteObject {
+public:
+  explicit TestObject(std::vector<std::jthread>& threads) : VornRemoteObject("obj", "test") {
+    _AddRemoteFunction("now", Vorn::MakeRemoteFunction("now", {"n"}, [](int n) { return n; }));
+    _AddRemoteFunction("warns", Vorn::MakeRemoteFunction("warns", {}, [] {
+                         KRTSysLogAbend("a warning that is no failure");
+                         return 1;
+                       }));
+    _AddRemoteFunction("later", std::make_shared<Worker>("later", 2, threads));
+    _AddRemoteFunction("never", std::make_shared<Worker>("never", -1, threads));
+  }
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
+  void Register() { _RegisterRemoteObject(); }
+};
+
+std::string CallText(const std::string& id, const char* function, int n = 0) {
+  return R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"vorn.callObject","params":{"namespace":"test","object":"obj","function":")" +
+         function + R"(","arguments":{"n":)" + std::to_string(n) + "}}}";
+}
+
+VornJSONValue Json(const std::string& text) { return VornJSONParser::ParseText(text, false); }
+
+class OrvelServer : public ::testing::Test {
+protected:
+  void SetUp() override {
+    object = std::make_shared<TestObject>(threads);
+    object->Register();
+  }
+  void TearDown() override {
+    threads.clear();  // joined: no answer outlives the test
+    object->RequestDestruction();
+  }
+  // Runs the main loop: `start` first, then until `done` holds (or 5 s).
+  void Run(const std::function<void()>& start, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::function<void()> poll = [&] {
+      if (done() || std::chrono::steady_clock::now() > deadline) return VornMainComponent::EndCustomMainThreadLoop();
+      Vorn::SetTimeout(poll, 1);
+    };
+    VornMainComponent::RunCustomMainThreadLoop([&] {
+      start();
+      poll();
+    });
+    ASSERT_TRUE(done()) << "timed out";
+  }
+
+  std::vector<std::jthread> threads;
+  std::shared_ptr<TestObject> object;
+  bool shutdownCalled = false;
+};
+
+TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
+  orvel::Limits limits;
+  limits.maxMessage = 4096;
+  limits.maxBatch = 3;
+  orvel::RpcServer server([] {}, limits);
+  FakePeer peer("p");
+  server.Open(&peer);
+  const std::pair<std::string, std::string> cases[] = {
+      {CallText("12345678901234567890", "now", 5), R"({"jsonrpc":"2.0","id":12345678901234567890,"result":{"_func_return":5}})"},
+      {CallText("1.0", "warns"), R"({"jsonrpc":"2.0","id":1.0,"result":{"_func_return":1}})"},
+      {"[" + CallText("-0", "now") + "," + CallText("\"s\"", "now", 2) + "]",
+       R"([{"jsonrpc":"2.0","id":-0,"result":{"_func_return":0}},{"jsonrpc":"2.0","id":"s","result":{"_func_return":2}}])"},
+      {"[1,2,3,4]", "batch"},
+      {std::string(5000, ' '), "tooLarge"},
+      {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"x\xff\"}", "encoding"},
+      {R"({"jsonrpc":"2.0","id":2,"method":"vorn.connect","params":{"contexts":["ghost"]}})", "unknownContext"},
+      {R"({"jsonrpc":"2.0","id":3,"method":"vorn.contextStatus","params":{"context":"ghost","active":true}})", "unknownContext"},
+      {CallText("4", "teleport"), "unknownFunction"},
+  };
+  for (const auto& [request, expected] : cases) {
+    peer.sent.clear();
+    server.Handle(&peer, request);
+    ASSERT_EQ(peer.sent.size(), 1u) << request;
+    if (expected.front() == '{' || expected.front() == '[') EXPECT_EQ(peer.sent[0], expected);
+    else if (expected == "batch") EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "limit"}).Get<int>(), 3);
+    else EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "reason"}).ToString(), expected) << peer.sent[0];
+  }
+  EXPECT_EQ(peer.finished, static_cast<int>(std::size(cases)));
+  server.Close(&peer);
+}
+
+TEST_F(OrvelServer, AnswersFromOtherThreadsReachTheMainThreadOnce) {
+  orvel::RpcServer server([] {});
+  FakePeer a("a");
+  constexpr int kCalls = 200;
+  Run(
+      [&] {
+        server.Open(&a);
+        // Answers from workers arrive while requests keep coming.
+        for (int i = 0; i < kCalls; ++i)
+          Vorn::SetTimeout([&, i] { server.Handle(&a, CallText(std::to_string(i), i % 2 ? "later" : "now", i)); }, i / 4);
+      },
+      [&] { return a.finished == kCalls; });
+  std::vector<int> seen(kCalls, 0);
+  for (const std::string& message : a.sent) {
+    const VornJSONValue reply = Json(message);
+    const int id = reply.GetFromPath({"id"}).Get<int>();
+    const VornJSONValue& result = reply.GetFromPath({"result"});
+    EXPECT_EQ(id % 2 ? result.GetFromPath({"n"}).Get<int>() : result.GetFromPath({"_func_return"}).Get<int>(), id);
+    ++seen[id];
+  }
+  EXPECT_EQ(seen, std::vector<int>(kCalls, 1));
+  EXPECT_EQ(server.PendingCalls(), 0u);
+  server.Close(&a);
+}
+
+TEST_F(OrvelServer, UnansweredCallsTimeOutAndClosedPeersHearNothingMore) {
+  orvel::Limits limits;
+  limits.callTimeout = std::chrono::milliseconds(30);
+  orvel::RpcServer server([] {}, limits);
+  FakePeer peer("p");
+  Run(
+      [&] {
+        server.Open(&peer);
+        server.Handle(&peer, "[" + CallText("1", "never") + "," + CallText("2", "now", 2) + "]");
+      },
+      [&] { return peer.finished == 1; });
+  ASSERT_EQ(peer.sent.size(), 1u);
+  const VornJSONValue batch = Json(peer.sent[0]);
+  EXPECT_EQ(batch.GetFromPath({"0", "error", "code"}).Get<int>(), orvel::RpcServer::kCallFailed);
+  EXPECT_EQ(batch.GetFromPath({"0", "error", "data", "reason"}).ToString(), "timeout");
+  EXPECT_EQ(batch.GetFromPath({"1", "result", "_func_return"}).Get<int>(), 2);
+
+  // A peer that leaves before its answer: the answer is dropped, even for a
+  // new peer at the same address.
+  peer.sent.clear();
+  bool waited = false;
+  Run(
+      [&] {
+        server.Handle(&peer, CallText("3", "later"));
+        server.Close(&peer);
+        server.Open(&peer);
+        Vorn::SetTimeout([&] { waited = true; }, 50);
+      },
+      [&] { return waited; });
+  EXPECT_TRUE(peer.sent.empty()) << peer.sent.front();
+  EXPECT_EQ(server.PendingCalls(), 0u);
+  server.Close(&peer);
+}
+
+TEST_F(OrvelServer, ShutdownAnswersWhatCameBeforeAndRunsNothingAfter) {
+  bool ended = false;
+  orvel::RpcServer server([&] { ended = true; });
+  FakePeer peer("p");
+  server.Open(&peer);
+  server.Handle(&peer, CallText("1", "never"));
+  server.Handle(&peer, "[" + std::string(R"({"jsonrpc":"2.0","id":2,"method":"shutdown"})") + "," + CallText("3", "now") + "]");
+  server.Handle(&peer, CallText("4", "now"));
+  ASSERT_EQ(peer.sent.size(), 3u);
+  EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "reason"}).ToString(), "shuttingDown");
+  EXPECT_EQ(Json(peer.sent[1]).GetFromPath({"0", "result"}).Stringify(), "null");
+  EXPECT_EQ(Json(peer.sent[1]).GetFromPath({"1", "error", "code"}).Get<int>(), orvel::RpcServer::kShuttingDown);
+  EXPECT_EQ(Json(peer.sent[2]).GetFromPath({"error", "code"}).Get<int>(), orvel::RpcServer::kShuttingDown);
+  EXPECT_TRUE(ended);
+  server.Close(&peer);
+}
+
+class TreeContext final : public VornBaseContext {
+public:
+  TreeContext() : VornBaseContext("tree", "test") {}
+};
+
+TEST_F(OrvelServer, TheModelWatchFollowsAddsAndDestructions) {
+  auto context = std::make_shared<TreeContext>();
+  auto info = std::make_shared<VornContextInfo>();
+  info->dataOptions = new VornDataOptions;
+  ASSERT_TRUE(context->RegisterInVorn(info));
+  orvel::RpcServer server([] {});
+  server.WatchContexts();
+  EXPECT_EQ(server.WatchedObjects(), 1u);  // the root
+  const auto root = VornDataManager::GetTree("tree");
+  for (int round = 0; round < 50; ++round) {
+    VornValuesByString child;
+    child.try_emplace("id", VornValue(std::string("c") + std::to_string(round)));
+    root->AddChild(child);
+    EXPECT_EQ(server.WatchedObjects(), 2u);
+    root->RemoveChild("c" + std::to_string(round), true);
+    ASSERT_EQ(server.WatchedObjects(), 1u) << round;
+  }
+  context->RequestDestruction();
+}
+
+// A stdio client that writes and never reads: the channel stops reading
+// it at the output bound, and stops within its grace time anyway.
+TEST_F(OrvelServer, AStdioClientThatStopsReadingIsNoLongerRead) {
+  orvel::RpcServer server([] {});
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  std::size_t written = 0;
+  bool full = false;
+  // Each request's answer is about 40 KiB: the unread output passes the
+  // pause bound after about a hundred of them.
+  const std::string request = R"({"jsonrpc":"2.0","id":1,"method":")" + std::string(40000, 'm') + "\"}\n";
+  {
+    orvel::StdioChannel channel(server, [] {}, in[0], out[1]);
+    // Done once the host has taken no input for 200 ms.
+    auto lastTaken = std::chrono::steady_clock::now();
+    Run([&] { channel.Start(); },
+        [&] {
+          for (int i = 0; i < 8; ++i) {  // whole lines: a partial write goes on where it stopped
+            const std::size_t at = written % request.size();
+            const ssize_t n = write(in[1], request.data() + at, request.size() - at);
+            if (n <= 0) break;
+            written += static_cast<std::size_t>(n);
+            lastTaken = std::chrono::steady_clock::now();
+          }
+          return full = std::chrono::steady_clock::now() - lastTaken > std::chrono::milliseconds(200);
+        });
+    EXPECT_GT(written, orvel::StdioChannel::kPauseOutput);  // it was read up to the bound
+    EXPECT_TRUE(full);
+    // What piles up before reading pauses: the output bound, the messages
+    // in flight (and their answers, which land after the check), the pipes.
+    EXPECT_LT(written, orvel::StdioChannel::kPauseOutput + 2 * (server.GetLimits().maxInFlight + 2) * request.size());
+    const auto stopAt = std::chrono::steady_clock::now();
+    channel.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(2));
+  }
+  for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+}
+
+}  // namespace
