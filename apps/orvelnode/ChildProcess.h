@@ -54,6 +54,7 @@ public:
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return m_pid > 0; }
+  int InputFd() const { return m_in; }
   pid_t Pid() const { return m_pid; }
 
   // Writes `text` whole; false when the child no longer reads.

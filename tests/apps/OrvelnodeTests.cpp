@@ -3,7 +3,9 @@
 // fault in a whole session shows as a failed exit status here.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -138,4 +140,15 @@ TEST(Orvelnode, RefusesBadManifestsWithWhereAndWhyAndStopsOnSignals) {
   s.Ask(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})");  // started
   s.node.Signal(SIGTERM);
   EXPECT_EQ(s.node.Wait(), 0);
+
+  // A client that keeps writing and never reads: the host stops reading it,
+  // and SIGTERM still ends it at once.
+  Session stuck;
+  stuck.Ask(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})");
+  fcntl(stuck.node.InputFd(), F_SETFL, O_NONBLOCK);
+  const std::string line = R"({"jsonrpc":"2.0","id":1,"method":")" + std::string(60000, 'm') + "\"}\n";
+  for (int round = 0; round < 2000; ++round)
+    if (write(stuck.node.InputFd(), line.data(), line.size()) < 0) usleep(1000);
+  stuck.node.Signal(SIGTERM);
+  EXPECT_EQ(stuck.node.Wait(std::chrono::seconds(2)), 0);
 }

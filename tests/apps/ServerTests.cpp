@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -330,6 +331,36 @@ TEST_F(OrvelServer, TheModelWatchFollowsAddsAndDestructions) {
     ASSERT_EQ(server.WatchedObjects(), 1u) << round;
   }
   context->RequestDestruction();
+}
+
+// Lines too long are answered and skipped; the next line is served.
+TEST_F(OrvelServer, StdioLinesOverTheBoundAreRefusedAndSkipped) {
+  orvel::Limits limits;
+  limits.maxMessage = 1024;
+  orvel::RpcServer server([] {}, limits);
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  std::string replies;
+  {
+    orvel::StdioChannel channel(server, [] { VornMainComponent::EndCustomMainThreadLoop(); }, in[0], out[1]);
+    const std::string input = std::string(5000, 'x') + "\n" + CallText("7", "now", 7) + "\n" + std::string(3000, 'y');
+    ASSERT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(in[1]);  // end of input ends the loop
+    VornMainComponent::RunCustomMainThreadLoop([&] { channel.Start(); });
+    channel.Stop();
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+      replies.append(buffer, static_cast<std::size_t>(n));
+      if (std::count(replies.begin(), replies.end(), '\n') == 3) break;
+    }
+  }
+  const std::size_t first = replies.find('\n'), second = replies.find('\n', first + 1);
+  ASSERT_NE(second, std::string::npos) << replies;
+  EXPECT_EQ(Json(replies.substr(0, first)).GetFromPath({"error", "data", "reason"}).ToString(), "tooLarge");
+  EXPECT_EQ(replies.substr(first + 1, second - first - 1), R"({"jsonrpc":"2.0","id":7,"result":{"_func_return":7}})");
+  EXPECT_NE(replies.find("tooLarge", second), std::string::npos);  // the unended last line too
+  for (int fd : {in[0], out[0], out[1]}) close(fd);
 }
 
 // A stdio client that writes and never reads: the channel stops reading

@@ -167,7 +167,9 @@ async function run(state) {
   const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
   const stdio = new StdioClient(child);
   const url = await waitForListening(child);
-  check('orvelnode prints the address it listens on', /^http:\/\/127\.0\.0\.1:\d+\/$/.test(url), url);
+  check('orvelnode prints the address it listens on, with its token', /^http:\/\/127\.0\.0\.1:\d+\/\?token=[0-9a-f]{48}$/.test(url), url);
+  const withoutToken = await fetch(url.replace(/\?token=.*$/, '')).then((r) => r.status, (e) => String(e));
+  check('the page without its token is refused', withoutToken === 401, String(withoutToken));
 
   const stdioView = await stdio.request('vorn.describeView', { context: 'demo' });
   const stdioTweakers = {};

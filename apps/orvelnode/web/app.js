@@ -68,12 +68,18 @@ function errorText(error) {
   if (!error) return 'unknown error';
   let text = error.message || String(error);
   if (typeof error.data === 'string' && error.data !== text) text += `: ${error.data}`;
+  else if (error.data && typeof error.data.message === 'string' && error.data.message !== text) text += `: ${error.data.message}`;
   return text;
 }
 
+// The host prints the page's address with its token; the WebSocket needs it
+// too (a page of another site cannot read it, so it cannot connect).
+const token = new URLSearchParams(location.search).get('token') || '';
+
 function connect() {
   setConnection('connecting', 'Connecting…');
-  const url = `${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/rpc`;
+  const url = `${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/rpc` +
+    (token ? `?token=${encodeURIComponent(token)}` : '');
   rpc = new Rpc(url, onNotification, async (state) => {
     if (state === 'open') {
       setConnection('open', 'Connected');
