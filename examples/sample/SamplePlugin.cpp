@@ -30,6 +30,15 @@ VornJSONValue TreeJSON(const ModelObjectPtr& object) {
   return json;
 }
 
+// "number", "string", "boolean", "array" or "null": what a client may write where.
+std::string KindOf(const VornJSONValue& value) {
+  if (value.IsInt() || value.IsDouble()) return "number";
+  if (value.IsString()) return "string";
+  if (value.IsBool()) return "boolean";
+  if (value.IsArray()) return "array";
+  return value.IsNull() ? "null" : "object";
+}
+
 class SampleTextView final : public VornBaseView {
 public:
   SampleTextView() : VornBaseView("text") {}
@@ -130,12 +139,18 @@ private:
     if (!view) throw std::invalid_argument("no view named '" + name + "'");
     return view;
   }
+  // A value is written only when it is of the kind the object holds (a
+  // number for a number...), and only the model's acceptance counts as done.
   VornJSONValue _SetValue(const std::string& id, const VornJSONValue& value) {
     const ModelObjectPtr object = _Find(id);
-    VornValuesByString update;
-    update.try_emplace("id", VornValue(id));
-    update.try_emplace("value", Vorn::ConvertJSONValueToValue(value));
-    UpdateDataTree(update);
+    const VornValue* current = object->GetValue("value");
+    const std::string held = current ? KindOf(current->ToJSON()) : std::string();
+    if (value.IsObject() || (!held.empty() && held != KindOf(value)))
+      throw std::invalid_argument("'" + id + "' holds " + (held.empty() ? "no value" : "a " + held) + ", not " +
+                                  (value.IsObject() ? "an object" : "a " + KindOf(value)));
+    const VornValue converted = Vorn::ConvertJSONValueToValue(value);
+    if (!converted.HasRawValue() || !object->SetValue("value", converted))
+      throw std::invalid_argument("'" + id + "' refuses " + value.Stringify());
     return object->ToJSON();
   }
   VornJSONValue _Edit(const std::string& id, const VornJSONValue& value, const std::string& viewName) {

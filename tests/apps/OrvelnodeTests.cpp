@@ -104,6 +104,9 @@ TEST(Orvelnode, AnswersBadInputWithItsErrorCodeAndKeepsServing) {
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":{"namespace":"sample"}})", -32602},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"nowhere","value":1})") + "}", -32003},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width"})") + "}", -32602},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width","value":{"a":1}})") + "}", -32003},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width","value":"forty"})") + "}", -32003},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.editTweaker","params":{"context":"demo","tweaker":"nope","value":1}})", -32001},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":{"namespace":"sample","object":"ghost","function":"render"}})", -32001},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("teleport", "{}") + "}", -32002},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callNamespace","params":{"namespace":"sample","function":"x"}})", -32002},
@@ -111,6 +114,10 @@ TEST(Orvelnode, AnswersBadInputWithItsErrorCodeAndKeepsServing) {
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("editTweaker", R"({"id":"opacity","value":3})") + "}", -32003},
   };
   for (const auto& [line, code] : cases) EXPECT_EQ(s.ErrorCode(line), code) << line;
+  // The refused writes left the model as it was.
+  EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("getTree", "{}") + "}")
+                .Stringify().find("forty"),
+            std::string::npos);
   // Still serving, and the whole session ends cleanly at end of input.
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":2,"method":"vorn.listContexts"})").GetFromPath({"id"}).Get<int>(), 2);
   s.node.CloseInput();
