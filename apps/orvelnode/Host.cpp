@@ -45,7 +45,14 @@ std::string Reports(const KRTAbendCapture& capture) {
 
 }  // namespace
 
-void StartHost(const Manifest& manifest) {
+void StartHost(const Manifest& manifest, const std::vector<std::string>& pluginFolders) {
+  // Clients may name only what the manifest names, and only from these folders.
+  VornLibrariesManager::SetPluginFolders(pluginFolders);
+  for (const std::string& plugin : manifest.plugins) VornLibrariesManager::DeclareClientLibrary(plugin);
+  for (const auto& entry : manifest.contexts) {
+    VornLibrariesManager::DeclareClientLibrary(entry.library);
+    for (const auto& view : entry.views) VornLibrariesManager::DeclareClientLibrary(view.library);
+  }
   for (std::size_t i = 0; i < manifest.plugins.size(); ++i) {
     KRTAbendCapture capture(true);
     if (!Vorn::GetLibrary(manifest.plugins[i]))

@@ -26,7 +26,7 @@ using tcp = net::ip::tcp;
 
 namespace {
 constexpr std::uint64_t kChannelBase = 1000;
-constexpr std::size_t kReadChunk = 64u << 10;
+constexpr std::size_t kReadChunk = 16u << 10;
 constexpr std::size_t kKeptBuffer = 64u << 10;  // read buffers larger than this are let go after use
 
 const char* ContentType(const std::filesystem::path& file) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -206,6 +207,16 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The folders the first start put on the loader's path.
+  std::vector<std::string> pluginFolders;
+  if (const char* path = std::getenv("LD_LIBRARY_PATH"))
+    for (std::string_view rest = path; !rest.empty();) {
+      const std::size_t colon = rest.find(':');
+      if (colon != 0) pluginFolders.emplace_back(rest.substr(0, colon));
+      if (colon == std::string_view::npos) break;
+      rest.remove_prefix(colon + 1);
+    }
+
   orvel::Manifest manifest;
   try {
     manifest = orvel::Manifest::Load(manifestFile);
@@ -240,7 +251,7 @@ int main(int argc, char** argv) {
     VornCommunicationManager_V1::SetMBXNode(&server);
     VornMainComponent::RunCustomMainThreadLoop([&] {
       try {
-        orvel::StartHost(manifest);
+        orvel::StartHost(manifest, pluginFolders);
       } catch (const orvel::ManifestError& e) {
         std::fprintf(stderr, "orvelnode: %s\n", e.what());
         status = 2;
