@@ -152,6 +152,7 @@ public:
     if (m_paused && m_inFlight < m_impl.server.GetLimits().maxInFlight && !m_closed) {
       m_paused = false;
       _Read();
+      m_keepAlive.reset();
     }
   }
 
@@ -165,6 +166,8 @@ public:
   void Close() {
     if (m_closed) return;
     m_closed = true;
+    const auto self = shared_from_this();  // the last owner may be the one reset here
+    m_keepAlive.reset();
     m_impl.sessions.erase(m_id);
     beast::error_code ignored;
     beast::get_lowest_layer(m_ws).socket().close(ignored);
@@ -222,6 +225,7 @@ private:
     if (m_buffer.capacity() > kKeptBuffer) m_buffer = beast::flat_buffer();
     if (m_inFlight >= limits.maxInFlight) {
       m_paused = true;  // back-pressure: the client's writes wait in its own socket
+      m_keepAlive = shared_from_this();  // no read is pending to hold the session meanwhile
       return;
     }
     _Read();
@@ -249,6 +253,7 @@ private:
   bool m_skipping = false;
   std::size_t m_inFlight = 0;
   bool m_paused = false;
+  std::shared_ptr<WsSession> m_keepAlive;  // set while paused
   std::deque<std::shared_ptr<const std::string>> m_queue;
   std::size_t m_backlog = 0;
   bool m_closing = false;

@@ -139,6 +139,16 @@ TEST(OrvelnodeWebSocket, ServesSeveralClientsAndSurvivesBadOnes) {
   EXPECT_NE(b.Next().find("-32600"), std::string::npos);
   b.Send(std::string(100000, ' '));
   EXPECT_NE(b.Next().find("\"reason\":\"tooLarge\""), std::string::npos);
+  // Far more requests than may be in flight: the client's reads pause and
+  // resume, and every request is answered once, in order.
+  {
+    Client eager(node.port);
+    for (int i = 0; i < 300; ++i) eager.Send(R"({"jsonrpc":"2.0","id":)" + std::to_string(1000 + i) + R"(,"method":"vorn.listContexts"})");
+    int answered = 0;
+    for (std::string message; answered < 300 && !(message = eager.Next()).empty();)
+      if (message.find("\"id\":" + std::to_string(1000 + answered) + ",") != std::string::npos) ++answered;
+    EXPECT_EQ(answered, 300);
+  }
   // Clients that leave abruptly, one in the middle of its call.
   for (int i = 0; i < 20; ++i) Connect(node.port).close();
   {
