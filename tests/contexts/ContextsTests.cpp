@@ -187,3 +187,44 @@ TEST(VornClientAppsManager, ConnectionReportsJoinContextsAndDriveTheirHooks) {
   one->RequestDestruction();
   two->RequestDestruction();
 }
+
+// Connection records, over many identifiers each used once (one per
+// connection, as a WebSocket host does), in every order a host may report
+// them: r register, c connect, d disconnect, D disconnect by channel only,
+// u unregister, x the app's destruction request. Nothing is left after.
+TEST(VornClientAppsManager, ConnectionRecordsGoWithTheirAppOrTheirConnection) {
+  using M = VornClientAppsManager;
+  const std::size_t before = M::ConnectionCount();
+  int channels = 1000;
+  for (const char* order : {"rcdu", "crDu", "rcud", "rcx", "cd", "cD", "cu"}) {
+    for (int i = 0; i < 25; ++i) {
+      const std::string id = std::string(order) + "-" + std::to_string(i);
+      const OVK::ChannelId channel(channels++);
+      std::shared_ptr<TestApp> app;
+      for (const char* step = order; *step; ++step) {
+        switch (*step) {
+          case 'r':
+            app = std::make_shared<TestApp>(id, std::vector<std::string>{});
+            ASSERT_TRUE(M::Register(app));
+            break;
+          case 'c':
+            M::ChangeClientAppConnectionStatus(channel, true, id, {});
+            EXPECT_TRUE(M::IsClientAppConnected(id)) << id;  // kept, with or without an app
+            break;
+          case 'd':
+          case 'D':
+            M::ChangeClientAppConnectionStatus(channel, false, *step == 'd' ? id : std::string(), {});
+            EXPECT_FALSE(M::IsClientAppConnected(id)) << id;
+            // With an app registered, its record still finds it by channel.
+            EXPECT_EQ(M::GetClientApp(channel), M::HasClientApp(id) ? app : nullptr) << id;
+            break;
+          case 'u': M::Unregister(id); break;
+          case 'x': app->RequestDestruction(); break;
+        }
+      }
+      EXPECT_FALSE(M::HasClientApp(id));
+      EXPECT_EQ(M::GetClientApp(channel), nullptr) << id;
+    }
+  }
+  EXPECT_EQ(M::ConnectionCount(), before);
+}
