@@ -4,11 +4,15 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "common/TempDir.h"
 #include "vorn/host/SysLog.h"
 #include "vorn/remote/Binding.h"
 #include "vorn/remote/CommunicationManager.h"
@@ -23,6 +27,17 @@ struct VornCommunicationManagerTestAccess {
   }
   static bool Publish(const std::string& sender, const std::string& name, const VornJSONValue& data) {
     return VornCommunicationManager_V1::_PublishRemoteEvent(sender, name, data);
+  }
+  // What the manager caches: library functions, and the factory's class records.
+  static std::size_t CachedFunctions() {
+    std::size_t count = 0;
+    if (const auto* manager = VornCommunicationManager_V1::_upInstance.get())
+      for (const auto& [library, functions] : manager->m_libraryFunctions) count += functions.size();
+    return count;
+  }
+  static std::size_t CachedClassInfos() {
+    const auto* manager = VornCommunicationManager_V1::_upInstance.get();
+    return manager ? manager->_CachedClassInfoCount() : 0;
   }
 };
 
@@ -56,6 +71,27 @@ Fn PluginFunction(const std::string& library, const char* symbol) {
 
 VornJSONObject Obj(const std::string& text) { return VornJSONObject::BuildFromString(text); }
 
+// The files the process maps (the path column of /proc/self/maps).
+std::set<std::string> MappedFiles() {
+  std::set<std::string> files;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);)
+    if (const auto slash = line.find('/'); slash != std::string::npos) files.insert(line.substr(slash));
+  return files;
+}
+
+std::vector<std::string> MappedSince(const std::set<std::string>& before) {
+  std::vector<std::string> added;
+  for (const std::string& file : MappedFiles())
+    if (!before.contains(file)) added.push_back(file);
+  return added;
+}
+
+std::string Copy(const char* from, const std::filesystem::path& to) {
+  std::filesystem::copy_file(from, to);
+  return std::filesystem::canonical(to).string();
+}
+
 TEST(LibrariesManager, LoadsOnceRetriesFailuresAndRefusesPathsInNames) {
   KRTAbendCapture capture;
   auto first = Vorn::GetLibrary(kFunctionsLib);
@@ -75,13 +111,98 @@ TEST(LibrariesManager, LoadsOnceRetriesFailuresAndRefusesPathsInNames) {
     EXPECT_NE(m.find("libvorn_no_such_plugin.so"), std::string::npos) << m;  // the loader's own text
     EXPECT_EQ(m.back(), '"');
   }
-  for (const char* name : {"../vorn_test_plugin_functions", "dir/lib", "dir\\lib", "a..b", ""}) {
+  // The name with a NUL byte would load the plug-in named by its first part.
+  const std::pair<std::string, std::string> refused[] = {
+      {"../vorn_test_plugin_functions", "'../vorn_test_plugin_functions': the name holds a path separator"},
+      {"dir/lib", "'dir/lib': the name holds a path separator"},
+      {"dir\\lib", "'dir\\lib': the name holds a path separator"},
+      {"a..b", "'a..b': the name holds '..'"},
+      {"", "'': the name is empty"},
+      {kPartialLib + '\0' + "x", "'" + kPartialLib + "\\x00x': the name holds a NUL byte"},
+      {std::string(256, 'p'), "'" + std::string(64, 'p') + "... (256 bytes)': the name is longer than 255 bytes"},
+  };
+  for (const auto& [name, tail] : refused) {
     capture.Clear();
+    const auto before = MappedFiles();
     EXPECT_EQ(Vorn::GetLibrary(name), nullptr) << name;
-    ASSERT_EQ(capture.Count(), 1u) << name;
-    EXPECT_EQ(capture.Last(), std::string("[Vorn - Libraries Manager] Refused library name '") + name +
-                                  "': a library is named without a path separator or '..'");
+    EXPECT_TRUE(MappedSince(before).empty()) << name;
+    EXPECT_EQ(capture.Messages(), std::vector<std::string>{"[Vorn - Libraries Manager] Refused library name " + tail});
   }
+}
+
+// A client's library name, against two plug-in folders holding copies of a
+// test plug-in, the loader's search path holding the test plug-ins, and
+// declarations of names found in some of those places. A refused name maps
+// nothing; an accepted one maps exactly the file expected.
+TEST(ClientLibraries, OnlyDeclaredNamesLoadAndOnlyFromThePluginFolders) {
+  TempDir first, second;
+  const std::string plain = Copy(VORN_TEST_PLUGIN_BASIC, first.Path() / "vorn_client_plain.so");
+  Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "libvorn_client_plain.so");  // the first folder wins
+  const std::string both = Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "libvorn_client_both.so");
+  Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "vorn_client_both.so");  // "lib<name>.so" wins
+  std::filesystem::create_directory(first.Path() / "libvorn_client_dir.so");  // not a regular file
+  const std::string dir = Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "vorn_client_dir.so");
+  VornLibrariesManager::SetPluginFolders({"", first.Str(), second.Str()});
+  for (const char* name : {"z", "vorn_test_plugin_noprefix", "vorn_client_plain", "vorn_client_both",
+                           "vorn_client_dir", "vorn_client_missing"})
+    VornLibrariesManager::DeclareClientLibrary(name);
+
+  struct Case {
+    std::string name;
+    std::string loaded;  // the file expected, or the report's tail
+  };
+  const std::string undeclared = "': not declared by the host", missing = "': not found in the plug-in folders";
+  const Case cases[] = {
+      {"libz.so.1", "'libz.so.1" + undeclared},
+      {"libasan.so.8", "'libasan.so.8" + undeclared},
+      {"vorn_test_plugin_basic", "'vorn_test_plugin_basic" + undeclared},  // on the loader's search path
+      {std::string(255, 'a'), "'" + std::string(64, 'a') + "... (255 bytes)" + undeclared},
+      {"z", "'z" + missing},  // the system has it
+      {"vorn_test_plugin_noprefix", "'vorn_test_plugin_noprefix" + missing},
+      {"vorn_client_missing", "'vorn_client_missing" + missing},
+      {"../x", "'../x': the name holds a path separator"},
+      {"a/b", "'a/b': the name holds a path separator"},
+      {"a..b", "'a..b': the name holds '..'"},
+      {std::string("vorn_client_plain\0x", 19), "'vorn_client_plain\\x00x': the name holds a NUL byte"},
+      {std::string(256, 'a'), "'" + std::string(64, 'a') + "... (256 bytes)': the name is longer than 255 bytes"},
+      {"", "'': the name is empty"},
+      {"vorn_client_plain", plain},
+      {"vorn_client_both", both},
+      {"vorn_client_dir", dir},
+  };
+  for (const Case& c : cases) {
+    KRTAbendCapture capture;
+    const auto before = MappedFiles();
+    const auto library = VornLibrariesManager::GetClientLibrary(c.name);
+    const auto added = MappedSince(before);
+    if (c.loaded.front() == '/') {
+      ASSERT_NE(library, nullptr) << c.name << ": " << capture.Last();
+      EXPECT_EQ(library->GetPath(), c.loaded);
+      EXPECT_EQ(added, std::vector<std::string>{c.loaded});
+      EXPECT_EQ(capture.Count(), 0u);
+      const auto answer = reinterpret_cast<int (*)()>(library->GetSymbolPtr("VornTestPluginAnswer"));
+      ASSERT_NE(answer, nullptr);
+      EXPECT_EQ(answer(), 42);
+      // Kept under the client's name, for both kinds of request.
+      EXPECT_EQ(VornLibrariesManager::GetClientLibrary(c.name), library);
+      EXPECT_EQ(Vorn::GetLibrary(c.name), library);
+    } else {
+      EXPECT_EQ(library, nullptr) << c.name;
+      EXPECT_EQ(added, std::vector<std::string>{}) << c.name;
+      EXPECT_EQ(capture.Messages(),
+                std::vector<std::string>{"[Vorn - Libraries Manager] Refused client library " + c.loaded});
+    }
+  }
+
+  // A library the host loaded is returned without a declaration.
+  KRTAbendCapture capture;
+  const auto hostLoaded = Vorn::GetLibrary(kFunctionsLib);
+  ASSERT_NE(hostLoaded, nullptr);
+  EXPECT_EQ(VornLibrariesManager::GetClientLibrary(kFunctionsLib), hostLoaded);
+  VornLibrariesManager::DeclareClientLibrary("a/b");
+  EXPECT_EQ(capture.Messages(), std::vector<std::string>{
+                                    "[Vorn - Libraries Manager] Refused declaration of library 'a/b': the name holds "
+                                    "a path separator"});
 }
 
 TEST(LibBasedFactory, CreatesAndDeletesWithEveryMessage) {
@@ -333,6 +454,8 @@ TEST_F(Communication, EmitsEventsInTheWireFormat) {
 
 TEST_F(Communication, CallsLibraryAndNamespaceFunctions) {
   using M = VornCommunicationManager_V1;
+  // Loaded by the host, so clients may name them.
+  ASSERT_TRUE(Vorn::GetLibrary(kFunctionsLib) && Vorn::GetLibrary(kPartialLib));
   auto live = PluginFunction<int (*)()>(kFunctionsLib, "VornTestLiveFunctions");
   ASSERT_NE(live, nullptr);
   const int before = live();
@@ -372,6 +495,61 @@ TEST_F(Communication, CallsLibraryAndNamespaceFunctions) {
   x.reset();
   y.reset();
   EXPECT_EQ(live(), before);
+}
+
+// Names a client sends with a library call: refused ones load nothing and
+// cache nothing; made-up functions of a declared library grow no table.
+TEST_F(Communication, LibraryCallsRefuseClientNamesBeforeLoadingAnything) {
+  using M = VornCommunicationManager_V1;
+  TempDir folder;
+  const std::string file = Copy(VORN_TEST_PLUGIN_FUNCTIONS, folder.Path() / "libvorn_client_functions.so");
+  VornLibrariesManager::SetPluginFolders({folder.Str()});
+  const std::string lib = "vorn_client_functions";
+  VornLibrariesManager::DeclareClientLibrary(lib);
+  const auto args = Obj(R"({"a":1})");
+
+  const std::string function = "[Vorn - CommunicationManager] Refused function name '";
+  const std::string library = "[Vorn - Libraries Manager] Refused client library '";
+  const std::pair<std::pair<std::string, std::string>, std::string> refused[] = {
+      {{lib, ""}, function + "' for library '" + lib + "': the name is empty"},
+      // Cut at the NUL, the symbol lookup would find Echo.
+      {{lib, std::string("Echo\0x", 6)}, function + "Echo\\x00x' for library '" + lib + "': the name holds a NUL byte"},
+      {{lib, std::string(256, 'E')},
+       function + std::string(64, 'E') + "... (256 bytes)' for library '" + lib +
+           "': the name is longer than 255 bytes"},
+      {{"vorn_test_plugin_basic", "Echo"}, library + "vorn_test_plugin_basic': not declared by the host"},
+      {{"libz.so.1", "Echo"}, library + "libz.so.1': not declared by the host"},
+      {{"../" + lib, "Echo"}, library + "../" + lib + "': the name holds a path separator"},
+      {{"", "Echo"}, library + "': the name is empty"},
+  };
+  for (const auto& [names, report] : refused) {
+    capture.Clear();
+    const auto before = MappedFiles();
+    EXPECT_FALSE(M::TryCallLibraryFunction(names.first, names.second, replies.Recorder(), args)) << report;
+    EXPECT_EQ(MappedSince(before), std::vector<std::string>{}) << report;
+    EXPECT_EQ(capture.Messages(), std::vector<std::string>{report});
+  }
+  EXPECT_TRUE(replies.values.empty());
+  EXPECT_EQ(Access::CachedFunctions(), 0u);
+  EXPECT_EQ(Access::CachedClassInfos(), 0u);
+
+  // The declared library comes from its plug-in folder, and its function is cached.
+  capture.Clear();
+  const auto before = MappedFiles();
+  EXPECT_TRUE(M::TryCallLibraryFunction(lib, "Echo", replies.Recorder(), args));
+  EXPECT_EQ(MappedSince(before), std::vector<std::string>{file});
+  ASSERT_EQ(replies.values.size(), 1u);
+  EXPECT_EQ(static_cast<VornJSONObject&>(replies.values[0]), args);
+  EXPECT_EQ(Access::CachedFunctions(), 1u);
+  EXPECT_EQ(Access::CachedClassInfos(), 1u);
+
+  for (int i = 0; i < 1000; ++i)
+    EXPECT_FALSE(M::TryCallLibraryFunction(lib, "Made" + std::to_string(i), replies.Recorder(), args));
+  EXPECT_EQ(Access::CachedFunctions(), 1u);
+  EXPECT_EQ(Access::CachedClassInfos(), 1u);
+  EXPECT_EQ(capture.Count(), 1000u);
+  EXPECT_EQ(capture.Last(), "[Vorn] Function 'Made999' not found in library '" + lib + "'");
+  EXPECT_EQ(replies.values.size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "vorn/contexts/BaseContext.h"
 
+#include <utility>
+
 #include "vorn/contexts/ClientApps.h"
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"
@@ -50,16 +52,42 @@ bool VornBaseContext::RegisterInVorn(const std::shared_ptr<VornContextInfo>& inf
 
 bool VornBaseContext::_RegisterInVorn(const std::shared_ptr<VornContextInfo>& given) {
   std::shared_ptr<VornBaseContext> self = std::static_pointer_cast<VornBaseContext>(_GetSharedPtrFromBase());
-  if (!self) self = std::shared_ptr<VornBaseContext>(this);
+  // Set once the main component holds the context: until then the new
+  // ownership must not delete what the caller still owns.
+  std::shared_ptr<bool> adopted;
+  if (!self) {
+    adopted = std::make_shared<bool>(false);
+    self = std::shared_ptr<VornBaseContext>(this, [adopted](VornBaseContext* context) {
+      if (*adopted) delete context;
+    });
+  }
   std::shared_ptr<VornContextInfo> info = given ? given : std::make_shared<VornContextInfo>();
-  info->context = self;
+  std::shared_ptr<VornBaseContext> previous = std::exchange(info->context, self);
+  bool callbackSet = false;
   if (info->dataOptions && !info->dataOptions->onDataTreeInitialized) {
     std::weak_ptr<VornBaseContext> weak = self;
     info->dataOptions->onDataTreeInitialized = [weak](const ModelObjectPtr& root) {
       if (auto context = weak.lock()) context->_ManageNewModelObject(root);
     };
+    callbackSet = true;
   }
-  return VornMainComponent::Register(info);
+  const auto settle = [&](bool registered) {
+    if (adopted) *adopted = registered;
+    if (registered) return;
+    info->context = std::move(previous);
+    if (callbackSet) info->dataOptions->onDataTreeInitialized = nullptr;
+  };
+  bool registered = false;
+  try {
+    registered = VornMainComponent::Register(info);
+  } catch (...) {
+    // A report thrown part way: registered if the record was stored.
+    const auto stored = VornMainComponent::GetContextInfo(GetName());
+    settle(stored && stored->context == self);
+    throw;
+  }
+  settle(registered);
+  return registered;
 }
 
 std::vector<VornBaseContext::ClientAppPtr> VornBaseContext::GetClientApps() const {

@@ -77,9 +77,20 @@ public:
   // Registers the context with the main component (`info`, or
   // BuildRegistrationInfo(), or a record holding only the context): its data
   // tree, views and initial values are created. Then makes it reachable by
-  // client requests (a remote object of the communication manager). The
-  // context is placed in shared ownership if it is not already. False when
-  // the main component refused it (its name is taken): nothing else is done.
+  // client requests (a remote object of the communication manager). False
+  // when the main component refused it (its name is taken): nothing else is
+  // done.
+  //
+  // Ownership: a context already in shared ownership keeps it. One that is
+  // not (made with `new`) is placed in a new shared ownership that deletes
+  // it only once the registration succeeded; from then on the library owns
+  // it and deletes it when the last owner goes (after its destruction
+  // request, say). On refusal nothing deletes it: the caller still owns it,
+  // its weak self-reference is expired again (it may be put in shared
+  // ownership later), and the record is left as it was given (its context
+  // and the data-tree callback set here are taken back out). With reports
+  // thrown, a throw out of the registration counts as a refusal unless the
+  // main component had stored the record by then.
   bool RegisterInVorn(const std::shared_ptr<VornContextInfo>& info = nullptr);
 
   // The client apps that joined this context.
@@ -106,6 +117,7 @@ protected:
 private:
   friend class VornBaseClientApp;
 
+  // The main component's part of RegisterInVorn, with its ownership rule.
   bool _RegisterInVorn(const std::shared_ptr<VornContextInfo>& info);
   void _ListenModelObject(const ModelObjectPtr& object);
   void _UnsubscribeToModelObject(VornModelObject* object);

@@ -104,6 +104,7 @@ bool VornClientAppsManager::Register(const std::shared_ptr<VornBaseClientApp>& a
 void VornClientAppsManager::Unregister(const std::string& identifier) {
   VornClientAppsManager* instance = _Instance;
   if (!instance) return;
+  instance->m_connections.erase(identifier);
   auto it = instance->m_apps.find(identifier);
   if (it == instance->m_apps.end()) return;
   const std::shared_ptr<VornBaseClientApp> app = std::move(it->second);
@@ -125,12 +126,17 @@ void VornClientAppsManager::ChangeClientAppConnectionStatus(const OVK::ChannelId
       }
   }
   if (id.empty()) return;
+  const auto app = GetClientApp(id);
+  if (!connected && !app) {
+    instance->m_connections.erase(id);
+    return;
+  }
   auto [record, added] = instance->m_connections.try_emplace(id, Connection{id, connected, channel});
   if (!added) {
     record->second.connected = connected;
     record->second.channel = channel;
   }
-  if (const auto app = GetClientApp(id)) app->_ChangeConnectionStatus(connected, contextNames);
+  if (app) app->_ChangeConnectionStatus(connected, contextNames);
 }
 
 void VornClientAppsManager::ChangeClientContextStatus(const std::string& identifier, const std::string& contextName,
@@ -191,4 +197,9 @@ std::shared_ptr<VornEventToken> VornClientAppsManager::ListenToClientApp(
     const std::function<void(const std::shared_ptr<VornEventData>&)>& callback) {
   const auto app = GetClientApp(identifier);
   return app ? app->Subscribe(eventName, callback) : nullptr;
+}
+
+std::size_t VornClientAppsManager::ConnectionCount() {
+  VornClientAppsManager* instance = _Instance;
+  return instance ? instance->m_connections.size() : 0;
 }

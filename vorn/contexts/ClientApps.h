@@ -56,6 +56,14 @@ private:
 // for each identifier with the channel the client uses. Apps live in
 // shared ownership; the manager holds each from Register until Unregister
 // or its destruction request. Used on the main thread.
+//
+// Connection records are bounded by what is live: a record is dropped by
+// Unregister of its identifier (or the app's destruction request), and by
+// a disconnect report for an identifier with no app registered (such a
+// record carries nothing anyone reads). So the manager holds at most one
+// record per registered app plus one per identifier last reported
+// connected, and a host that gives each connection a new identifier does
+// not grow it without bound.
 class VORN_API VornClientAppsManager {
 public:
   virtual ~VornClientAppsManager();
@@ -66,12 +74,14 @@ public:
   // nothing was stored. An app refused because its identifier is taken
   // leaves the stored one alone, even when it is destroyed.
   static bool Register(const std::shared_ptr<VornBaseClientApp>& app);
-  // Forgets the app and requests its destruction.
+  // Forgets the app and its connection record, and requests the app's
+  // destruction. The record goes even when no app is registered.
   static void Unregister(const std::string& identifier);
 
   // The host's report of a connection. An empty identifier is taken from
-  // the record of `channel`; without one nothing happens. The record is
-  // kept even before the app registers.
+  // the record of `channel`; without one nothing happens. A connect report
+  // is kept even before the app registers; a disconnect report for an
+  // identifier with no app drops its record (and makes none).
   static void ChangeClientAppConnectionStatus(const OVK::ChannelId& channel, const bool& connected,
                                               const std::string& identifier,
                                               const std::vector<std::string>& contextNames);
@@ -92,6 +102,8 @@ public:
   static std::shared_ptr<VornEventToken> ListenToClientApp(
       const std::string& identifier, const std::string& eventName,
       const std::function<void(const std::shared_ptr<VornEventData>&)>& callback);
+  // The connection records held: a diagnostic.
+  static std::size_t ConnectionCount();
 
 private:
   friend class VornMainComponent;

@@ -59,9 +59,12 @@ private:
   friend class VornJSONValue;
   friend struct VornJSONBridge;
   // The host writer takes homogeneous arrays: the first element's kind picks
-  // the sequence written, and the other elements are read as that kind. The
-  // null and object builders stop at the first element of another kind
-  // (reported) and pass on the elements gathered before it.
+  // the sequence written, and the other elements are read as that kind
+  // (a mismatch is reported and takes the kind's default). Integers and
+  // doubles are one kind, numbers: a sequence of double when any element is
+  // a double, so none is truncated, else of int (low 32 bits). The null and
+  // object builders stop at the first element of another kind (reported)
+  // and pass on the elements gathered before it.
   void _FillJOStream(const std::string& key, JSON::JOStream& writer) const;
   std::vector<std::string> _BuildNullsVectorWithString() const;
   std::vector<JSON::JOStream> _BuildObjectsVectorForJOStream() const;

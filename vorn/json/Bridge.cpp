@@ -48,11 +48,22 @@ std::vector<T> ConvertElements(const VornJSONArray& array) {
   for (const VornJSONValue& element : array) out.push_back(static_cast<T>(element));
   return out;
 }
+
+bool IsNumber(VornJSONValue::Kind kind) {
+  return kind == VornJSONValue::Kind::Int || kind == VornJSONValue::Kind::Double;
+}
+
+bool HoldsDouble(const VornJSONArray& array) {
+  for (const VornJSONValue& element : array)
+    if (element.IsDouble()) return true;
+  return false;
+}
 }  // namespace
 
 void VornJSONArray::_FillJOStream(const std::string& key, JSON::JOStream& writer) const {
   const char* k = key.c_str();
-  // The host writer takes homogeneous arrays only: the first element decides.
+  // The host writer takes homogeneous arrays only: the first element decides
+  // the family, numbers counting as one.
   if (m_elements.empty()) {
     writer.Add(k, std::vector<bool>());
     return;
@@ -61,8 +72,14 @@ void VornJSONArray::_FillJOStream(const std::string& key, JSON::JOStream& writer
   switch (first.GetKind()) {
     case VornJSONValue::Kind::Null: writer.Add(k, _BuildNullsVectorWithString()); break;
     case VornJSONValue::Kind::Bool: writer.Add(k, ConvertElements<bool>(*this)); break;
-    case VornJSONValue::Kind::Int: writer.Add(k, ConvertElements<int>(*this)); break;
-    case VornJSONValue::Kind::Double: writer.Add(k, ConvertElements<double>(*this)); break;
+    // Numbers: any double makes the whole array doubles, so none is truncated.
+    case VornJSONValue::Kind::Int:
+    case VornJSONValue::Kind::Double:
+      if (HoldsDouble(*this))
+        writer.Add(k, ConvertElements<double>(*this));
+      else
+        writer.Add(k, ConvertElements<int>(*this));
+      break;
     case VornJSONValue::Kind::String: writer.Add(k, ConvertElements<std::string>(*this)); break;
     case VornJSONValue::Kind::Object: writer.Add(k, _BuildObjectsVectorForJOStream()); break;
     case VornJSONValue::Kind::Array:
@@ -124,6 +141,23 @@ VornJSONArray::operator OVK::Binary() const { return TextToBinary(Stringify()); 
 
 namespace Vorn {
 
+namespace {
+// An element's kind as the bridge's reports name it.
+const char* KindName(const VornJSONValue& element) {
+  switch (element.GetKind()) {
+    case VornJSONValue::Kind::Undefined: return "undefined";
+    case VornJSONValue::Kind::Null: return "null";
+    case VornJSONValue::Kind::Bool: return "a boolean";
+    case VornJSONValue::Kind::Int:
+    case VornJSONValue::Kind::Double: return "a number";
+    case VornJSONValue::Kind::String: return "a string";
+    case VornJSONValue::Kind::Object: return "an object";
+    case VornJSONValue::Kind::Array: return "an array";
+  }
+  return "unknown";
+}
+}  // namespace
+
 VornValue ConvertJSONValueToValue(const VornJSONValue& value) {
   switch (value.GetKind()) {
     case VornJSONValue::Kind::Undefined: return VornValue();
@@ -136,15 +170,28 @@ VornValue ConvertJSONValueToValue(const VornJSONValue& value) {
     case VornJSONValue::Kind::Array: break;
   }
   const VornJSONArray& array = *value.GetIfArray();
-  switch (array.IsEmpty() ? VornJSONValue::Kind::Undefined : array[0].GetKind()) {
-    case VornJSONValue::Kind::Null: return VornValue(value.Get<std::vector<std::nullptr_t>>());
-    case VornJSONValue::Kind::Bool: return VornValue(value.Get<std::vector<bool>>());
-    case VornJSONValue::Kind::Double: return VornValue(value.Get<std::vector<double>>());
-    case VornJSONValue::Kind::Int: return VornValue(value.Get<std::vector<int>>());
-    case VornJSONValue::Kind::String: return VornValue(value.Get<std::vector<std::string>>());
-    case VornJSONValue::Kind::Undefined:
-    case VornJSONValue::Kind::Object:
-    case VornJSONValue::Kind::Array: break;
+  const VornJSONValue::Kind first = array.IsEmpty() ? VornJSONValue::Kind::Undefined : array[0].GetKind();
+  if (first != VornJSONValue::Kind::Undefined && first != VornJSONValue::Kind::Object &&
+      first != VornJSONValue::Kind::Array) {
+    // One vector type for the whole array: every element of the first one's
+    // kind, integers and doubles counting as numbers.
+    const auto fits = [first](VornJSONValue::Kind kind) {
+      return kind == first || (IsNumber(kind) && IsNumber(first));
+    };
+    for (std::size_t i = 1; i < array.size(); ++i) {
+      if (fits(array[i].GetKind())) continue;
+      RaiseError("[Vorn - JSON Bridge] Array refused: element " + std::to_string(i) + " is " + KindName(array[i]) +
+                 " but element 0 is " + KindName(array[0]) + "; no single vector type holds both");
+      return VornValue();
+    }
+    switch (first) {
+      case VornJSONValue::Kind::Null: return VornValue(std::vector<std::nullptr_t>(array.size(), nullptr));
+      case VornJSONValue::Kind::Bool: return VornValue(value.Get<std::vector<bool>>());
+      case VornJSONValue::Kind::String: return VornValue(value.Get<std::vector<std::string>>());
+      default:
+        if (HoldsDouble(array)) return VornValue(value.Get<std::vector<double>>());
+        return VornValue(value.Get<std::vector<int>>());
+    }
   }
   std::vector<VornValue> values;
   values.reserve(array.size());

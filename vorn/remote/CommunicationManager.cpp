@@ -8,6 +8,16 @@
 
 std::unique_ptr<VornCommunicationManager_V1> VornCommunicationManager_V1::_upInstance;
 
+namespace {
+// Why a client's function name is refused; null when it is not.
+const char* InvalidFunctionNameReason(const std::string& name) {
+  if (name.empty()) return "the name is empty";
+  if (name.size() > VornCommunicationManager_V1::kMaxFunctionNameLength) return "the name is longer than 255 bytes";
+  if (name.find('\0') != std::string::npos) return "the name holds a NUL byte";
+  return nullptr;
+}
+}  // namespace
+
 VornCommunicationManager_V1::~VornCommunicationManager_V1() { _ReleaseAll(); }
 
 void VornCommunicationManager_V1::_ReleaseAll() {
@@ -79,7 +89,16 @@ std::shared_ptr<VornRemoteFunction_V1> VornCommunicationManager_V1::LoadLibraryF
 bool VornCommunicationManager_V1::TryCallLibraryFunction(const std::string& library, const std::string& function,
                                                          const Reply& reply, const VornJSONObject& arguments) {
   VornCommunicationManager_V1* manager = _upInstance.get();
-  if (!manager || library.empty()) return false;
+  if (!manager) return false;
+  if (const char* refused = InvalidFunctionNameReason(function)) {
+    Vorn::RaiseError("[Vorn - CommunicationManager] Refused function name '" +
+                     VornLibrariesManager::_ShownName(function) + "' for library '" +
+                     VornLibrariesManager::_ShownName(library) + "': " + refused);
+    return false;
+  }
+  // The client's library name is checked, and the library loaded only as
+  // the host allows, before the factory may load anything under that name.
+  if (!VornLibrariesManager::GetClientLibrary(library)) return false;
   std::shared_ptr<VornRemoteFunction_V1> target = _Find(manager->m_libraryFunctions, library, function);
   if (!target) target = LoadLibraryFunction(library, function, true);
   if (!target) return false;

@@ -52,6 +52,16 @@ public:
 
   // Each holds its target (and the function) for the length of the call, so
   // the call may drop the manager's reference to it.
+  //
+  // TryCallLibraryFunction is a client's entry point: both names are the
+  // client's. A function name that is empty, over kMaxFunctionNameLength
+  // bytes or holds a NUL byte is refused (reported, false) before anything
+  // else. The library then comes from VornLibrariesManager::GetClientLibrary
+  // (a name the host loaded or declared, from the plug-in folders only);
+  // when it refuses, false after its report. Only functions found are
+  // cached (here and in the factory's class table), so made-up function
+  // names on a declared library grow no table.
+  static constexpr std::size_t kMaxFunctionNameLength = 255;
   static bool TryCallLibraryFunction(const std::string& library, const std::string& function, const Reply& reply,
                                      const VornJSONObject& arguments);
   static bool TryCallRemoteFunction(const std::string& nameSpace, const std::string& function, const Reply& reply,

@@ -125,7 +125,8 @@ protected:
   // cannot be loaded. Results are cached per library and class (in nested
   // tables, so no two pairs share a key), null functions included, except
   // when the library exports none of the three: such lookups are not kept,
-  // so names that find nothing cannot grow the cache.
+  // so names that find nothing (a client may send any number of made-up
+  // ones through TryCallLibraryFunction) cannot grow the cache.
   virtual bool _GetClassInfo(const std::string& library, const std::string& className, ClassInfo& info) {
     if (auto lib = m_classInfos.find(library); lib != m_classInfos.end()) {
       if (auto cls = lib->second.find(className); cls != lib->second.end()) {
@@ -146,6 +147,13 @@ protected:
     info = found;
     if (found.create || found.destroy || found.createVector) m_classInfos[library].try_emplace(className, found);
     return true;
+  }
+
+  // The class records held, over every library: a diagnostic.
+  std::size_t _CachedClassInfoCount() const noexcept {
+    std::size_t count = 0;
+    for (const auto& [library, classes] : m_classInfos) count += classes.size();
+    return count;
   }
 
   // Run before plug-in libraries are unloaded at process end: a derived

@@ -1,6 +1,9 @@
 #include "vorn/runtime/LibrariesManager.h"
 
+#include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -12,7 +15,33 @@ namespace {
 // True while the manager's destructor runs its hooks: owners those hooks end
 // may still withdraw theirs. Before and after, an ended manager is gone.
 bool g_releasingHooks = false;
+
+// Why `name` may not be handed to the loader; null when it may.
+const char* InvalidNameReason(std::string_view name) noexcept {
+  if (name.empty()) return "the name is empty";
+  if (name.size() > VornLibrariesManager::kMaxLibraryNameLength) return "the name is longer than 255 bytes";
+  if (name.find('\0') != std::string_view::npos) return "the name holds a NUL byte";
+  if (name.find_first_of("/\\") != std::string_view::npos) return "the name holds a path separator";
+  if (name.find("..") != std::string_view::npos) return "the name holds '..'";
+  return nullptr;
+}
 }  // namespace
+
+std::string VornLibrariesManager::_ShownName(std::string_view name) {
+  constexpr std::size_t kShown = 64;
+  std::string out;
+  for (char c : name.substr(0, kShown)) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  if (name.size() > kShown) out += "... (" + std::to_string(name.size()) + " bytes)";
+  return out;
+}
 
 VornLibrariesManager::~VornLibrariesManager() {
   if (this == _Instance.get()) _Ended = true;
@@ -45,8 +74,7 @@ VornLibrariesManager* VornLibrariesManager::GetInstance() {
 }
 
 bool VornLibrariesManager::IsValidLibraryName(std::string_view name) noexcept {
-  return !name.empty() && name.find_first_of("/\\") == std::string_view::npos &&
-         name.find("..") == std::string_view::npos;
+  return InvalidNameReason(name) == nullptr;
 }
 
 std::shared_ptr<OVK::Library> VornLibrariesManager::GetLibrary(const std::string& name) {
@@ -56,17 +84,49 @@ std::shared_ptr<OVK::Library> VornLibrariesManager::GetLibrary(const std::string
 
 std::shared_ptr<OVK::Library> VornLibrariesManager::_LoadLibrary(const std::string& name) {
   if (auto it = m_libraries.find(name); it != m_libraries.end()) return it->second;
-  if (!IsValidLibraryName(name)) {
-    Vorn::RaiseError("[Vorn - Libraries Manager] Refused library name '" + name +
-                     "': a library is named without a path separator or '..'");
+  if (const char* reason = InvalidNameReason(name)) {
+    Vorn::RaiseError("[Vorn - Libraries Manager] Refused library name '" + _ShownName(name) + "': " + reason);
     return nullptr;
   }
+  return _Load(name, name);
+}
+
+std::shared_ptr<OVK::Library> VornLibrariesManager::GetClientLibrary(const std::string& name) {
+  VornLibrariesManager* manager = GetInstance();
+  return manager ? manager->_LoadClientLibrary(name) : nullptr;
+}
+
+std::shared_ptr<OVK::Library> VornLibrariesManager::_LoadClientLibrary(const std::string& name) {
+  // Checked before any lookup: the tables never see a refused name.
+  if (const char* reason = InvalidNameReason(name)) {
+    Vorn::RaiseError("[Vorn - Libraries Manager] Refused client library '" + _ShownName(name) + "': " + reason);
+    return nullptr;
+  }
+  if (auto it = m_libraries.find(name); it != m_libraries.end()) return it->second;
+  if (!m_clientLibraries.contains(name)) {
+    Vorn::RaiseError("[Vorn - Libraries Manager] Refused client library '" + _ShownName(name) +
+                     "': not declared by the host");
+    return nullptr;
+  }
+  for (const std::string& folder : m_pluginFolders) {
+    for (const std::string& file : {"lib" + name + ".so", name + ".so"}) {
+      const std::string path = folder + "/" + file;
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(path, ec)) return _Load(name, path);
+    }
+  }
+  Vorn::RaiseError("[Vorn - Libraries Manager] Refused client library '" + _ShownName(name) +
+                   "': not found in the plug-in folders");
+  return nullptr;
+}
+
+std::shared_ptr<OVK::Library> VornLibrariesManager::_Load(const std::string& name, const std::string& target) {
   // The report is raised outside the try block: in exceptions mode it
   // throws, and must not be caught and reworded as a loading exception.
   std::string errorText, path, failure;
   std::shared_ptr<OVK::Library> library;
   try {
-    library = OVK::Library::CreateLibrary(name.c_str(), errorText, path, false);
+    library = OVK::Library::CreateLibrary(target.c_str(), errorText, path, false);
     if (!library && errorText.empty()) errorText = "the loader returned no library";
     if (!errorText.empty())
       failure = "[Vorn - Libraries Manager] Failed to load library '" + name + "' from path '" + path +
@@ -82,6 +142,23 @@ std::shared_ptr<OVK::Library> VornLibrariesManager::_LoadLibrary(const std::stri
     return nullptr;
   }
   return library;
+}
+
+void VornLibrariesManager::SetPluginFolders(std::vector<std::string> folders) {
+  VornLibrariesManager* manager = GetInstance();
+  if (!manager) return;
+  std::erase_if(folders, [](const std::string& folder) { return folder.empty(); });
+  manager->m_pluginFolders = std::move(folders);
+}
+
+void VornLibrariesManager::DeclareClientLibrary(const std::string& name) {
+  VornLibrariesManager* manager = GetInstance();
+  if (!manager) return;
+  if (const char* reason = InvalidNameReason(name)) {
+    Vorn::RaiseError("[Vorn - Libraries Manager] Refused declaration of library '" + _ShownName(name) + "': " + reason);
+    return;
+  }
+  manager->m_clientLibraries.insert_or_assign(name, true);
 }
 
 void VornLibrariesManager::_AddReleaseHook(const void* owner, std::function<void()> hook) {
