@@ -21,3 +21,16 @@ if(TARGET orvelnode AND TARGET orvel_sample AND ORVEL_BEAST_INCLUDE_DIR)
     SAMPLE_MANIFEST="${PROJECT_SOURCE_DIR}/examples/sample/manifest.json")
   add_dependencies(vorn_bench_orvelnode_ws orvelnode orvel_sample vorn_basic_tweakers)
 endif()
+
+# vorn_bench_orvelnode_rss: whether orvelnode's resident memory stays flat
+# over many WebSocket connections and many stdio calls.
+if(TARGET orvelnode AND TARGET orvel_sample AND ORVEL_BEAST_INCLUDE_DIR)
+  add_executable(vorn_bench_orvelnode_rss ${CMAKE_CURRENT_LIST_DIR}/orvelnode_rss_bench.cpp)
+  target_link_libraries(vorn_bench_orvelnode_rss PRIVATE benchmark::benchmark vorn_warnings Threads::Threads)
+  target_include_directories(vorn_bench_orvelnode_rss PRIVATE ${PROJECT_SOURCE_DIR}/apps/orvelnode)
+  target_include_directories(vorn_bench_orvelnode_rss SYSTEM PRIVATE ${ORVEL_BEAST_INCLUDE_DIR})
+  target_compile_definitions(vorn_bench_orvelnode_rss PRIVATE
+    ORVELNODE="$<TARGET_FILE:orvelnode>"
+    SAMPLE_MANIFEST="${PROJECT_SOURCE_DIR}/examples/sample/manifest.json")
+  add_dependencies(vorn_bench_orvelnode_rss orvelnode orvel_sample vorn_basic_tweakers)
+endif()

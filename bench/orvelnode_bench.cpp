@@ -8,49 +8,27 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "BenchSupport.h"
-#include "ChildProcess.h"
+#include "OrvelnodeSupport.h"
 
 namespace {
 
-std::string Request(long id) {
-  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-         R"(,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"echo","arguments":{"text":"ping"}}})"
-         "\n";
-}
-
-struct Host {
-  Host() : node({ORVELNODE, SAMPLE_MANIFEST}) {
-    node.Write(Request(0));
-    ready = node.ReadLine(std::chrono::seconds(20)).has_value();
-  }
-  ~Host() {
-    node.CloseInput();
-    node.Wait();
-  }
-  orvel::ChildProcess node;
-  bool ready = false;
-};
-
-Host& SharedHost() {
-  static Host host;
+vorn_bench::StdioNode& SharedHost() {
+  static vorn_bench::StdioNode host;
   return host;
 }
 
 void BM_RoundTrip(benchmark::State& state) {
-  Host& host = SharedHost();
+  vorn_bench::StdioNode& host = SharedHost();
   if (!host.ready) return state.SkipWithError("orvelnode did not start");
   std::vector<double> micros;
   long id = 1;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    host.node.Write(Request(id++));
+    host.node.WriteLine(vorn_bench::EchoCall(id++));
     if (!host.node.ReadLine()) return state.SkipWithError("no answer");
     micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
@@ -58,21 +36,15 @@ void BM_RoundTrip(benchmark::State& state) {
 }
 
 void BM_Throughput(benchmark::State& state) {
-  Host& host = SharedHost();
+  vorn_bench::StdioNode& host = SharedHost();
   if (!host.ready) return state.SkipWithError("orvelnode did not start");
   const long inFlight = state.range(0);
   constexpr long kRequests = 20000;
   long id = 1;
   for (auto _ : state) {
-    long sent = 0, answered = 0;
-    std::string burst;
-    while (answered < kRequests) {
-      burst.clear();
-      while (sent < kRequests && sent - answered < inFlight) burst += Request(id + sent++);
-      if (!burst.empty()) host.node.Write(burst);
-      if (!host.node.ReadLine()) return state.SkipWithError("no answer");
-      ++answered;
-    }
+    const auto done = vorn_bench::Pipeline(host.node, kRequests, inFlight, id, vorn_bench::EchoCall);
+    if (done.answered < kRequests) return state.SkipWithError("no answer");
+    if (done.errors) return state.SkipWithError("an answer was an error");
     id += kRequests;
   }
   state.SetItemsProcessed(state.iterations() * kRequests);

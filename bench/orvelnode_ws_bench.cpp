@@ -9,76 +9,22 @@
 
 #include <benchmark/benchmark.h>
 
-#include <boost/asio.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
-
-#include <sys/socket.h>
-
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BenchSupport.h"
-#include "ChildProcess.h"
+#include "OrvelnodeSupport.h"
+#include "OrvelnodeWsSupport.h"
 #include "vorn/json/Value.h"
 
 namespace {
-namespace net = boost::asio;
-namespace beast = boost::beast;
-using tcp = net::ip::tcp;
+using vorn_bench::WsClient;
 
-net::io_context g_io;
-
-struct Client {
-  explicit Client(unsigned short port) : ws(g_io) {
-    ws.next_layer().connect({net::ip::make_address("127.0.0.1"), port});
-    ws.next_layer().set_option(tcp::no_delay(true));
-    ws.handshake("127.0.0.1", "/rpc");
-    timeval timeout{10, 0};  // a lost message fails the run instead of hanging it
-    setsockopt(ws.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  }
-  void Send(const std::string& text) { ws.write(net::buffer(text)); }
-  std::string Next() {
-    buffer.consume(buffer.size());
-    ws.read(buffer);
-    return beast::buffers_to_string(buffer.data());
-  }
-  beast::websocket::stream<tcp::socket> ws;
-  beast::flat_buffer buffer;
-};
-
-struct Host {
-  Host() : node({ORVELNODE, "--listen", "0", SAMPLE_MANIFEST}, true) {
-    if (const auto banner = node.ReadLine(std::chrono::seconds(20)))
-      port = static_cast<unsigned short>(std::stoi(banner->substr(banner->rfind(':') + 1)));
-    // The stdio client hears every event too: read it away.
-    drain = std::thread([this] {
-      while (node.ReadLine(std::chrono::hours(1))) {
-      }
-    });
-  }
-  ~Host() {
-    node.WriteLine(R"({"jsonrpc":"2.0","id":0,"method":"shutdown"})");
-    node.Wait();
-    drain.join();
-  }
-  orvel::ChildProcess node;
-  std::thread drain;
-  unsigned short port = 0;
-};
-
-Host& SharedHost() {
-  static Host host;
+vorn_bench::ListeningNode& SharedHost() {
+  static vorn_bench::ListeningNode host;
   return host;
-}
-
-std::string Echo(long id) {
-  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-         R"(,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"echo","arguments":{"text":"ping"}}})";
 }
 
 std::string SetAngle(long id, double value) {
@@ -88,14 +34,14 @@ std::string SetAngle(long id, double value) {
 }
 
 void BM_WsRoundTrip(benchmark::State& state) {
-  Host& host = SharedHost();
+  vorn_bench::ListeningNode& host = SharedHost();
   if (!host.port) return state.SkipWithError("orvelnode did not start");
-  Client client(host.port);
+  WsClient client(host.port);
   std::vector<double> micros;
   long id = 1;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    client.Send(Echo(id++));
+    client.Send(vorn_bench::EchoCall(id++));
     client.Next();
     micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
@@ -103,13 +49,13 @@ void BM_WsRoundTrip(benchmark::State& state) {
 }
 
 void BM_WsFanOut(benchmark::State& state) {
-  Host& host = SharedHost();
+  vorn_bench::ListeningNode& host = SharedHost();
   if (!host.port) return state.SkipWithError("orvelnode did not start");
   const int listeners = static_cast<int>(state.range(0));
   constexpr int kUpdates = 200;
-  std::vector<std::unique_ptr<Client>> clients;
-  for (int i = 0; i < listeners; ++i) clients.push_back(std::make_unique<Client>(host.port));
-  Client driver(host.port);
+  std::vector<std::unique_ptr<WsClient>> clients;
+  for (int i = 0; i < listeners; ++i) clients.push_back(std::make_unique<WsClient>(host.port));
+  WsClient driver(host.port);
   long id = 1;
   double value = 0.5;
   long delivered = 0;
