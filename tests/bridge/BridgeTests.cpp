@@ -364,12 +364,13 @@ TEST(JIStreamFile, ReadsOneWellFormedObjectFileAndNothingElseSilently) {
   EXPECT_EQ(kept.GetObject().Stringify(), R"({"a":["x"],"b":{"c":1}})");  // copies share what was read
 
   for (const char* text : {R"({"a":1)", R"({"a":1,})", R"({"a":1} x)", R"({"a":01})", R"({"a":1.})", R"({"a":-})",
-                           R"({"a":1e400})", R"({"a":99999999999999999999})", R"({"a":tru})", R"({"a":nullx})",
+                           R"({"a":1e400})", R"({"a":tru})", R"({"a":nullx})",
                            R"({"a":"\q"})", R"({"a":"\ud83d"})", R"({"a":"\ud83d\u0041"})", "{\"a\":\"\t\"}",
                            R"({"a" 1})", R"({a:1})", R"({"a":[1 2]})", R"({"a":"open)", R"({"a":12a})"})
     EXPECT_FALSE(reader.ParseFile(dir.Write("bad.json", text), true)) << text;
   for (const char* text : {"\f{\v\"a\"\r\n:\t-0.5e-3 }", R"({"c":[null,true,false,-0,0.0,1E+2],"big":12345678901234567})",
-                           R"({"d":"\u00e9\ud83d\ude00\udc00\/\\\"\b\f\n\r\t","max":9223372036854775807})"})
+                           R"({"d":"\u00e9\ud83d\ude00\udc00\/\\\"\b\f\n\r\t","max":9223372036854775807})",
+                           R"({"beyond":[99999999999999999999,-99999999999999999999]})"})
     EXPECT_TRUE(reader.ParseFile(dir.Write("fine.json", text), true)) << text;
   EXPECT_EQ(capture.Count(), 0u);
 }
