@@ -46,19 +46,11 @@ TEST(JsonParser, Numbers) {
   EXPECT_EQ(Value("12345678901234567"), VornJSONValue("12345678901234567"));
   EXPECT_EQ(Value("-9007199254740992"), VornJSONValue("-9007199254740992"));
   EXPECT_EQ(Value("-9223372036854775808"), VornJSONValue("-9223372036854775808"));
-  // Beyond the 64-bit range too, as written, from the text or a byte at a
-  // time (the reader's two paths).
-  const std::string digits400(400, '7');
-  for (const auto& [doc, text] : std::vector<std::pair<std::string, std::string>>{
-           {"12345678901234567890", R"("12345678901234567890")"},
-           {"-99999999999999999999", R"("-99999999999999999999")"},
-           {"[9223372036854775808,-9223372036854775809,1]", R"(["9223372036854775808","-9223372036854775809",1])"},
-           {"{\"k\": -" + digits400 + "}", "{\"k\":\"-" + digits400 + "\"}"}}) {
-    for (bool trickled : {false, true}) {
-      const auto parsed = ParseCaptured(doc, false, trickled);
-      EXPECT_EQ(parsed.value.Stringify(), text) << doc;
-      EXPECT_TRUE(parsed.reports.empty()) << doc;
-    }
+  // Beyond the 64-bit range too, as written, on the reader's two paths.
+  for (bool trickled : {false, true}) {
+    const auto parsed = ParseCaptured("[12345678901234567890,-99999999999999999999,1]", false, trickled);
+    EXPECT_EQ(parsed.value.Stringify(), R"(["12345678901234567890","-99999999999999999999",1])");
+    EXPECT_TRUE(parsed.reports.empty());
   }
   EXPECT_TRUE(Value("-0").IsInt());
   EXPECT_EQ(Value("-0"), VornJSONValue(0));
