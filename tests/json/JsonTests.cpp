@@ -46,6 +46,12 @@ TEST(JsonParser, Numbers) {
   EXPECT_EQ(Value("12345678901234567"), VornJSONValue("12345678901234567"));
   EXPECT_EQ(Value("-9007199254740992"), VornJSONValue("-9007199254740992"));
   EXPECT_EQ(Value("-9223372036854775808"), VornJSONValue("-9223372036854775808"));
+  // Beyond the 64-bit range too, as written, on the reader's two paths.
+  for (bool trickled : {false, true}) {
+    const auto parsed = ParseCaptured("[12345678901234567890,-99999999999999999999,1]", false, trickled);
+    EXPECT_EQ(parsed.value.Stringify(), R"(["12345678901234567890","-99999999999999999999",1])");
+    EXPECT_TRUE(parsed.reports.empty());
+  }
   EXPECT_TRUE(Value("-0").IsInt());
   EXPECT_EQ(Value("-0"), VornJSONValue(0));
   EXPECT_EQ(Value("1.0"), VornJSONValue(1.0));
@@ -119,7 +125,11 @@ TEST(JsonParser, SegmentsGiveAbsoluteIntegersOrVerbatimText) {
   EXPECT_EQ(segment(""), VornJSONValue(""));
   EXPECT_EQ(capture.Count(), 0u);
   EXPECT_EQ(segment("1a"), VornJSONValue(0));
-  EXPECT_EQ(capture.Messages(), Strings{P("Invalid number: unexpected trailing characters after \"1\" at line 1")});
+  // An index beyond the 64-bit range is still a fault here.
+  EXPECT_EQ(segment("99999999999999999999"), VornJSONValue(0));
+  EXPECT_EQ(capture.Messages(),
+            (Strings{P("Invalid number: unexpected trailing characters after \"1\" at line 1"),
+                     P("Invalid number format: cannot convert \"99999999999999999999\" to number at line 1")}));
 }
 
 TEST(JsonParser, FilesAndStreams) {

@@ -68,7 +68,8 @@ namespace {
 // reports every error it meets, and a reader that only asks "is this a JSON
 // object?" must stay silent. Mirrors the parser's rules: C-locale white
 // space, no raw control bytes in strings, paired surrogate escapes, numbers
-// followed by a delimiter and within the range of their type.
+// followed by a delimiter, doubles within their range (integers of any
+// length are read).
 class SyntaxCheck {
 public:
   explicit SyntaxCheck(std::string_view text) : m_text(text) {}
@@ -195,12 +196,10 @@ private:
       if (!Digits()) return false;
     }
     if (!IsDelimiter(Peek())) return false;
+    if (integer) return true;  // of any length: the parser keeps long ones as text
     const std::string text(m_text.substr(start, m_pos - start));
     errno = 0;
-    if (integer)
-      (void)std::strtoll(text.c_str(), nullptr, 10);
-    else
-      (void)std::strtod(text.c_str(), nullptr);
+    (void)std::strtod(text.c_str(), nullptr);
     return errno != ERANGE;
   }
 

@@ -76,7 +76,8 @@ public:
   // JSON object; the reader then holds it. Otherwise the reader is left
   // empty and false is returned, with no report of its own:
   // - `strict` true: the file must be well-formed JSON as a whole (the
-  //   library's strict file grammar, numbers within their types' range);
+  //   library's strict file grammar, doubles within their range, integers
+  //   of any length as the parser reads them);
   //   anything else fails silently, whatever the error policy.
   // - `strict` false: the library's parser reads what it can, reporting
   //   each syntax error through the error policy, and the read succeeds when

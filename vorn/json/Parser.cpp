@@ -589,6 +589,10 @@ VornJSONParser::Number VornJSONParser::_ConvertNumber(const char* first, const c
     std::int64_t value = 0;
     const auto [ptr, ec] = std::from_chars(first, last, value);
     if (ec == std::errc() && ptr == last) return value;
+    if (ec == std::errc::result_out_of_range && ptr == last) {
+      if (first != m_text.data()) m_text.assign(first, last);
+      return LongInteger{};
+    }
   } else {
     double value = 0;
     const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
@@ -603,6 +607,13 @@ VornJSONParser::Number VornJSONParser::_ConvertNumber(const char* first, const c
 }
 
 VornJSONValue VornJSONParser::_BuildJSONNumberValue(const Number& number, bool absolute, bool integerExpected) {
+  if (std::holds_alternative<LongInteger>(number)) {
+    // Kept as written, like any integer a double cannot hold exactly; a
+    // path segment needs an index and still refuses it.
+    if (!integerExpected) return VornJSONValue(m_text);
+    _Report("[Vorn - JSON Parser] Invalid number format: cannot convert \"" + m_text + "\" to number at line ");
+    return VornJSONValue(std::int64_t{0});
+  }
   std::int64_t integer = 0;
   if (const double* d = std::get_if<double>(&number)) {
     if (!integerExpected) return VornJSONValue(*d);

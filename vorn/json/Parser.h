@@ -39,8 +39,11 @@ private:
 // as a string) for strings that come from code.
 //
 // Numbers: an integer becomes an integer value when its magnitude is at most
-// 2^53 - 1, and otherwise a string holding its decimal text; a number with a
-// fraction or exponent becomes a double.
+// 2^53 - 1, and otherwise a string holding its decimal text, even beyond the
+// 64-bit range (the literal as written, sign included; not a fault), since
+// no native integer holds it exactly; a number with a fraction or exponent
+// becomes a double. Path segments (ParseSegment) still report an integer
+// beyond the 64-bit range as an invalid number.
 //
 // A syntax error is reported (thrown as VornJSONParseException with the
 // exceptions switch on, otherwise sent to the abnormal-end log). With the
@@ -78,7 +81,9 @@ public:
 
 private:
   friend class VornJSONObject;
-  using Number = std::variant<std::int64_t, double>;
+  // An integer literal beyond the 64-bit range; its text is in m_text.
+  struct LongInteger {};
+  using Number = std::variant<std::int64_t, double, LongInteger>;
 
   // Reads `input` through its stream buffer, in chunks.
   VORN_PARSER_LOCAL VornJSONParser(std::istream& input, bool lenient);
@@ -144,7 +149,7 @@ private:
   std::uint32_t m_depth = 0;           // open objects and arrays
   bool m_failed = false;               // a fault has been reported
   bool m_sourceDone = false;           // the stream buffer has no more data
-  std::string m_text;                  // number text of the slow path
+  std::string m_text;                  // number text of the slow path, or of a LongInteger
   std::string m_key;                   // the key being read
   VornJSONValue m_discarded;           // value of a repeated key
   std::vector<VornJSONValue> m_stack;  // elements of the open arrays
