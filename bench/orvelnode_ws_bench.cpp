@@ -63,15 +63,19 @@ void BM_WsFanOut(benchmark::State& state) {
     for (int u = 0; u < kUpdates; ++u) driver.Send(SetAngle(id++, value += 1));
     // Every client has everything once it holds the host's notification of
     // the last value; what came before it is counted.
-    const std::string last = "\"value\":" + VornJSONValue(value).Stringify() + ",";
-    for (std::string message; (message = driver.Next()).find("vorn.modelChanged") == std::string::npos ||
-                              message.find(last) == std::string::npos;) {
+    const std::string last = "\"value\":" + VornJSONValue(value).Stringify();
+    auto isLast = [&last](const std::string& message) {
+      const std::size_t at = message.find("vorn.modelChanged") == std::string::npos ? std::string::npos : message.find(last);
+      return at != std::string::npos && at + last.size() < message.size() &&
+             (message[at + last.size()] == ',' || message[at + last.size()] == '}');
+    };
+    for (std::string message; !isLast(message = driver.Next()) && !message.empty();) {
     }
     for (auto& client : clients)
       for (std::string message;;) {
         message = client->Next();
         ++delivered;
-        if (message.find("vorn.modelChanged") != std::string::npos && message.find(last) != std::string::npos) break;
+        if (isLast(message) || message.empty()) break;
       }
   }
   state.SetItemsProcessed(delivered);

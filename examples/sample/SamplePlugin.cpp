@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "apps/orvelnode/OrvelPlugin.h"
+#include "vorn/host/SysLog.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Convert.h"
 #include "vorn/model/DataManager.h"
@@ -148,9 +149,12 @@ private:
     if (value.IsObject() || (!held.empty() && held != KindOf(value)))
       throw std::invalid_argument("'" + id + "' holds " + (held.empty() ? "no value" : "a " + held) + ", not " +
                                   (value.IsObject() ? "an object" : "a " + KindOf(value)));
+    // The model reports what it refuses; a set that changes nothing is no refusal.
+    KRTAbendCapture reports(true);
     const VornValue converted = Vorn::ConvertJSONValueToValue(value);
-    if (!converted.HasRawValue() || !object->SetValue("value", converted))
-      throw std::invalid_argument("'" + id + "' refuses " + value.Stringify());
+    if (!converted.HasRawValue() || (!object->SetValue("value", converted) && reports.Count() > 0))
+      throw std::invalid_argument("'" + id + "' refuses " + value.Stringify() +
+                                  (reports.Count() > 0 ? ": " + reports.Last() : std::string()));
     return object->ToJSON();
   }
   VornJSONValue _Edit(const std::string& id, const VornJSONValue& value, const std::string& viewName) {
