@@ -161,7 +161,7 @@ FAULTS = [
      "alignments that are not powers of two accepted"),
     ("r4", "runtime", "runtime/MainThreadManager.cpp", "return std::this_thread::get_id() == m_mainThreadId.load();",
      "return std::this_thread::get_id() != m_mainThreadId.load();", "main-thread question inverted"),
-    ("r5", "runtime", "runtime/LibrariesManager.cpp",
+    ("r5", "remote", "runtime/LibrariesManager.cpp",
      "if (name.find(\"..\") != std::string_view::npos) return \"the name holds '..'\";", "",
      "library names with \"..\" accepted"),
     # remote

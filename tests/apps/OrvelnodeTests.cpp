@@ -89,6 +89,13 @@ TEST(Orvelnode, AnswersEveryMethodAndSendsEventsAsNotifications) {
   const VornJSONValue layout = s.Ask(R"({"jsonrpc":"2.0","id":9,"method":"vorn.describeView","params":{"context":"demo"}})");
   EXPECT_EQ(layout.GetFromPath({"result", "tree", "children", "0", "name"}).ToString(), "Panel");
   EXPECT_EQ(layout.GetFromPath({"result", "tree", "children", "0", "children", "0", "tweaker", "object"}).ToString(), "width");
+  // A value no control holds never reaches the tweaker.
+  const std::string widthTweaker =
+      layout.GetFromPath({"result", "tree", "children", "0", "children", "0", "tweaker", "tweaker"}).ToString();
+  EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":10,"method":"vorn.editTweaker","params":{"context":"demo","tweaker":")" +
+                  widthTweaker + R"(","value":{"a":1}}})")
+                .GetFromPath({"error", "data", "reason"}).ToString(),
+            "type");
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":8,"method":"shutdown"})").Stringify(), R"({"jsonrpc":"2.0","id":8,"result":null})");
   EXPECT_EQ(s.node.Wait(), 0);
 }
@@ -138,6 +145,10 @@ TEST(Orvelnode, RefusesBadManifestsWithWhereAndWhyAndStopsOnSignals) {
     EXPECT_NE(output->find(message), std::string::npos) << *output;
     EXPECT_EQ(node.Wait(), 2) << file;
   }
+  // No token is accepted on loopback only.
+  orvel::ChildProcess open({ORVELNODE, "--listen", "0.0.0.0:0", "--no-token", SAMPLE_MANIFEST}, true);
+  EXPECT_NE(open.ReadLine().value_or("").find("--no-token is refused"), std::string::npos);
+  EXPECT_EQ(open.Wait(), 2);
   for (const char* option : {"--help", "--version"}) {
     orvel::ChildProcess node({ORVELNODE, option});
     EXPECT_TRUE(node.ReadLine().has_value());
