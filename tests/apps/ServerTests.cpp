@@ -12,7 +12,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Access.h"
@@ -333,20 +335,31 @@ TEST_F(OrvelServer, TheModelWatchFollowsAddsAndDestructions) {
   context->RequestDestruction();
 }
 
+// The two pipes a stdio channel is given in place of standard input and output.
+struct Pipes {
+  Pipes() {
+    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
+  }
+  ~Pipes() {
+    for (int fd : {in[0], in[1], out[0], out[1]})
+      if (fd >= 0) close(fd);
+  }
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+};
+
 // Lines too long are answered and skipped; the next line is served.
 TEST_F(OrvelServer, StdioLinesOverTheBoundAreRefusedAndSkipped) {
   orvel::Limits limits;
   limits.maxMessage = 1024;
   orvel::RpcServer server([] {}, limits);
-  int in[2], out[2];
-  ASSERT_EQ(pipe(in), 0);
-  ASSERT_EQ(pipe(out), 0);
+  Pipes pipes;
+  auto& [in, out] = pipes;
   std::string replies;
   {
     orvel::StdioChannel channel(server, [] { VornMainComponent::EndCustomMainThreadLoop(); }, in[0], out[1]);
     const std::string input = std::string(5000, 'x') + "\n" + CallText("7", "now", 7) + "\n" + std::string(3000, 'y');
     ASSERT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(in[1]);  // end of input ends the loop
+    close(std::exchange(in[1], -1));  // end of input ends the loop
     VornMainComponent::RunCustomMainThreadLoop([&] { channel.Start(); });
     channel.Stop();
     char buffer[4096];
@@ -360,16 +373,14 @@ TEST_F(OrvelServer, StdioLinesOverTheBoundAreRefusedAndSkipped) {
   EXPECT_EQ(Json(replies.substr(0, first)).GetFromPath({"error", "data", "reason"}).ToString(), "tooLarge");
   EXPECT_EQ(replies.substr(first + 1, second - first - 1), R"({"jsonrpc":"2.0","id":7,"result":{"_func_return":7}})");
   EXPECT_NE(replies.find("tooLarge", second), std::string::npos);  // the unended last line too
-  for (int fd : {in[0], out[0], out[1]}) close(fd);
 }
 
 // A stdio client that writes and never reads: the channel stops reading
 // it at the output bound, and stops within its grace time anyway.
 TEST_F(OrvelServer, AStdioClientThatStopsReadingIsNoLongerRead) {
   orvel::RpcServer server([] {});
-  int in[2], out[2];
-  ASSERT_EQ(pipe(in), 0);
-  ASSERT_EQ(pipe(out), 0);
+  Pipes pipes;
+  auto& [in, out] = pipes;
   fcntl(in[1], F_SETFL, O_NONBLOCK);
   std::size_t written = 0;
   bool full = false;
@@ -400,7 +411,6 @@ TEST_F(OrvelServer, AStdioClientThatStopsReadingIsNoLongerRead) {
     channel.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(2));
   }
-  for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
 }
 
 }  // namespace
