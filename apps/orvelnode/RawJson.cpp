@@ -51,37 +51,6 @@ std::optional<std::string> ObjectId(std::string_view s, std::size_t& i) {
 
 }  // namespace
 
-std::size_t FindInvalidUtf8(std::string_view text) noexcept {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) length = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;       // overlong
-      else if (c == 0xED) high = 0x9F; // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;       // overlong
-      else if (c == 0xF4) high = 0x8F; // past U+10FFFF
-    } else {
-      return i;
-    }
-    if (i + length > n || s[i + 1] < low || s[i + 1] > high) return i;
-    for (std::size_t k = 2; k < length; ++k)
-      if ((s[i + k] & 0xC0) != 0x80) return i;
-    i += length;
-  }
-  return std::string_view::npos;
-}
-
 std::vector<std::optional<std::string>> RawIds(std::string_view message) {
   std::vector<std::optional<std::string>> ids;
   std::size_t i = SkipSpace(message, 0);

@@ -8,12 +8,6 @@
 
 namespace orvel {
 
-// The offset of the first byte that breaks UTF-8 (overlong forms,
-// surrogates and code points past U+10FFFF included), or npos when the text
-// is valid. Messages are checked before parsing: a browser drops a text
-// frame that is not UTF-8, so none may be sent on.
-std::size_t FindInvalidUtf8(std::string_view text) noexcept;
-
 // The "id" members of a well-formed JSON message as they are written: one
 // entry for a request object, one per element for a batch (nothing for an
 // element that is not an object or has no "id"). The parsed model reads

@@ -9,6 +9,7 @@
 #include "vorn/events/EventsHandler.h"
 #include "vorn/host/CodePage.h"
 #include "vorn/host/SysLog.h"
+#include "vorn/host/UnicodeString.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Convert.h"
 #include "vorn/json/Object.h"
@@ -269,7 +270,8 @@ void RpcServer::Handle(Peer* peer, std::string_view text) {
     _Complete(message, 0, std::move(response));
   };
   if (text.size() > m_limits.maxMessage) return RefuseOversized(peer);
-  if (const std::size_t bad = FindInvalidUtf8(text); bad != std::string_view::npos)
+  // A browser drops a text frame that is not UTF-8: none may be sent on.
+  if (const std::size_t bad = KRTUnicodeString::FindIllFormedUTF8(text); bad != std::string_view::npos)
     return single(Error("null", -32700, "Parse error: the message is not valid UTF-8", "encoding",
                         VornJSONObject{{"offset", static_cast<std::int64_t>(bad)}}));
   std::string error;

@@ -26,6 +26,7 @@
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"
 #include "vorn/host/SysLog.h"
+#include "vorn/host/UnicodeString.h"
 #include "vorn/json/Object.h"
 #include "vorn/json/Parser.h"
 #include "vorn/model/DataManager.h"
@@ -113,7 +114,7 @@ TEST(OrvelRawJson, FindsBadUtf8AndRawIds) {
       {"plain", std::string::npos}, {"\xc3\xa9\xe0\xa4\x85\xf0\x9f\x98\x80", std::string::npos},
       {"a\xc3", 1},                 {"ab\xc0\xaf", 2},        {"\xe0\x80\xaf", 0},  // overlong
       {"\xed\xa0\x80", 0},          {"\xf4\x90\x80\x80", 0},  {"\xff", 0},          {"x\xe2\x82", 1}};
-  for (const auto& [text, offset] : texts) EXPECT_EQ(orvel::FindInvalidUtf8(text), offset) << text;
+  for (const auto& [text, offset] : texts) EXPECT_EQ(KRTUnicodeString::FindIllFormedUTF8(text), offset) << text;
 
   using Ids = std::vector<std::optional<std::string>>;
   EXPECT_EQ(orvel::RawIds(R"({"a":{"id":1},"id" : 12345678901234567890})"), Ids{"12345678901234567890"});

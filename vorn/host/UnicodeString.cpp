@@ -35,6 +35,16 @@ std::size_t WellFormedLength(const unsigned char* p, std::size_t avail) noexcept
 
 }  // namespace
 
+std::size_t KRTUnicodeString::FindIllFormedUTF8(std::string_view text) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = WellFormedLength(p + i, text.size() - i);
+    if (n == 0) return i;
+    i += n;
+  }
+  return std::string_view::npos;
+}
+
 KRTUnicodeString::KRTUnicodeString(const char* utf8) : m_utf8(utf8 ? utf8 : "") {}
 
 KRTUnicodeString::KRTUnicodeString(std::string_view utf8) : m_utf8(utf8) {}

@@ -51,6 +51,11 @@ public:
   const char* CastToCharPtr() const noexcept { return m_utf8.c_str(); }
   operator const char*() const noexcept { return m_utf8.c_str(); }  // NOLINT: the host's conversion
 
+  // The offset of the first byte of `text` that is not part of a
+  // well-formed UTF-8 sequence (as for GetLengthInChar), or npos when the
+  // whole text is well formed.
+  static std::size_t FindIllFormedUTF8(std::string_view text) noexcept;
+
   // Number of Unicode code points. Each byte that does not belong to a
   // well-formed UTF-8 sequence (stray continuation bytes, truncated or
   // overlong sequences, surrogates, values above U+10FFFF) counts as one.
