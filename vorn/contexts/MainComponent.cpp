@@ -1,5 +1,7 @@
 #include "vorn/contexts/MainComponent.h"
 
+#include <algorithm>
+
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/ClientApps.h"
 #include "vorn/contexts/ContextInfo.h"
@@ -75,7 +77,30 @@ bool VornMainComponent::Register(const std::shared_ptr<VornContextInfo>& info) {
     VornViewsManager::GenerateViews(info, name, root);
     if (!options->initialValues.empty()) VornDataManager::UpdateDataTree(name, options->initialValues);
   }
+  instance->_TellListeners(name, true);
   return true;
+}
+
+void VornMainComponent::_TellListeners(const std::string& name, bool registered) {
+  // A copy: listeners may come and go meanwhile; a removed one is skipped.
+  const auto listeners = m_listeners;
+  for (const auto& [id, listener] : listeners) {
+    const bool present = std::any_of(m_listeners.begin(), m_listeners.end(),
+                                     [id = id](const auto& entry) { return entry.first == id; });
+    if (present) (*listener)(name, registered);
+  }
+}
+
+std::uint64_t VornMainComponent::AddContextsListener(ContextsListener listener) {
+  VornMainComponent* instance = _GetInstance();
+  if (!instance || !listener) return 0;
+  instance->m_listeners.emplace_back(++instance->m_lastListener, std::make_shared<ContextsListener>(std::move(listener)));
+  return instance->m_lastListener;
+}
+
+void VornMainComponent::RemoveContextsListener(std::uint64_t id) {
+  if (VornMainComponent* instance = _Instance.get())
+    std::erase_if(instance->m_listeners, [id](const auto& entry) { return entry.first == id; });
 }
 
 void VornMainComponent::Unregister(const std::string& name) {
@@ -90,6 +115,7 @@ void VornMainComponent::Unregister(const std::string& name) {
   // back here.
   const std::shared_ptr<VornContextInfo> info = std::move(it->second);
   instance->m_contexts.erase(it);
+  instance->_TellListeners(name, false);
 }
 
 void VornMainComponent::_UnregisterIfStored(const std::string& name, const VornBaseContext* context) {

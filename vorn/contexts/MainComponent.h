@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +49,13 @@ public:
   static ContextsTable GetContexts();
   static std::shared_ptr<VornContextInfo> GetContextInfo(const std::string& name);
   static bool IsEntityRegistered(const std::string& name);
+  // Told of each context registered (true, once its tree, views and initial
+  // values exist) and unregistered (false), on the main thread. A listener
+  // may add or remove listeners; one removed while others are told is not
+  // called afterwards. Returns the id to remove it with (0: no component).
+  using ContextsListener = std::function<void(const std::string& name, bool registered)>;
+  static std::uint64_t AddContextsListener(ContextsListener listener);
+  static void RemoveContextsListener(std::uint64_t id);
   static void UpdateDataTree(const std::string& name, const VornValuesByString& values);
   static void RemoveModelObjects(const std::string& name, const std::vector<VornValuesByString>& criteria,
                                  const bool& requestDestruction);
@@ -75,6 +84,10 @@ private:
 
   static std::unique_ptr<VornMainComponent> _Instance;
   static bool _IsDestroyed;
+  void _TellListeners(const std::string& name, bool registered);
+
   ContextsTable m_contexts;
   bool m_destroying = false;
+  std::vector<std::pair<std::uint64_t, std::shared_ptr<ContextsListener>>> m_listeners;
+  std::uint64_t m_lastListener = 0;
 };

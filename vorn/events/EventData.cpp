@@ -8,4 +8,5 @@ void ReportNoEventValue() { KRTSysLogAbend("VornEventData::GetRawValue: ERROR - 
 
 VornEventData::~VornEventData() = default;
 VornMOAddChildEventData::~VornMOAddChildEventData() = default;
+VornMORemoveChildEventData::~VornMORemoveChildEventData() = default;
 VornTweakerCreationEventData::~VornTweakerCreationEventData() = default;

@@ -80,6 +80,21 @@ private:
   std::shared_ptr<VornModelObject> m_newChild;
 };
 
+// Published when a model object lets go of a child (removed, or its
+// destruction requested).
+class VORN_API VornMORemoveChildEventData : public VornEventData {
+public:
+  ~VornMORemoveChildEventData() override;
+  static std::shared_ptr<VornMORemoveChildEventData> Create(std::shared_ptr<VornModelObject> child) {
+    return std::shared_ptr<VornMORemoveChildEventData>(new VornMORemoveChildEventData(std::move(child)));
+  }
+  std::shared_ptr<VornModelObject> GetRemovedChild() const { return m_child; }
+
+private:
+  explicit VornMORemoveChildEventData(std::shared_ptr<VornModelObject> child) : m_child(std::move(child)) {}
+  std::shared_ptr<VornModelObject> m_child;
+};
+
 // Published when a view creates a tweaker.
 class VORN_API VornTweakerCreationEventData : public VornEventData {
 public:

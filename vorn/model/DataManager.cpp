@@ -39,6 +39,8 @@ std::shared_ptr<VornModelObject> VornDataManager::InitializeDataTree(const VornD
   VornModelObjectInitOptions rootOptions;
   rootOptions.isTrueRoot = true;
   auto root = VornModelObject::BuildSharedPtrFromOptions(rootOptions);
+  // The root is addressed by its context's name, the same at every start.
+  root->SetValue<std::string>("id", contextName, true);
   if (instance) instance->m_trees.try_emplace(contextName, root);
   if (options && options->onDataTreeInitialized) options->onDataTreeInitialized(root);
   return root;

@@ -289,6 +289,7 @@ void VornModelObject::_RemoveChild(VornModelObject* child, bool requestDestructi
   auto holder = std::find(child->m_holders.begin(), child->m_holders.end(), this);
   if (holder != child->m_holders.end()) child->m_holders.erase(holder);
   if (child->m_tree == m_tree) _UnindexSubtree(child);
+  Publish("onRemoveChild", VornMORemoveChildEventData::Create(keep));
   if (requestDestruction) child->RequestDestruction();
 }
 

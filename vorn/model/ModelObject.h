@@ -31,7 +31,9 @@ struct VORN_API VornModelObjectInitOptions {
 // property dictionaries, ordered children, a weak link to its parent.
 //
 // Events: "onChange:" + name and "onChange" for every accepted change that
-// is not silent, "onAddChild" for every child appended. A child whose
+// is not silent, "onAddChild" for every child appended, "onRemoveChild"
+// (VornMORemoveChildEventData) for every child let go, whether removed or
+// leaving because its destruction was requested. A child whose
 // destruction is requested leaves its parents before any listener of the
 // request is called.
 //

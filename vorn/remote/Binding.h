@@ -25,15 +25,24 @@
 //             (expected <type>)" and a mistyped one "Argument '<name>'
 //             must be <type>, got <kind>" (an integer type names its
 //             range: "integer in [-2147483648, 2147483647]"; <kind> is the
-//             JSON kind received); a standard exception thrown by
-//             the callable gives its what() as the message and no
-//             "argument" member. Other exceptions pass through.
+//             JSON kind received); a Vorn::RemoteError thrown by the
+//             callable gives {"error": {"message", "reason", ...its
+//             details}}, so that clients learn why (a refused value's
+//             "range", "min", "max"...); another standard exception gives
+//             its what() as the message and no "argument" member. Other
+//             exceptions pass through.
+//
+// Each parameter's descriptor carries the JSON Schema of the values it
+// takes (the table above as a schema: "integer" with the type's minimum and
+// maximum, "array" with its "items"...; std::optional parameters are not
+// required), and the function the schema of its result, for discovery.
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -46,6 +55,7 @@
 #include "vorn/json/Array.h"
 #include "vorn/json/Object.h"
 #include "vorn/json/Value.h"
+#include "vorn/model/ValueConstraints.h"
 #include "vorn/remote/RemoteFunction.h"
 #include "vorn/runtime/PluginExport.h"
 
@@ -61,6 +71,25 @@ VORN_API VornJSONValue MakeRemoteError(const std::string& message, const std::st
 // The JSON word for a value's kind: "undefined", "null", "boolean",
 // "number", "integer", "string", "object" or "array".
 VORN_API const char* JSONKindName(const VornJSONValue& value) noexcept;
+
+// Thrown by a bound callable to refuse a call with a reason a client can act
+// on (a stable word such as "range" or "unknownObject") and the details that
+// name what is concerned.
+class VORN_API RemoteError : public std::runtime_error {
+public:
+  RemoteError(std::string reason, const std::string& message, VornJSONObject details = {});
+  // A refused value, as the model's checks give it.
+  explicit RemoteError(const VornValueRefusal& refusal);
+  ~RemoteError() override;
+  const std::string& GetReason() const noexcept { return m_reason; }
+  const VornJSONObject& GetDetails() const noexcept { return m_details; }
+  // {"error": {"message", "reason", ...details}}
+  VornJSONValue ToReply() const;
+
+private:
+  std::string m_reason;
+  VornJSONObject m_details;
+};
 
 namespace _Binding_ {
 
@@ -82,6 +111,40 @@ std::string ExpectedName() {
   else if constexpr (IsVector<T>::value) return "array of " + ExpectedName<typename T::value_type>();
   else if constexpr (IsOptional<T>::value) return ExpectedName<typename T::value_type>();
   else return "any value";
+}
+
+// The JSON Schema of the values Read<T> accepts.
+template <class T>
+VornJSONObject SchemaOf() {
+  if constexpr (std::is_same_v<T, bool>) return VornJSONObject{{"type", "boolean"}};
+  else if constexpr (std::is_integral_v<T>) {
+    VornJSONObject schema{{"type", "integer"}};
+    if constexpr (std::is_signed_v<T> || sizeof(T) < sizeof(std::int64_t)) {
+      schema.Set("minimum", static_cast<std::int64_t>(std::numeric_limits<T>::min()));
+      schema.Set("maximum", static_cast<std::int64_t>(std::numeric_limits<T>::max()));
+    } else {
+      schema.Set("minimum", 0);
+      schema.Set("maximum", static_cast<double>(std::numeric_limits<T>::max()));
+    }
+    return schema;
+  } else if constexpr (std::is_floating_point_v<T>) return VornJSONObject{{"type", "number"}};
+  else if constexpr (std::is_same_v<T, std::string>) return VornJSONObject{{"type", "string"}};
+  else if constexpr (std::is_same_v<T, VornJSONObject>) return VornJSONObject{{"type", "object"}};
+  else if constexpr (std::is_same_v<T, VornJSONArray>) return VornJSONObject{{"type", "array"}};
+  else if constexpr (IsVector<T>::value)
+    return VornJSONObject{{"type", "array"}, {"items", SchemaOf<typename T::value_type>()}};
+  else if constexpr (IsOptional<T>::value) return SchemaOf<typename T::value_type>();
+  else return VornJSONObject{};
+}
+
+// The schema of what a callable returning R answers (unwrapped).
+template <class R>
+VornJSONObject ResultSchemaOf() {
+  using D = std::remove_cvref_t<R>;
+  if constexpr (std::is_void_v<D>) return VornJSONObject{{"type", "null"}};
+  else if constexpr (IsOptional<D>::value)
+    return VornJSONObject{{"anyOf", VornJSONArray{SchemaOf<typename D::value_type>(), VornJSONObject{{"type", "null"}}}}};
+  else return SchemaOf<D>();
 }
 
 // Converts `v` into `out`; false when it does not fit.
@@ -195,6 +258,8 @@ VornRemoteFunction_V1::UnderlyingFunction MakeUnderlying(F&& callable, std::vect
       } else {
         result = ToJSON(callable(std::move(std::get<I>(values))...));
       }
+    } catch (const RemoteError& e) {
+      error = e.ToReply();
     } catch (const std::exception& e) {
       error = MakeRemoteError(e.what());
     }
@@ -213,14 +278,16 @@ struct Binder {
     std::vector<std::string> names;
     std::vector<VornRemoteFunction_V1::ParameterDescriptor> descriptors;
     const std::uint64_t keys[] = {0, Vorn::TypeKey<std::remove_cvref_t<A>>()...};
+    const VornJSONObject schemas[] = {VornJSONObject(), SchemaOf<std::remove_cvref_t<A>>()...};
+    const bool isOptional[] = {false, IsOptional<std::remove_cvref_t<A>>::value...};
     for (std::size_t i = 0; i < sizeof...(A); ++i) {
       names.push_back(i < argumentNames.size() && !argumentNames[i].empty() ? argumentNames[i]
                                                                           : kUnnamedArgPrefix + std::to_string(i));
-      descriptors.push_back({names.back(), keys[i + 1]});
+      descriptors.push_back({names.back(), keys[i + 1], schemas[i + 1], !isOptional[i + 1]});
     }
-    return std::make_pair(MakeUnderlying<F, R, A...>(std::forward<F>(callable), std::move(names),
-                                                     std::index_sequence_for<A...>{}),
-                          std::move(descriptors));
+    return std::make_tuple(MakeUnderlying<F, R, A...>(std::forward<F>(callable), std::move(names),
+                                                      std::index_sequence_for<A...>{}),
+                           std::move(descriptors), VornJSONValue(ResultSchemaOf<R>()));
   }
 };
 template <class Sig> struct BinderOf;
@@ -228,7 +295,7 @@ template <class R, class... A> struct BinderOf<R(A...)> : Binder<R, A...> {};
 
 }  // namespace _Binding_
 
-// The underlying function and parameter descriptors for `callable`, whose
+// The underlying function, parameter descriptors and result schema for `callable`, whose
 // parameters read the members named by `argumentNames`, in order (names
 // missing or empty: "unnamed_arg_" + position; extra names are ignored).
 template <class F>
@@ -240,8 +307,8 @@ auto BindRemoteCallable(F&& callable, const std::vector<std::string>& argumentNa
 
 template <class F>
 void VornRemoteFunction_V1::_Bind(F&& callable) {
-  auto [function, parameters] = Vorn::BindRemoteCallable(std::forward<F>(callable), m_argumentNames);
-  _SetUnderlyingFunction(std::move(function), std::move(parameters));
+  auto [function, parameters, result] = Vorn::BindRemoteCallable(std::forward<F>(callable), m_argumentNames);
+  _SetUnderlyingFunction(std::move(function), std::move(parameters), std::move(result));
 }
 
 // A remote function made from a callable, for objects that fill their own

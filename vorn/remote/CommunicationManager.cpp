@@ -225,3 +225,33 @@ bool VornCommunicationManager_V1::_EmitMBXEvent(const std::string& channelEvent,
                             : m_node->Emit(event, KRTUnicodeString(std::string_view(target)), parameters);
   return status == 0;
 }
+
+std::vector<std::shared_ptr<VornRemoteObject>> VornCommunicationManager_V1::GetRemoteObjects() {
+  std::vector<std::shared_ptr<VornRemoteObject>> objects;
+  if (VornCommunicationManager_V1* manager = _upInstance.get())
+    for (const auto& [nameSpace, table] : manager->m_remoteObjects)
+      for (const auto& [identifier, object] : table)
+        if (object) objects.push_back(object);
+  return objects;
+}
+
+std::shared_ptr<VornRemoteObject> VornCommunicationManager_V1::GetRemoteObject(const std::string& nameSpace,
+                                                                              const std::string& identifier) {
+  VornCommunicationManager_V1* manager = _upInstance.get();
+  return manager ? _Find(manager->m_remoteObjects, nameSpace, identifier) : nullptr;
+}
+
+std::vector<VornCommunicationManager_V1::NamespaceFunction> VornCommunicationManager_V1::GetNamespaceFunctions() {
+  std::vector<NamespaceFunction> functions;
+  if (VornCommunicationManager_V1* manager = _upInstance.get())
+    for (const auto& [nameSpace, table] : manager->m_namespaceFunctions)
+      for (const auto& [name, function] : table)
+        if (function) functions.push_back({nameSpace, name, function});
+  return functions;
+}
+
+std::shared_ptr<VornRemoteFunction_V1> VornCommunicationManager_V1::GetNamespaceFunction(const std::string& nameSpace,
+                                                                                        const std::string& name) {
+  VornCommunicationManager_V1* manager = _upInstance.get();
+  return manager ? _Find(manager->m_namespaceFunctions, nameSpace, name) : nullptr;
+}

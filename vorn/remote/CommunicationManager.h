@@ -77,6 +77,19 @@ public:
                                    std::shared_ptr<VornRemoteFunction_V1> function);
   static bool RemoveNamespaceFunction(const std::string& nameSpace, const std::string& name);
 
+  // What clients can call, for discovery and for hosts that resolve names
+  // themselves; nothing is created or loaded. Lookups give empty when absent.
+  struct NamespaceFunction {
+    std::string nameSpace;
+    std::string name;
+    std::shared_ptr<VornRemoteFunction_V1> function;
+  };
+  static std::vector<std::shared_ptr<VornRemoteObject>> GetRemoteObjects();
+  static std::shared_ptr<VornRemoteObject> GetRemoteObject(const std::string& nameSpace, const std::string& identifier);
+  static std::vector<NamespaceFunction> GetNamespaceFunctions();
+  static std::shared_ptr<VornRemoteFunction_V1> GetNamespaceFunction(const std::string& nameSpace,
+                                                                     const std::string& name);
+
 protected:
   friend class VornRemoteObject;
   friend class VornMainComponent;

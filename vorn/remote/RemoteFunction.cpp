@@ -17,9 +17,11 @@ void VornRemoteFunction_V1::Call(const Reply& callback, const VornJSONObject& ar
 }
 
 void VornRemoteFunction_V1::_SetUnderlyingFunction(UnderlyingFunction function,
-                                                   std::vector<ParameterDescriptor> parameters) {
+                                                   std::vector<ParameterDescriptor> parameters,
+                                                   VornJSONValue resultSchema) {
   m_function = std::move(function);
   m_parameters = std::move(parameters);
+  m_resultSchema = std::move(resultSchema);
   m_isBound = static_cast<bool>(m_function);
 }
 

@@ -19,11 +19,14 @@ class VORN_API VornRemoteFunction_V1 : public VornBaseClass {
 public:
   using Reply = std::function<void(const VornJSONValue&)>;
   using UnderlyingFunction = std::function<void(const Reply&, const VornJSONObject&)>;
-  // One parameter of the bound callable: its argument name and the type key
-  // of its native type (without reference and const qualifiers).
+  // One parameter of the bound callable: its argument name, the type key
+  // of its native type (without reference and const qualifiers), the JSON
+  // Schema of the values it takes (empty: any) and whether it must be given.
   struct ParameterDescriptor {
     std::string name;
     std::uint64_t typeKey = 0;
+    VornJSONObject schema;
+    bool required = true;
   };
 
   ~VornRemoteFunction_V1() override;
@@ -38,6 +41,10 @@ public:
   const std::string& GetName() const noexcept { return m_name; }
   const std::vector<std::string>& GetArgumentNames() const noexcept { return m_argumentNames; }
   const std::vector<ParameterDescriptor>& GetParameterDescriptors() const noexcept { return m_parameters; }
+  // The JSON Schema of what the function answers on success, unwrapped
+  // (the value under "_func_return" for bound callables); undefined when
+  // not known.
+  const VornJSONValue& GetResultSchema() const noexcept { return m_resultSchema; }
   // The constructor's flag; its meaning is the plug-in's (the library never
   // reads it).
   bool GetFlag() const noexcept { return m_flag; }
@@ -49,7 +56,8 @@ protected:
   VornRemoteFunction_V1(const std::string& name, bool flag, const std::vector<std::string>& argumentNames);
 
   // Sets the underlying function (once, in the derived constructor).
-  void _SetUnderlyingFunction(UnderlyingFunction function, std::vector<ParameterDescriptor> parameters);
+  void _SetUnderlyingFunction(UnderlyingFunction function, std::vector<ParameterDescriptor> parameters,
+                              VornJSONValue resultSchema = {});
   // Binds a native callable whose parameters take the constructor's
   // argument names in order (defined in vorn/remote/Binding.h).
   template <class F>
@@ -62,6 +70,7 @@ private:
   std::vector<ParameterDescriptor> m_parameters;
   std::vector<std::string> m_argumentNames;
   UnderlyingFunction m_function;
+  VornJSONValue m_resultSchema;
 };
 
 // What one call of a remote function was given.

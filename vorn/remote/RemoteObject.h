@@ -33,6 +33,8 @@ public:
 
   std::string GetID() const { return m_id; }
   std::string GetNamespace() const { return m_namespace; }
+  // The functions clients can call, by name (for discovery).
+  const FunctionsTable& GetRemoteFunctions() const noexcept { return m_remoteFunctions; }
 
   // Calls the function `name` with `reply` and `arguments`. The function is
   // held for the length of the call, so it may remove itself or request

@@ -49,8 +49,31 @@ void VornBaseTweaker::_SetIsUsed(bool used, bool publish) {
   if (publish) Publish("onUsageStatusChange", VornEventData::Create(VornValue_sp::Make(VornValue(used))));
 }
 
-bool VornBaseTweaker::EditValue(const VornValue& value) {
-  if (!_IsValueAccepted(value)) return false;
+VornValueConstraints VornBaseTweaker::_Constraints() const {
+  return m_data.size() == 1 ? VornValueConstraints::Of(m_data.front()) : VornValueConstraints();
+}
+
+VornValueRefusal VornBaseTweaker::Edit(const VornValue& value) {
+  if (VornValueRefusal refusal = _Constraints().Check(value)) return refusal;
+  return _Apply(value, value.ToJSON());
+}
+
+VornValueRefusal VornBaseTweaker::Edit(const VornJSONValue& json) {
+  VornValue value;
+  if (VornValueRefusal refusal = _Constraints().Convert(json, value)) return refusal;
+  return _Apply(value, json);
+}
+
+VornValueRefusal VornBaseTweaker::_Apply(const VornValue& value, const VornJSONValue& shown) {
+  if (!_IsValueAccepted(value)) {
+    const std::string object = _Constraints().objectId;
+    VornValueRefusal refusal{"refused", std::string("the ") + GetKind() + " control of '" + object + "' refuses " +
+                                            shown.Stringify(), {}};
+    refusal.details.Set("object", object);
+    refusal.details.Set("tweaker", m_id);
+    refusal.details.Set("value", shown);
+    return refusal;
+  }
   VornValuesByString targets;
   for (const VornValuesByString& entry : m_data) {
     auto id = entry.find("id");
@@ -58,7 +81,7 @@ bool VornBaseTweaker::EditValue(const VornValue& value) {
       targets.insert_or_assign(id->second.GetRawValue<std::string>(), value);
   }
   _UpdateValue(value, targets, false);
-  return true;
+  return {};
 }
 
 VornJSONObject VornBaseTweaker::Describe() const {

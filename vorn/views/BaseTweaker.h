@@ -7,6 +7,7 @@
 #include "vorn/core/Export.h"
 #include "vorn/events/EventsHandler.h"
 #include "vorn/json/Object.h"
+#include "vorn/model/ValueConstraints.h"
 #include "vorn/values/ValuesByString.h"
 
 // Settings a view hands to its tweakers. The library passes it through
@@ -40,12 +41,17 @@ public:
   virtual void SetCanBeShownStatus(bool status);
   virtual void SetUsageStatus(bool used);
 
-  // A user's edit, as a control makes it: refused (false) when the tweaker
-  // does not accept `value`; otherwise the value is held and published as
-  // "onValueChange" for the model objects of the data shown (each data map's
-  // "id"), which the view writes back into them. Hosts use it to bring
-  // edits made in a remote client.
-  bool EditValue(const VornValue& value);
+  // A user's edit, as a control makes it. Refused when the shown object's
+  // constraints refuse `value` (read-only, kind, range, step, choice: see
+  // VornValueConstraints, read from the data shown) or the tweaker does not
+  // accept it (reason "refused"); a refusal changes nothing and publishes
+  // nothing. Otherwise the value is held and published as "onValueChange"
+  // for the model objects of the data shown (each data map's "id"), which
+  // the view writes back into them. Hosts use it to bring edits made in a
+  // remote client; the JSON form converts by the shown data type first.
+  VornValueRefusal Edit(const VornValue& value);
+  VornValueRefusal Edit(const VornJSONValue& value);
+  bool EditValue(const VornValue& value) { return !Edit(value); }
 
   // What kind of control this is ("number", "boolean", "text", "choice"...;
   // "generic" here), for hosts that draw controls themselves.
@@ -79,6 +85,11 @@ protected:
   void _SetIsUsed(bool used, bool publish);
 
 private:
+  friend class VornBaseView;  // gives generated tweakers their stable ids
+
+  VornValueConstraints _Constraints() const;
+  VornValueRefusal _Apply(const VornValue& value, const VornJSONValue& shown);
+
   std::string m_id;
   bool m_isActive = false;
   bool m_canBeShown = true;

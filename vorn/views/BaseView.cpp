@@ -129,6 +129,7 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   if (!info) return nullptr;
   std::shared_ptr<VornBaseTweaker> tweaker = VornTweakerFactory::GenerateTweaker(info->dataType, m_name);
   if (!tweaker) return tweaker;
+  tweaker->m_id = _StableTweakerId(info);
   auto& tokens = m_tweakerTokens[tweaker->GetID()];
   tokens.push_back(tweaker->Subscribe(
       "onValueChange", [this](const std::shared_ptr<VornEventData>& data) { _OnTweakerValueChange(data); }));
@@ -142,6 +143,33 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   _UpdateTweakerFromInfo(info, true, true);
   Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
   return tweaker;
+}
+
+std::string VornBaseView::_StableTweakerId(const TweakerInfoPtr& info) const {
+  const std::string base =
+      m_name + "/" + (!info->modelObjects.empty() && info->modelObjects.front() ? info->modelObjects.front()->GetID()
+                                                                                : std::string("tweaker"));
+  std::string id = base;
+  for (int n = 2; m_tweakerInfos.contains(id); ++n) id = base + "#" + std::to_string(n);
+  return id;
+}
+
+VornBaseView::TweakerInfoPtr VornBaseView::FindTweaker(const std::string& tweakerId) const {
+  auto it = m_tweakerInfos.find(tweakerId);
+  return it == m_tweakerInfos.end() ? nullptr : it->second;
+}
+
+VornBaseView::TweakerInfoPtr VornBaseView::FindTweakerOfObject(const std::string& objectId) const {
+  auto shows = [&](const TweakerInfoPtr& info) {
+    return info && !info->modelObjects.empty() && info->modelObjects.front() &&
+           info->modelObjects.front()->GetID() == objectId;
+  };
+  // The id a tweaker gets from its object finds it at once; a scan covers
+  // objects whose id changed after their tweaker was made.
+  if (TweakerInfoPtr info = FindTweaker(m_name + "/" + objectId); shows(info)) return info;
+  for (const auto& [id, info] : m_tweakerInfos)
+    if (shows(info)) return info;
+  return nullptr;
 }
 
 void VornBaseView::_UpdateTweakerFromInfo(const TweakerInfoPtr& info, const bool& updateData,

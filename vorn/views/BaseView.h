@@ -69,6 +69,12 @@ public:
   // tweaker's Describe()) when the object has one, "children" when it has
   // any}. Objects without a tweaker keep their place as groups.
   VornJSONObject DescribeLayout(const ModelObjectPtr& root) const;
+  // A tweaker by its id, or the first tweaker showing the object with that
+  // id; empty when there is none. Tweaker ids are stable: the view's name,
+  // "/", and the id of the first object shown ("#2", "#3"... when taken),
+  // so the same model gives the same ids at every start.
+  TweakerInfoPtr FindTweaker(const std::string& tweakerId) const;
+  TweakerInfoPtr FindTweakerOfObject(const std::string& objectId) const;
   bool IsInitialized() const noexcept { return m_initialized; }
 
 protected:
@@ -102,6 +108,7 @@ private:
   };
 
   void _ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren, const bool listenOnly);
+  std::string _StableTweakerId(const TweakerInfoPtr& info) const;
   void _Unlisten(const VornModelObject* object);
   void _DropTweaker(const std::string& tweakerId, const VornModelObject* destroyed);
   bool _IsNeeded(const VornModelObject* object) const;

@@ -1,0 +1,131 @@
+#include "vorn/model/TreeSchema.h"
+
+#include "vorn/json/Array.h"
+#include "vorn/model/DataTypesManager.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/model/ValueConstraints.h"
+
+namespace {
+
+// The schema of a property's values as its dictionary declares them.
+VornJSONObject PropertySchema(const VornModelPropertyDefinition& definition) {
+  static const std::pair<const char*, const char*> kTypes[] = {
+      {"string", "string"}, {"bool", "boolean"}, {"boolean", "boolean"}, {"number", "number"}, {"double", "number"},
+      {"real", "number"},   {"int", "integer"},  {"integer", "integer"}};
+  VornJSONObject schema;
+  for (const auto& [word, type] : kTypes)
+    if (definition.type == word) schema.Set("type", type);
+  if (definition.isArray) schema = VornJSONObject{{"type", "array"}, {"items", std::move(schema)}};
+  return schema;
+}
+
+std::string TextOf(const VornModelObject& object, const char* name) {
+  const VornValue* value = object.GetValue(name);
+  return value && value->Holds<std::string>() ? value->GetRawValue<std::string>() : std::string();
+}
+
+class SchemaBuilder {
+public:
+  VornJSONObject Build(const VornModelObject& root, const std::string& title) {
+    VornJSONObject schema{{"$schema", "https://json-schema.org/draft/2020-12/schema"}, {"title", title}};
+    VornJSONObject node = _Node(root);
+    schema.Set("$defs", std::move(m_defs));
+    for (auto& [key, value] : node) schema.Set(key, value);
+    return schema;
+  }
+
+private:
+  void _Define(const std::string& dataType, const VornValueConstraints& constraints) {
+    if (m_defs.HasKey(dataType)) return;
+    VornValueConstraints kind;  // the type's own kind, without any object's limits
+    kind.kind = constraints.kind;
+    kind.components = constraints.components;
+    VornJSONObject entry = kind.ValueSchema();
+    entry.Set("title", dataType);
+    std::string lineage = "Data type " + dataType;
+    auto definition = VornDataTypesManager::GetDataTypeDefinition(dataType);
+    for (auto super = definition ? definition->superType : nullptr; super; super = super->superType)
+      lineage += ", a " + super->name;
+    entry.Set("description", lineage + ": " + Vorn::DescribeValueKind(constraints.kind, constraints.components) + ".");
+    m_defs.Set(dataType, std::move(entry));
+  }
+
+  VornJSONObject _Value(const VornModelObject& object) {
+    const VornValueConstraints constraints = VornValueConstraints::Of(object);
+    VornJSONObject value = constraints.ValueSchema();
+    if (!constraints.dataType.empty()) {
+      _Define(constraints.dataType, constraints);
+      // The type's entry gives the kind; the object adds its own limits.
+      for (const char* kindKey : {"type", "items", "minItems", "maxItems"}) value.Erase(kindKey);
+      value = [&] {
+        VornJSONObject withRef{{"$ref", "#/$defs/" + constraints.dataType}};
+        for (auto& [key, member] : value) withRef.Set(key, member);
+        return withRef;
+      }();
+    }
+    if (const std::string label = TextOf(object, "label"); !label.empty()) value.Set("title", label);
+    if (const std::string description = TextOf(object, "description"); !description.empty())
+      value.Set("description", description);
+    return value;
+  }
+
+  VornJSONObject _Node(const VornModelObject& object) {
+    VornJSONObject properties;
+    VornJSONArray required;
+    for (const auto& [name, json] : object.ToJSON()) {
+      (void)json;
+      VornJSONObject property;
+      if (name == "value") {
+        property = _Value(object);
+      } else if (name == "id") {
+        property = VornJSONObject{{"const", object.GetID()}};
+      } else if (const auto held = object.GetProperty(name)) {
+        property = PropertySchema(held->GetDefinition());
+        if (!held->GetDefinition().description.empty()) property.Set("description", held->GetDefinition().description);
+      }
+      if (name != "value") property.Set("readOnly", true);
+      properties.Set(name, std::move(property));
+      required.PushBack(name);
+    }
+    const auto children = object.GetChildren();
+    if (!children.empty()) {
+      VornJSONArray items;
+      for (const auto& child : children) items.PushBack(_Node(*child));
+      VornJSONObject array{{"type", "array"}};
+      array.Set("items", items.size() == 1 ? items[0] : VornJSONValue(VornJSONObject{{"anyOf", std::move(items)}}));
+      array.Set("minItems", static_cast<std::int64_t>(children.size()));
+      array.Set("maxItems", static_cast<std::int64_t>(children.size()));
+      properties.Set("children", std::move(array));
+      required.PushBack("children");
+    }
+    std::string title = TextOf(object, "label");
+    if (title.empty()) title = TextOf(object, "name");
+    VornJSONObject node{{"type", "object"}, {"title", title.empty() ? object.GetID() : title}};
+    if (const std::string description = TextOf(object, "description"); !description.empty())
+      node.Set("description", description);
+    node.Set("properties", std::move(properties));
+    node.Set("required", std::move(required));
+    node.Set("additionalProperties", false);
+    return node;
+  }
+
+  VornJSONObject m_defs;
+};
+
+}  // namespace
+
+VornJSONObject Vorn::DescribeTree(const VornModelObject& root) {
+  VornJSONObject json = root.ToJSON();
+  const auto children = root.GetChildren();
+  if (!children.empty()) {
+    VornJSONArray list;
+    list.Reserve(children.size());
+    for (const auto& child : children) list.PushBack(DescribeTree(*child));
+    json.Set("children", std::move(list));
+  }
+  return json;
+}
+
+VornJSONObject Vorn::DescribeTreeSchema(const VornModelObject& root, const std::string& title) {
+  return SchemaBuilder().Build(root, title);
+}
