@@ -5,12 +5,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "Protocol.h"
 #include "vorn/contexts/ClientApps.h"
 #include "vorn/host/ChannelId.h"
 #include "vorn/host/Message.h"
@@ -18,6 +20,7 @@
 
 class VornModelObject;
 class VornEventToken;
+class VornRemoteFunction_V1;
 
 namespace orvel {
 
@@ -32,7 +35,7 @@ struct Limits {
   std::size_t maxInFlight = 64;
   // Requests in one batch.
   std::size_t maxBatch = 1024;
-  // A call whose function has not answered by then is answered -32003
+  // A call whose function has not answered by then is answered -32009
   // (--call-timeout).
   std::chrono::milliseconds callTimeout{30000};
 };
@@ -64,14 +67,14 @@ public:
 // thread that constructs the server; a function may answer from any
 // thread, and its answer is brought to the main thread before it touches
 // anything.
+//
+// The server is a table of methods (Methods()), one small member function
+// each, grouped by concern: host methods (HostMethods.cpp), calls of remote
+// functions (CallMethods.cpp), views, tweakers and the model
+// (ViewMethods.cpp), connections and notifications (Notifications.cpp).
+// Every method's params are checked against its table entry before it runs.
 class RpcServer : public MBX::Node {
 public:
-  // Error codes of our own.
-  static constexpr int kUnknownObject = -32001;
-  static constexpr int kUnknownFunction = -32002;
-  static constexpr int kCallFailed = -32003;
-  static constexpr int kShuttingDown = -32004;
-
   explicit RpcServer(std::function<void()> onShutdown, Limits limits = {});
   ~RpcServer() override;
   RpcServer(const RpcServer&) = delete;
@@ -95,48 +98,128 @@ public:
   // with an Invalid Request error, then Finished().
   void RefuseOversized(Peer* peer);
 
-  // A notification to every peer.
-  void Notify(const std::string& method, VornJSONValue params);
-
-  // Model changes in every registered context's tree become "vorn.modelChanged"
-  // notifications; objects added later are followed too, and objects whose
-  // destruction is requested are let go. Called once the contexts exist.
+  // Follows the registered contexts: their model changes become
+  // notifications to the peers connected to them, and contexts that come
+  // and go are announced to every peer. Called once the contexts exist;
+  // contexts registered later are followed from their registration.
   void WatchContexts();
   std::size_t WatchedObjects() const { return m_watched.size(); }
   // Calls waiting for their function's answer (diagnostics and tests).
   std::size_t PendingCalls() const { return m_calls.size(); }
+  // The context's sequence number: how many notifications of its state
+  // were sent; answers that show the state carry it too.
+  std::uint64_t Sequence(const std::string& context) const;
 
-  // Remote events of the library become notifications to every peer.
+  // Remote events of the library become "vorn.event" notifications.
   std::int32_t Emit(const KRTUnicodeString& event, const MBX::Parameters& parameters) override;
   std::int32_t Emit(const KRTUnicodeString& event, const KRTUnicodeString& target,
                     const MBX::Parameters& parameters) override;
 
   struct Message;
   struct Call;
+  struct Request;
+
+  // What a method gives: a result or an error now, or an answer later (a
+  // function answering through its reply).
+  struct Outcome {
+    Outcome(VornJSONValue value) : result(std::move(value)) {}
+    Outcome(RpcError failure) : error(std::move(failure)) {}
+    static Outcome Later() {
+      Outcome outcome(VornJSONValue{});
+      outcome.later = true;
+      return outcome;
+    }
+    VornJSONValue result;
+    std::optional<RpcError> error;
+    bool later = false;
+  };
+
+  // One entry of the method table: what rpc.discover and docs/protocol.md
+  // list for it, and the member function that serves it.
+  struct Method {
+    const char* name;
+    Outcome (RpcServer::*run)(const Request&);
+    const char* summary;
+    std::vector<ParamSpec> params;
+    const char* resultSchema;  // JSON text
+  };
+  // Every method of the host, in the order the docs list them.
+  static const std::vector<Method>& Methods();
+  // The notifications the host sends: name, summary, params (JSON Schema text).
+  struct Notification {
+    const char* name;
+    const char* summary;
+    const char* paramsSchema;
+  };
+  static const std::vector<Notification>& Notifications();
 
 private:
+  struct PeerState {
+    Peer* peer = nullptr;
+    bool allContexts = false;          // vorn.connect without a list
+    std::set<std::string> contexts;    // or these
+    bool Hears(const std::string& context) const { return allContexts || contexts.count(context) > 0; }
+  };
+
+  static const std::vector<Method>& _HostMethods();
+  static const std::vector<Method>& _CallMethods();
+  static const std::vector<Method>& _ViewMethods();
+  static const std::vector<Method>& _NotificationMethods();
+
+  // --- dispatch (RpcServer.cpp)
   void _HandleOne(const std::shared_ptr<Message>& message, std::size_t slot, const VornJSONValue& request,
                   const std::optional<std::string>& rawId);
-  // The response text for a request handled at once; empty when the answer
-  // comes later through a pending call.
-  std::string _Dispatch(Peer* peer, const std::string& method, const VornJSONObject& params,
-                        const std::shared_ptr<Call>& call);
-  std::string _CallFunction(const std::string& method, const VornJSONObject& params, const std::shared_ptr<Call>& call);
-  void _Answer(const std::shared_ptr<Call>& call, std::string response);
+  Outcome _Dispatch(const Request& request);
+  void _Complete(const std::shared_ptr<Message>& message, std::size_t slot, std::string response);
   void _OnReply(std::uint64_t callId, const VornJSONValue& value);
   void _OnTimeout(std::uint64_t callId);
-  void _Complete(const std::shared_ptr<Message>& message, std::size_t slot, std::string response);
-  void _Broadcast(const std::string& message);
-  void _Watch(const std::string& context, const std::shared_ptr<VornModelObject>& object);
-  void _Unwatch(const VornModelObject* object);
   void _EndPendingCalls(std::uint64_t peer, bool all);
   Peer* _PeerOf(std::uint64_t serial) const;
+
+  // --- host methods (HostMethods.cpp)
+  Outcome _ListContexts(const Request& request);
+  Outcome _ContextStatus(const Request& request);
+  Outcome _Discover(const Request& request);
+  Outcome _Shutdown(const Request& request);
+
+  // --- calls (CallMethods.cpp)
+  Outcome _CallObject(const Request& request);
+  Outcome _CallNamespace(const Request& request);
+  Outcome _CallLibrary(const Request& request);
+  // "<namespace>.<object>.<function>", "<namespace>.<function>",
+  // "<library>.<function>"; nullopt when the name addresses nothing.
+  std::optional<Outcome> _CallByName(const Request& request);
+  enum class Target { Object, Namespace, Library };
+  Outcome _Call(const Request& request, Target target, const std::string& owner, const std::string& object,
+                const std::string& function, const VornJSONObject& arguments);
+  // What a function's answer becomes: its value unwrapped, or an error.
+  static Outcome _AnswerOf(const VornJSONValue& answer, const VornJSONObject& concerned);
+
+  // --- views, tweakers and the model (ViewMethods.cpp)
+  Outcome _GetTree(const Request& request);
+  Outcome _DescribeSchema(const Request& request);
+  Outcome _DescribeView(const Request& request);
+  Outcome _EditTweaker(const Request& request);
+  Outcome _SetValue(const Request& request);
+
+  // --- connections and notifications (Notifications.cpp)
+  Outcome _Connect(const Request& request);
+  Outcome _Disconnect(const Request& request);
+  // Sends `method` with `params` ("context" and "seq" added) to the peers
+  // connected to `context`, serialized once.
+  void _Publish(const std::string& context, const char* method, VornJSONObject params);
+  void _SendTo(const std::function<bool(const PeerState&)>& hears, const std::string& text);
+  void _OnContext(const std::string& name, bool registered);
+  void _Watch(const std::string& context, const std::shared_ptr<VornModelObject>& object);
+  void _Unwatch(const VornModelObject* object);
 
   std::function<void()> m_onShutdown;
   Limits m_limits;
   std::thread::id m_mainThread;
   std::unordered_map<const VornModelObject*, std::vector<std::shared_ptr<VornEventToken>>> m_watched;
-  std::unordered_map<std::uint64_t, Peer*> m_peers;
+  std::unordered_map<std::string, std::uint64_t> m_sequences;
+  std::uint64_t m_contextsListener = 0;
+  std::unordered_map<std::uint64_t, PeerState> m_peers;
   std::unordered_map<const Peer*, std::uint64_t> m_serials;
   std::uint64_t m_lastSerial = 0;
   std::unordered_map<std::uint64_t, std::shared_ptr<Call>> m_calls;
@@ -148,6 +231,6 @@ private:
 
 // An error message that answers no particular request (id null), in the
 // server's one error shape; for channels that refuse a message themselves.
-std::string ErrorMessage(int code, const std::string& message, const char* reason);
+std::string ErrorMessage(const char* reason, const std::string& message);
 
 }  // namespace orvel

@@ -213,7 +213,7 @@ private:
     } else if (!m_ws.got_text()) {
       m_buffer.consume(m_buffer.size());
       Queue(std::make_shared<const std::string>(
-          ErrorMessage(-32600, "Invalid Request: binary frames are not accepted", "invalidRequest")));
+          ErrorMessage("invalidRequest", "Invalid Request: binary frames are not accepted")));
     } else {
       std::string text = beast::buffers_to_string(m_buffer.data());
       m_buffer.consume(m_buffer.size());

@@ -1,8 +1,10 @@
 // The sample plug-in: a small editable model (a panel with a length, an
-// angle, a ratio, a boolean, a text and a choice), a view that renders its
-// tweakers as text, and remote functions to read the tree, set values and
-// make a user's edit in a tweaker. Clients hear of every model change as the
-// remote event "onModelChange".
+// angle, a ratio, a boolean, a text, a choice, an integer and a read-only
+// tag), a view that renders its tweakers as text, and remote functions to
+// read the tree, set values, make a user's edit in a tweaker and add or
+// remove objects. Every write is checked by the model's constraints; the
+// host tells clients of each change (vorn.modelChanged, vorn.childAdded,
+// vorn.childRemoved), so the context publishes no events of its own.
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -14,6 +16,8 @@
 #include "vorn/json/Convert.h"
 #include "vorn/model/DataManager.h"
 #include "vorn/model/ModelObject.h"
+#include "vorn/model/TreeSchema.h"
+#include "vorn/model/ValueConstraints.h"
 #include "vorn/remote/Binding.h"
 #include "vorn/views/BaseView.h"
 #include "vorn/views/ViewsManager.h"
@@ -21,24 +25,6 @@
 namespace {
 
 using ModelObjectPtr = std::shared_ptr<VornModelObject>;
-
-// The tree as nested JSON: each object's properties, then its children.
-VornJSONValue TreeJSON(const ModelObjectPtr& object) {
-  VornJSONObject json = object->ToJSON();
-  VornJSONArray children;
-  for (const ModelObjectPtr& child : object->GetChildren()) children.PushBack(TreeJSON(child));
-  if (children.size() > 0) json.Set("children", std::move(children));
-  return json;
-}
-
-// "number", "string", "boolean", "array" or "null": what a client may write where.
-std::string KindOf(const VornJSONValue& value) {
-  if (value.IsInt() || value.IsDouble()) return "number";
-  if (value.IsString()) return "string";
-  if (value.IsBool()) return "boolean";
-  if (value.IsArray()) return "array";
-  return value.IsNull() ? "null" : "object";
-}
 
 class SampleTextView final : public VornBaseView {
 public:
@@ -90,7 +76,7 @@ public:
   SampleContext(const std::string& name, const std::string& nameSpace)
       : VornBaseContext(name, nameSpace.empty() ? "sample" : nameSpace) {
     _AddRemoteFunction("echo", Vorn::MakeRemoteFunction("echo", {"text"}, [](const std::string& text) { return text; }));
-    _AddRemoteFunction("getTree", Vorn::MakeRemoteFunction("getTree", {}, [this] { return TreeJSON(_Root()); }));
+    _AddRemoteFunction("getTree", Vorn::MakeRemoteFunction("getTree", {}, [this] { return Vorn::DescribeTree(*_Root()); }));
     _AddRemoteFunction("setValue", Vorn::MakeRemoteFunction("setValue", {"id", "value"},
                                                             [this](const std::string& id, const VornJSONValue& value) {
                                                               return _SetValue(id, value);
@@ -103,23 +89,18 @@ public:
                                                 }));
     _AddRemoteFunction("describeView",
                        Vorn::MakeRemoteFunction("describeView", {"view"}, [this](std::optional<std::string> view) {
-                         return _Describe(view.value_or("text"));
+                         return _View(view.value_or("text"))->DescribeLayout(_Root());
                        }));
     _AddRemoteFunction("render", Vorn::MakeRemoteFunction("render", {"view"}, [this](std::optional<std::string> view) {
                          return _View(view.value_or("text"))->Render();
                        }));
-  }
-
-protected:
-  // Every change of the model reaches the clients.
-  void _OnModelObjectDataChange(const std::shared_ptr<VornEventData>& data) override {
-    auto* object = static_cast<VornModelObject*>(static_cast<VornEventsHandler*>(data->GetEventPublisher()));
-    if (!object || object->IsTrueRoot()) return;
-    VornJSONObject changed;
-    for (const auto& [key, value] : data->GetValuesByString())
-      if (key != "children" && value) changed.Set(key, value->ToJSON());
-    _PublishRemoteEvent("onModelChange",
-                        VornJSONValue(VornJSONObject{{"id", object->GetID()}, {"values", std::move(changed)}}));
+    _AddRemoteFunction("addChild", Vorn::MakeRemoteFunction("addChild", {"parent", "child"},
+                                                            [this](const std::string& parent, const VornJSONObject& child) {
+                                                              return _AddChild(parent, child);
+                                                            }));
+    _AddRemoteFunction("removeChild", Vorn::MakeRemoteFunction("removeChild", {"id"}, [this](const std::string& id) {
+                         _Root()->RemoveChild(_Find(id)->GetID(), true);
+                       }));
   }
 
 private:
@@ -132,44 +113,44 @@ private:
     VornValuesByString criteria;
     criteria.try_emplace("id", VornValue(id));
     const auto found = _Root()->FindChildren(criteria, false, true);
-    if (found.empty()) throw std::invalid_argument("no object with id '" + id + "'");
+    if (found.empty())
+      throw Vorn::RemoteError("unknownObject", "no object with id '" + id + "'", VornJSONObject{{"object", id}});
     return found.front();
   }
   std::shared_ptr<VornBaseView> _View(const std::string& name) const {
     auto view = VornViewsManager::GetView(GetName(), name);
-    if (!view) throw std::invalid_argument("no view named '" + name + "'");
+    if (!view) throw Vorn::RemoteError("unknownView", "no view named '" + name + "'", VornJSONObject{{"view", name}});
     return view;
   }
-  // A value is written only when it is of the kind the object holds (a
-  // number for a number...), and only the model's acceptance counts as done.
+  // Writes go through the model's checks: the object's data type and its
+  // min, max, step, possibleValues and readOnly. A refusal changes nothing.
   VornJSONValue _SetValue(const std::string& id, const VornJSONValue& value) {
     const ModelObjectPtr object = _Find(id);
-    const VornValue* current = object->GetValue("value");
-    const std::string held = current ? KindOf(current->ToJSON()) : std::string();
-    if (value.IsObject() || (!held.empty() && held != KindOf(value)))
-      throw std::invalid_argument("'" + id + "' holds " + (held.empty() ? "no value" : "a " + held) + ", not " +
-                                  (value.IsObject() ? "an object" : "a " + KindOf(value)));
-    // The model reports what it refuses; a set that changes nothing is no refusal.
-    KRTAbendCapture reports(true);
-    const VornValue converted = Vorn::ConvertJSONValueToValue(value);
-    if (!converted.HasRawValue() || (!object->SetValue("value", converted) && reports.Count() > 0))
-      throw std::invalid_argument("'" + id + "' refuses " + value.Stringify() +
-                                  (reports.Count() > 0 ? ": " + reports.Last() : std::string()));
+    if (VornValueRefusal refusal = Vorn::WriteCheckedValue(*object, value)) throw Vorn::RemoteError(refusal);
     return object->ToJSON();
   }
   VornJSONValue _Edit(const std::string& id, const VornJSONValue& value, const std::string& viewName) {
     const ModelObjectPtr object = _Find(id);
-    for (const auto& info : _View(viewName)->GetTweakers()) {
-      if (info->modelObjects.empty() || info->modelObjects.front() != object) continue;
-      if (!info->tweaker->EditValue(Vorn::ConvertJSONValueToValue(value)))
-        throw std::invalid_argument("the " + std::string(info->tweaker->GetKind()) + " tweaker of '" + id +
-                                    "' refuses " + value.Stringify());
-      return object->ToJSON();
-    }
-    throw std::invalid_argument("object '" + id + "' has no tweaker in view '" + viewName + "'");
+    const auto info = _View(viewName)->FindTweakerOfObject(object->GetID());
+    if (!info || !info->tweaker)
+      throw Vorn::RemoteError("unknownTweaker", "object '" + id + "' has no tweaker in view '" + viewName + "'",
+                              VornJSONObject{{"object", id}, {"view", viewName}});
+    if (VornValueRefusal refusal = info->tweaker->Edit(value)) throw Vorn::RemoteError(refusal);
+    return object->ToJSON();
   }
-  VornJSONValue _Describe(const std::string& viewName) {
-    return VornJSONObject{{"context", GetName()}, {"view", viewName}, {"tree", _View(viewName)->DescribeLayout(_Root())}};
+  // Adds a record (with its own "id", unused so far) under `parent`.
+  VornJSONValue _AddChild(const std::string& parent, const VornJSONObject& child) {
+    const ModelObjectPtr under = parent == GetName() ? _Root() : _Find(parent);
+    const std::string* id = child.Get("id").GetIfString();
+    if (!id || id->empty())
+      throw Vorn::RemoteError("argument", "the child needs an \"id\"", VornJSONObject{{"argument", "child"}});
+    VornValuesByString criteria;
+    criteria.try_emplace("id", VornValue(*id));
+    if (!_Root()->FindChildren(criteria, false, true).empty())
+      throw Vorn::RemoteError("argument", "an object with id '" + *id + "' exists already", VornJSONObject{{"argument", "child"}});
+    KRTAbendCapture reports(true);  // properties the dictionary refuses are left out
+    under->AddChild(Vorn::ConvertJSONObjectToValuesByString(child));
+    return _Find(*id)->ToJSON();
   }
 };
 

@@ -53,22 +53,18 @@ public:
 TEST(Orvelnode, AnswersEveryMethodAndSendsEventsAsNotifications) {
   Session s;
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})").Stringify(),
-            R"({"jsonrpc":"2.0","id":1,"result":[{"name":"demo","namespace":"sample"}]})");
+            R"({"jsonrpc":"2.0","id":1,"result":[{"name":"demo","namespace":"sample","views":["text"],"seq":0}]})");
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":"c","method":"vorn.connect","params":{"contexts":["demo"]}})")
                 .GetFromPath({"result", "client"}).ToString(),
             "stdio");
   const VornJSONValue set =
       s.Ask(R"({"jsonrpc":"2.0","id":2,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"angle","value":45.5})") + "}");
-  EXPECT_EQ(set.GetFromPath({"result", "_func_return", "value"}).Get<double>(), 45.5);
-  // The host's own model notification, and the sample context's remote event.
-  ASSERT_EQ(s.notifications.size(), 2u);
-  EXPECT_EQ(s.notifications[1].GetFromPath({"params", "values", "value"}).Get<double>(), 45.5);
-  const VornJSONValue& event = s.notifications[0];
-  EXPECT_EQ(event.GetFromPath({"method"}).ToString() + " " + event.GetFromPath({"params", "sender"}).ToString() + " " +
-                event.GetFromPath({"params", "event"}).ToString() + " " +
-                event.GetFromPath({"params", "data", "id"}).ToString(),
-            "vorn.event demo onModelChange angle");
-  EXPECT_EQ(event.GetFromPath({"params", "data", "values", "value"}).Get<double>(), 45.5);
+  EXPECT_EQ(set.GetFromPath({"result", "value"}).Get<double>(), 45.5);
+  // One notification per change, numbered.
+  ASSERT_EQ(s.notifications.size(), 1u);
+  EXPECT_EQ(s.notifications[0].GetFromPath({"method"}).ToString(), "vorn.modelChanged");
+  EXPECT_EQ(s.notifications[0].GetFromPath({"params", "values", "value"}).Get<double>(), 45.5);
+  EXPECT_EQ(s.notifications[0].GetFromPath({"params", "seq"}).Get<int>(), 1);
   // A user's edit made through a tweaker reaches the model.
   s.Ask(R"({"jsonrpc":"2.0","id":3,"method":"vorn.callObject","params":)" + Call("editTweaker", R"({"id":"visible","value":false})") + "}");
   EXPECT_NE(s.Ask(R"({"jsonrpc":"2.0","id":4,"method":"vorn.callObject","params":)" + Call("render", "{}") + "}")
@@ -109,16 +105,16 @@ TEST(Orvelnode, AnswersBadInputWithItsErrorCodeAndKeepsServing) {
       {"[]", -32600},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.teleport"})", -32601},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":{"namespace":"sample"}})", -32602},
-      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"nowhere","value":1})") + "}", -32003},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"nowhere","value":1})") + "}", -32001},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width"})") + "}", -32602},
-      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width","value":{"a":1}})") + "}", -32003},
-      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width","value":"forty"})") + "}", -32003},
-      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.editTweaker","params":{"context":"demo","tweaker":"nope","value":1}})", -32001},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width","value":{"a":1}})") + "}", -32602},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("setValue", R"({"id":"width","value":"forty"})") + "}", -32602},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.editTweaker","params":{"context":"demo","tweaker":"nope","value":1}})", -32007},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":{"namespace":"sample","object":"ghost","function":"render"}})", -32001},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("teleport", "{}") + "}", -32002},
       {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callNamespace","params":{"namespace":"sample","function":"x"}})", -32002},
-      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callLibrary","params":{"library":"../evil","function":"x"}})", -32001},
-      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("editTweaker", R"({"id":"opacity","value":3})") + "}", -32003},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callLibrary","params":{"library":"../evil","function":"x"}})", -32008},
+      {R"({"jsonrpc":"2.0","id":1,"method":"vorn.callObject","params":)" + Call("editTweaker", R"({"id":"opacity","value":3})") + "}", -32602},
   };
   for (const auto& [line, code] : cases) EXPECT_EQ(s.ErrorCode(line), code) << line;
   // The refused writes left the model as it was.

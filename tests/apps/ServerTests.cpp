@@ -212,10 +212,10 @@ TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
   FakePeer peer("p");
   server.Open(&peer);
   const std::pair<std::string, std::string> cases[] = {
-      {CallText("12345678901234567890", "now", 5), R"({"jsonrpc":"2.0","id":12345678901234567890,"result":{"_func_return":5}})"},
-      {CallText("1.0", "warns"), R"({"jsonrpc":"2.0","id":1.0,"result":{"_func_return":1}})"},
+      {CallText("12345678901234567890", "now", 5), R"({"jsonrpc":"2.0","id":12345678901234567890,"result":5})"},
+      {CallText("1.0", "warns"), R"({"jsonrpc":"2.0","id":1.0,"result":1})"},
       {"[" + CallText("-0", "now") + "," + CallText("\"s\"", "now", 2) + "]",
-       R"([{"jsonrpc":"2.0","id":-0,"result":{"_func_return":0}},{"jsonrpc":"2.0","id":"s","result":{"_func_return":2}}])"},
+       R"([{"jsonrpc":"2.0","id":-0,"result":0},{"jsonrpc":"2.0","id":"s","result":2}])"},
       {"[1,2,3,4]", "batch"},
       {std::string(5000, ' '), "tooLarge"},
       {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"x\xff\"}", "encoding"},
@@ -252,7 +252,7 @@ TEST_F(OrvelServer, AnswersFromOtherThreadsReachTheMainThreadOnce) {
     const VornJSONValue reply = Json(message);
     const int id = reply.GetFromPath({"id"}).Get<int>();
     const VornJSONValue& result = reply.GetFromPath({"result"});
-    EXPECT_EQ(id % 2 ? result.GetFromPath({"n"}).Get<int>() : result.GetFromPath({"_func_return"}).Get<int>(), id);
+    EXPECT_EQ(id % 2 ? result.GetFromPath({"n"}).Get<int>() : result.Get<int>(), id);
     ++seen[id];
   }
   EXPECT_EQ(seen, std::vector<int>(kCalls, 1));
@@ -273,9 +273,9 @@ TEST_F(OrvelServer, UnansweredCallsTimeOutAndClosedPeersHearNothingMore) {
       [&] { return peer.finished == 1; });
   ASSERT_EQ(peer.sent.size(), 1u);
   const VornJSONValue batch = Json(peer.sent[0]);
-  EXPECT_EQ(batch.GetFromPath({"0", "error", "code"}).Get<int>(), orvel::RpcServer::kCallFailed);
+  EXPECT_EQ(batch.GetFromPath({"0", "error", "code"}).Get<int>(), orvel::ReasonCode("timeout"));
   EXPECT_EQ(batch.GetFromPath({"0", "error", "data", "reason"}).ToString(), "timeout");
-  EXPECT_EQ(batch.GetFromPath({"1", "result", "_func_return"}).Get<int>(), 2);
+  EXPECT_EQ(batch.GetFromPath({"1", "result"}).Get<int>(), 2);
 
   // A peer that leaves before its answer: the answer is dropped, even for a
   // new peer at the same address.
@@ -305,8 +305,8 @@ TEST_F(OrvelServer, ShutdownAnswersWhatCameBeforeAndRunsNothingAfter) {
   ASSERT_EQ(peer.sent.size(), 3u);
   EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "reason"}).ToString(), "shuttingDown");
   EXPECT_EQ(Json(peer.sent[1]).GetFromPath({"0", "result"}).Stringify(), "null");
-  EXPECT_EQ(Json(peer.sent[1]).GetFromPath({"1", "error", "code"}).Get<int>(), orvel::RpcServer::kShuttingDown);
-  EXPECT_EQ(Json(peer.sent[2]).GetFromPath({"error", "code"}).Get<int>(), orvel::RpcServer::kShuttingDown);
+  EXPECT_EQ(Json(peer.sent[1]).GetFromPath({"1", "error", "code"}).Get<int>(), orvel::ReasonCode("shuttingDown"));
+  EXPECT_EQ(Json(peer.sent[2]).GetFromPath({"error", "code"}).Get<int>(), orvel::ReasonCode("shuttingDown"));
   EXPECT_TRUE(ended);
   server.Close(&peer);
 }
@@ -372,7 +372,7 @@ TEST_F(OrvelServer, StdioLinesOverTheBoundAreRefusedAndSkipped) {
   const std::size_t first = replies.find('\n'), second = replies.find('\n', first + 1);
   ASSERT_NE(second, std::string::npos) << replies;
   EXPECT_EQ(Json(replies.substr(0, first)).GetFromPath({"error", "data", "reason"}).ToString(), "tooLarge");
-  EXPECT_EQ(replies.substr(first + 1, second - first - 1), R"({"jsonrpc":"2.0","id":7,"result":{"_func_return":7}})");
+  EXPECT_EQ(replies.substr(first + 1, second - first - 1), R"({"jsonrpc":"2.0","id":7,"result":7})");
   EXPECT_NE(replies.find("tooLarge", second), std::string::npos);  // the unended last line too
 }
 

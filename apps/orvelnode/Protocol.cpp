@@ -1,0 +1,124 @@
+#include "Protocol.h"
+
+#include <algorithm>
+
+#include "vorn/json/Array.h"
+
+namespace orvel {
+
+const std::vector<ReasonEntry>& Reasons() {
+  static const std::vector<ReasonEntry> reasons = {
+      {"parse", -32700},         {"encoding", -32700},       {"invalidRequest", -32600}, {"tooLarge", -32600},
+      {"unknownMethod", -32601}, {"params", -32602},         {"argument", -32602},       {"type", -32602},
+      {"range", -32602},         {"step", -32602},           {"choice", -32602},         {"readOnly", -32602},
+      {"refused", -32602},       {"unknownObject", -32001},  {"unknownFunction", -32002}, {"callFailed", -32003},
+      {"shuttingDown", -32004},  {"unknownContext", -32005}, {"unknownView", -32006},    {"unknownTweaker", -32007},
+      {"unknownLibrary", -32008}, {"timeout", -32009},
+  };
+  return reasons;
+}
+
+int ReasonCode(std::string_view reason) {
+  for (const ReasonEntry& entry : Reasons())
+    if (reason == entry.reason) return entry.code;
+  return 0;
+}
+
+RpcError MakeError(const char* reason, std::string message, VornJSONObject data) {
+  return RpcError{ReasonCode(reason), std::move(message), reason, std::move(data)};
+}
+
+std::string ResultText(const std::string& idText, const VornJSONValue& result) {
+  std::string out = "{\"jsonrpc\":\"2.0\",\"id\":";
+  out += idText;
+  out += ",\"result\":";
+  if (result.IsUndefined()) out += "null";
+  else result.AppendJSON(out);
+  out += '}';
+  return out;
+}
+
+std::string ErrorText(const std::string& idText, const RpcError& error) {
+  VornJSONObject data{{"reason", error.reason}, {"message", error.message}};
+  for (const auto& [key, value] : error.data)
+    if (key != "reason" && key != "message") data.Set(key, value);
+  std::string out = "{\"jsonrpc\":\"2.0\",\"id\":";
+  out += idText;
+  out += ",\"error\":";
+  VornJSONValue(VornJSONObject{{"code", error.code}, {"message", error.message}, {"data", std::move(data)}}).AppendJSON(out);
+  out += '}';
+  return out;
+}
+
+VornJSONObject ParamSchema(ParamKind kind) {
+  switch (kind) {
+    case ParamKind::String: return VornJSONObject{{"type", "string"}};
+    case ParamKind::Boolean: return VornJSONObject{{"type", "boolean"}};
+    case ParamKind::Strings: return VornJSONObject{{"type", "array"}, {"items", VornJSONObject{{"type", "string"}}}};
+    case ParamKind::Object: return VornJSONObject{{"type", "object"}};
+    case ParamKind::Any: break;
+  }
+  return {};
+}
+
+namespace {
+
+bool OfKind(const VornJSONValue& value, ParamKind kind) {
+  switch (kind) {
+    case ParamKind::String: return value.IsString();
+    case ParamKind::Boolean: return value.IsBool();
+    case ParamKind::Object: return value.IsObject();
+    case ParamKind::Any: return true;
+    case ParamKind::Strings: {
+      const VornJSONArray* array = value.GetIfArray();
+      return array && std::all_of(array->begin(), array->end(), [](const VornJSONValue& v) { return v.IsString(); });
+    }
+  }
+  return false;
+}
+
+const char* KindWords(ParamKind kind) {
+  switch (kind) {
+    case ParamKind::String: return "a string";
+    case ParamKind::Boolean: return "a boolean";
+    case ParamKind::Strings: return "an array of strings";
+    case ParamKind::Object: return "an object";
+    case ParamKind::Any: break;
+  }
+  return "a value";
+}
+
+std::string Names(const std::vector<ParamSpec>& specs) {
+  std::string names;
+  for (const ParamSpec& spec : specs) names += (names.empty() ? "" : ", ") + std::string(spec.name);
+  return names.empty() ? "no parameters" : names;
+}
+
+}  // namespace
+
+std::optional<RpcError> CheckParams(const std::string& method, const std::vector<ParamSpec>& specs,
+                                    const VornJSONValue& params) {
+  auto refuse = [&](const std::string& param, const std::string& what) {
+    return MakeError("params", "Invalid params: \"" + param + "\" " + what, VornJSONObject{{"param", param}});
+  };
+  if (params.IsArray())
+    return MakeError("params", "Invalid params: " + method + " takes named params (" + Names(specs) + "), pass an object");
+  const VornJSONObject empty;
+  const VornJSONObject& given = params.IsObject() ? *params.GetIfObject() : empty;
+  for (const auto& [name, value] : given) {
+    (void)value;
+    if (std::none_of(specs.begin(), specs.end(), [&](const ParamSpec& s) { return name == s.name; }))
+      return refuse(name, "is not a parameter of " + method + " (it takes " + Names(specs) + ")");
+  }
+  for (const ParamSpec& spec : specs) {
+    const VornJSONValue& value = given.Get(spec.name);
+    if (value.IsUndefined()) {
+      if (spec.required) return refuse(spec.name, std::string("is missing (") + KindWords(spec.kind) + ")");
+      continue;
+    }
+    if (!OfKind(value, spec.kind)) return refuse(spec.name, std::string("must be ") + KindWords(spec.kind));
+  }
+  return std::nullopt;
+}
+
+}  // namespace orvel
