@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Access.h"
+#include "FakePeer.h"
 #include "RawJson.h"
 #include "RpcServer.h"
 #include "StdioChannel.h"
@@ -123,17 +124,6 @@ TEST(OrvelRawJson, FindsBadUtf8AndRawIds) {
 }
 
 // ---- the server through a fake peer ----------------------------------------------------------------
-
-struct FakePeer : orvel::Peer {
-  explicit FakePeer(std::string id) : id(std::move(id)) {}
-  void Send(const std::shared_ptr<const std::string>& message) override { sent.push_back(*message); }
-  void Finished() override { ++finished; }
-  const std::string& ClientId() const override { return id; }
-  OVK::ChannelId Channel() const override { return OVK::ChannelId(77); }
-  std::string id;
-  std::vector<std::string> sent;
-  int finished = 0;
-};
 
 // A function that answers later from a thread of its own (after `delayMs`),
 // or never (`delayMs` < 0).

@@ -1,0 +1,293 @@
+// The protocol as a client author meets it, in process: the sample host
+// loaded from its manifest and served through fake peers. One row per error
+// reason, every method of the table in the docs and in rpc.discover, calls
+// by name, notifications that follow the model, and a randomized check that
+// writes through the remote face never leave the model, the view and the
+// notifications disagreeing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FakePeer.h"
+#include "Host.h"
+#include "Manifest.h"
+#include "RpcServer.h"
+#include "vorn/contexts/BaseContext.h"
+#include "vorn/contexts/ContextInfo.h"
+#include "vorn/json/Array.h"
+#include "vorn/json/Parser.h"
+#include "vorn/model/DataManager.h"
+#include "vorn/model/ModelObject.h"
+#include "vorn/remote/Binding.h"
+
+namespace {
+
+VornJSONValue Json(const std::string& text) { return VornJSONParser::ParseText(text, false); }
+std::string At(const VornJSONValue& value, std::initializer_list<std::string> path) {
+  return value.GetFromPath(std::vector<std::string>(path)).ToString();
+}
+
+// A remote object whose function fails the way plug-in code fails: by throwing.
+class Failing final : public VornRemoteObject {
+public:
+  Failing() : VornRemoteObject("obj", "test") {
+    _AddRemoteFunction("fails", Vorn::MakeRemoteFunction("fails", {}, []() -> int { throw std::runtime_error("disk full"); }));
+  }
+  std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
+  void Register() { _RegisterRemoteObject(); }
+};
+
+class Protocol : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    static bool started = false;
+    if (started) return;
+    started = true;
+    orvel::StartHost(orvel::Manifest::Load(SAMPLE_MANIFEST), {PLUGIN_DIR});
+    // An integer on a grid of 5, for the step rule.
+    VornValuesByString tick;
+    for (auto [key, value] : {std::pair<const char*, VornValue>{"id", std::string("tick")}, {"type", std::string("integer")},
+                              {"min", 0}, {"step", 5}, {"value", 0}})
+      tick.try_emplace(key, value);
+    VornDataManager::GetTree("demo")->GetChildren().front()->AddChild(tick);
+    static auto failing = std::make_shared<Failing>();
+    failing->Register();
+  }
+  void SetUp() override {
+    server.WatchContexts();
+    server.Open(&a);
+    server.Open(&b);
+  }
+  void TearDown() override {
+    server.Close(&a);
+    server.Close(&b);
+  }
+
+  // The response to one request; notifications to `peer` are kept apart.
+  VornJSONValue Ask(FakePeer& peer, const std::string& method, const std::string& params = "") {
+    const std::string text = R"({"jsonrpc":"2.0","id":1,"method":")" + method + "\"" +
+                             (params.empty() ? "" : ",\"params\":" + params) + "}";
+    return Send(peer, text);
+  }
+  VornJSONValue Send(FakePeer& peer, const std::string& text) {
+    server.Handle(&peer, text);
+    VornJSONValue response;
+    for (FakePeer* each : {&a, &b}) {
+      for (std::size_t& i = read[each]; i < each->sent.size(); ++i) {
+        VornJSONValue message = Json(each->sent[i]);
+        if (message.GetFromPath({"method"}).IsString()) notes[each].push_back(message);
+        else if (each == &peer) response = message;
+      }
+    }
+    return response;
+  }
+
+  orvel::Limits SmallBatches() {
+    orvel::Limits limits;
+    limits.maxBatch = 2;
+    return limits;
+  }
+  orvel::RpcServer server{[] {}, SmallBatches()};
+  FakePeer a{"a"}, b{"b"};
+  std::map<FakePeer*, std::vector<VornJSONValue>> notes;
+  std::map<FakePeer*, std::size_t> read;
+};
+
+TEST_F(Protocol, EachErrorReasonHasItsCodeAndNamesWhatIsConcerned) {
+  struct Row {
+    std::string method, params, reason, concerned;  // concerned: a member data must hold
+  };
+  const Row rows[] = {
+      {"vorn.nope", "", "unknownMethod", "method"},
+      {"vorn.getTree", "{}", "params", "param"},
+      {"vorn.getTree", R"({"context":"demo","extra":1})", "params", "param"},
+      {"sample.demo.setValue", R"({"id":5,"value":1})", "argument", "argument"},
+      {"vorn.setValue", R"({"context":"demo","object":"angle","value":"forty"})", "type", "expected"},
+      {"vorn.setValue", R"({"context":"demo","object":"angle","value":500})", "range", "max"},
+      {"vorn.setValue", R"({"context":"demo","object":"tick","value":7})", "step", "step"},
+      {"vorn.editTweaker", R"({"context":"demo","object":"material","value":"wood"})", "choice", "possibleValues"},
+      {"sample.demo.setValue", R"(["serial","x"])", "readOnly", "object"},
+      {"vorn.setValue", R"({"context":"demo","object":"ghost","value":1})", "unknownObject", "object"},
+      {"vorn.callObject", R"({"namespace":"sample","object":"ghost","function":"echo"})", "unknownObject", "object"},
+      {"sample.demo.nope", "", "unknownFunction", "function"},
+      {"vorn.callNamespace", R"({"namespace":"sample","function":"x"})", "unknownFunction", "function"},
+      {"test.obj.fails", "", "callFailed", "function"},
+      {"vorn.getTree", R"({"context":"ghost"})", "unknownContext", "context"},
+      {"vorn.connect", R"({"contexts":["demo","ghost"]})", "unknownContext", "context"},
+      {"vorn.describeView", R"({"context":"demo","view":"ghost"})", "unknownView", "view"},
+      {"vorn.editTweaker", R"({"context":"demo","tweaker":"ghost","value":1})", "unknownTweaker", "tweaker"},
+      {"vorn.callLibrary", R"({"library":"../evil","function":"x"})", "unknownLibrary", "library"},
+  };
+  std::set<std::string> seen;
+  const std::string modelBefore = Ask(a, "sample.demo.getTree").Stringify();
+  auto check = [&](const VornJSONValue& response, const std::string& reason, const std::string& concerned, const std::string& what) {
+    const VornJSONValue& error = response.GetFromPath({"error"});
+    EXPECT_EQ(At(error, {"data", "reason"}), reason) << what << " -> " << response.Stringify();
+    EXPECT_EQ(error.GetFromPath({"code"}).Get<int>(), orvel::ReasonCode(reason)) << what;
+    EXPECT_FALSE(At(error, {"message"}).empty());
+    EXPECT_EQ(At(error, {"message"}), At(error, {"data", "message"}));
+    if (!concerned.empty()) {
+      EXPECT_FALSE(error.GetFromPath({"data", concerned}).IsUndefined()) << what << ": " << concerned;
+    }
+    seen.insert(reason);
+  };
+  for (const Row& row : rows) check(Ask(a, row.method, row.params), row.reason, row.concerned, row.method + " " + row.params);
+  const std::pair<std::string, std::string> raw[] = {{"{not json", "parse"},
+                                                     {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"x\xff\"}", "encoding"},
+                                                     {R"({"jsonrpc":"2.0","id":1})", "invalidRequest"},
+                                                     {"[1,2,3]", "tooLarge"}};
+  for (const auto& [text, reason] : raw) check(Send(a, text), reason, "", text);
+  // Every reason the host has is met here, but those its own tests cover:
+  // shutdown and time-outs (server tests), a tweaker's own refusal (views).
+  for (const orvel::ReasonEntry& entry : orvel::Reasons())
+    if (!std::set<std::string>{"shuttingDown", "timeout", "refused"}.count(entry.reason)) {
+      EXPECT_TRUE(seen.count(entry.reason)) << "no row for " << entry.reason;
+    }
+  // The model took none of it.
+  EXPECT_EQ(Ask(a, "sample.demo.getTree").Stringify(), modelBefore);
+  EXPECT_TRUE(notes[&a].empty());
+}
+
+TEST_F(Protocol, EveryMethodNotificationAndReasonIsDocumentedAndDiscovered) {
+  std::ifstream file(DOCS_DIR "/protocol.md");
+  std::stringstream docs;
+  docs << file.rdbuf();
+  ASSERT_FALSE(docs.str().empty());
+  const VornJSONValue discovered = Ask(a, "rpc.discover").GetFromPath({"result"});
+  std::map<std::string, VornJSONValue> methods;
+  for (const VornJSONValue& method : *discovered.GetFromPath({"methods"}).GetIfArray())
+    methods[At(method, {"name"})] = method;
+  for (const auto& method : orvel::RpcServer::Methods()) {
+    EXPECT_NE(docs.str().find(std::string("`") + method.name + "`"), std::string::npos) << method.name << " not in the docs";
+    ASSERT_TRUE(methods.count(method.name)) << method.name << " not discovered";
+    const VornJSONArray& params = *methods[method.name].GetFromPath({"params"}).GetIfArray();
+    ASSERT_EQ(params.size(), method.params.size()) << method.name;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      EXPECT_EQ(At(params[i], {"name"}), method.params[i].name);
+      EXPECT_NE(docs.str().find(std::string("`") + method.params[i].name + "`"), std::string::npos) << method.params[i].name;
+    }
+  }
+  for (const auto& notification : orvel::RpcServer::Notifications())
+    EXPECT_NE(docs.str().find(std::string("`") + notification.name + "`"), std::string::npos) << notification.name;
+  for (const orvel::ReasonEntry& entry : orvel::Reasons())
+    EXPECT_NE(docs.str().find(std::string("`") + entry.reason + "`"), std::string::npos) << entry.reason;
+  // Remote functions by their names, with parameters typed from their C++ types.
+  ASSERT_TRUE(methods.count("sample.demo.setValue"));
+  EXPECT_EQ(methods["sample.demo.setValue"].GetFromPath({"params"}).Stringify(),
+            R"([{"name":"id","required":true,"schema":{"type":"string"}},{"name":"value","required":true,"schema":{}}])");
+  EXPECT_EQ(At(methods["sample.demo.describeView"], {"params", "0", "required"}), "false");
+  EXPECT_EQ(At(methods["sample.demo.render"], {"result", "schema", "type"}), "string");
+  EXPECT_TRUE(methods.count("test.obj.fails"));
+}
+
+TEST_F(Protocol, FunctionsAnswerTheirValueByNameOrThroughCallObject) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"sample.demo.echo", R"({"text":"hi"})"},
+      {"sample.demo.echo", R"(["hi"])"},
+      {"vorn.callObject", R"({"namespace":"sample","object":"demo","function":"echo","arguments":{"text":"hi"}})"},
+  };
+  for (const auto& [method, params] : rows) EXPECT_EQ(Ask(a, method, params).GetFromPath({"result"}).Stringify(), "\"hi\"") << params;
+  EXPECT_EQ(At(Ask(a, "sample.demo.echo", R"(["hi","more"])"), {"error", "data", "reason"}), "params");
+  EXPECT_EQ(At(Ask(a, "no.such.thing"), {"error", "data", "reason"}), "unknownMethod");
+}
+
+TEST_F(Protocol, NotificationsFollowTheModelForConnectedClientsOnly) {
+  Ask(a, "vorn.connect", R"({"contexts":["demo"]})");
+  const int start = Ask(a, "vorn.getTree", R"({"context":"demo"})").GetFromPath({"result", "seq"}).Get<int>();
+  Ask(b, "sample.demo.setValue", R"({"id":"width","value":7})");
+  Ask(b, "sample.demo.addChild", R"({"parent":"panel","child":{"id":"knob","type":"boolean","value":true}})");
+  Ask(b, "sample.demo.removeChild", R"({"id":"knob"})");
+  Ask(b, "vorn.setValue", R"({"context":"demo","object":"width","value":7})");  // no change: no notification
+  ASSERT_EQ(notes[&a].size(), 3u);
+  const char* methods[] = {"vorn.modelChanged", "vorn.childAdded", "vorn.childRemoved"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(At(notes[&a][i], {"method"}), methods[i]);
+    EXPECT_EQ(notes[&a][i].GetFromPath({"params", "seq"}).Get<int>(), start + 1 + static_cast<int>(i));
+  }
+  EXPECT_EQ(notes[&a][0].GetFromPath({"params", "values"}).Stringify(), R"({"value":7})");
+  EXPECT_EQ(At(notes[&a][1], {"params", "child", "id"}), "knob");
+  EXPECT_EQ(At(notes[&a][2], {"params", "child"}), "knob");
+  EXPECT_TRUE(notes[&b].empty());  // b never connected
+  EXPECT_EQ(Ask(a, "vorn.describeView", R"({"context":"demo"})").GetFromPath({"result", "seq"}).Get<int>(), start + 3);
+  Ask(a, "vorn.disconnect");
+  Ask(b, "sample.demo.setValue", R"({"id":"width","value":8})");
+  EXPECT_EQ(notes[&a].size(), 3u);
+}
+
+class Extra final : public VornBaseContext {
+public:
+  Extra() : VornBaseContext("extra", "test") {}
+};
+
+TEST_F(Protocol, ContextsThatComeAndGoAreAnnouncedToEveryClient) {
+  auto context = std::make_shared<Extra>();
+  auto info = std::make_shared<VornContextInfo>();
+  info->dataOptions = new VornDataOptions;
+  ASSERT_TRUE(context->RegisterInVorn(info));
+  context->RequestDestruction();
+  for (FakePeer* peer : {&a, &b}) {
+    std::vector<std::string> methods;
+    for (const std::string& message : peer->sent) methods.push_back(At(Json(message), {"method"}) + " " + At(Json(message), {"params", "context"}));
+    EXPECT_EQ(methods, (std::vector<std::string>{"vorn.contextAdded extra", "vorn.contextRemoved extra"}));
+  }
+}
+
+// Random writes through every path a client has; after each, what the
+// notifications told, the model and the view must agree.
+TEST_F(Protocol, RandomWritesNeverLeaveModelViewAndNotificationsDisagreeing) {
+  Ask(a, "vorn.connect");
+  std::map<std::string, std::string> replica;  // object id -> value, as notified
+  const VornJSONValue tree = Ask(a, "vorn.getTree", R"({"context":"demo"})").GetFromPath({"result"});
+  int seq = tree.GetFromPath({"seq"}).Get<int>();
+  std::vector<std::string> ids;
+  for (const VornJSONValue& child : *tree.GetFromPath({"tree", "children", "0", "children"}).GetIfArray()) {
+    ids.push_back(At(child, {"id"}));
+    replica[ids.back()] = child.GetFromPath({"value"}).Stringify();
+  }
+  const std::vector<std::string> values = {"0", "3", "12", "-7", "45.5", "2500", "0.35", "0.8", "1e3", "true", "false",
+                                           "\"oak\"", "\"glass\"", "\"wood\"", "\"x\"", "null", "[1,2]", "{\"a\":1}", "15"};
+  std::mt19937 random(20261207);
+  auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+  for (int round = 0; round < 400; ++round) {
+    const std::string& id = ids[pick(ids.size())];
+    const std::string& value = values[pick(values.size())];
+    const std::size_t before = notes[&a].size();
+    VornJSONValue response;
+    switch (pick(3)) {
+      case 0: response = Ask(b, "vorn.setValue", R"({"context":"demo","object":")" + id + R"(","value":)" + value + "}"); break;
+      case 1: response = Ask(b, "vorn.editTweaker", R"({"context":"demo","object":")" + id + R"(","value":)" + value + "}"); break;
+      default: response = Ask(b, "sample.demo.setValue", R"([")" + id + "\"," + value + "]"); break;
+    }
+    const bool refused = response.GetFromPath({"error"}).IsObject();
+    if (refused) {
+      EXPECT_EQ(response.GetFromPath({"error", "code"}).Get<int>(), -32602) << response.Stringify();
+    }
+    ASSERT_LE(notes[&a].size(), before + 1) << "one notification per change";
+    if (notes[&a].size() == before + 1) {
+      ASSERT_FALSE(refused) << "a refusal published " << notes[&a].back().Stringify();
+      const VornJSONValue& note = notes[&a].back();
+      EXPECT_EQ(note.GetFromPath({"params", "seq"}).Get<int>(), ++seq);
+      replica[At(note, {"params", "object"})] = note.GetFromPath({"params", "values", "value"}).Stringify();
+    }
+    if (round % 50 != 49) continue;
+    const VornJSONValue model = Ask(a, "vorn.getTree", R"({"context":"demo"})").GetFromPath({"result"});
+    const VornJSONValue view = Ask(a, "vorn.describeView", R"({"context":"demo"})").GetFromPath({"result"});
+    EXPECT_EQ(model.GetFromPath({"seq"}).Get<int>(), seq);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      const std::string index = std::to_string(i);
+      EXPECT_EQ(model.GetFromPath({"tree", "children", "0", "children", index, "value"}).Stringify(), replica[ids[i]]) << ids[i];
+      EXPECT_EQ(view.GetFromPath({"tree", "children", "0", "children", index, "tweaker", "value"}).Stringify(), replica[ids[i]])
+          << ids[i];
+    }
+  }
+  EXPECT_GT(seq, tree.GetFromPath({"seq"}).Get<int>() + 20);  // writes did go through
+}
+
+}  // namespace
