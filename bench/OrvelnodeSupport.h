@@ -4,6 +4,9 @@
 // orvelnode serving its standard input and output, and requests pipelined
 // through it.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 
@@ -11,25 +14,47 @@
 
 namespace vorn_bench {
 
+// Why orvelnode cannot be run from here (empty when it can): its
+// executable or a plug-in the manifests load is not built. Checked first so
+// that a run stops with this instead of a timeout.
+inline std::string MissingPieces() {
+  for (const char* file : {ORVELNODE, SAMPLE_PLUGIN, BASIC_TWEAKERS_PLUGIN})
+    if (access(file, F_OK) != 0)
+      return std::string(file) + " not found: build the orvelnode, orvel_sample and vorn_basic_tweakers targets";
+  return {};
+}
+
+// A host that ended (or never started) makes writes fail instead of
+// killing the benchmark with SIGPIPE.
+inline void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
 // A call of the sample context's "echo" function (no line feed): it goes
-// through the library's remote-call path and changes nothing, so it brings
-// no notifications with its answer.
+// through the library's remote-call path and changes nothing. Answers are
+// the function's value ("result":"ping"), and a client that did not call
+// vorn.connect hears no notifications, so each call brings one line.
 inline std::string EchoCall(long id) {
   return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
          R"(,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"echo","arguments":{"text":"ping"}}})";
 }
 
-// orvelnode with the sample manifest on standard input and output only;
-// `ready` once it answered a first call.
+// orvelnode with a manifest (the sample's by default) on standard input and
+// output only; `ready` once it answered a first request within `startup`
+// (a large manifest takes longer to load), `error` otherwise.
 struct StdioNode {
-  StdioNode() : node({ORVELNODE, SAMPLE_MANIFEST}) {
-    node.WriteLine(EchoCall(0));
-    ready = node.ReadLine(std::chrono::seconds(20)).has_value();
+  explicit StdioNode(const std::string& manifest = SAMPLE_MANIFEST,
+                     std::chrono::milliseconds startup = std::chrono::seconds(20))
+      : error((IgnoreBrokenPipes(), MissingPieces())), node({ORVELNODE, manifest}) {
+    if (!error.empty()) return;
+    node.WriteLine(R"({"jsonrpc":"2.0","id":0,"method":"vorn.listContexts"})");
+    const auto answer = node.ReadLine(startup);
+    ready = answer && answer->find("\"result\":") != std::string::npos;
+    if (!ready) error = "orvelnode did not answer a first request with " + manifest + " (its standard error tells why)";
   }
   ~StdioNode() {
     node.CloseInput();
     node.Wait();
   }
+  std::string error;  // before the node: set first
   orvel::ChildProcess node;
   bool ready = false;
 };

@@ -12,10 +12,12 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "ChildProcess.h"
+#include "OrvelnodeSupport.h"
 
 namespace vorn_bench {
 
@@ -32,13 +34,20 @@ inline net::io_context& ClientIo() {
 }
 
 // orvelnode with the sample manifest, listening on a free loopback port;
-// `port` is 0 when it did not start.
+// `port` is 0 when it did not start, and `error` tells why.
 struct ListeningNode {
-  ListeningNode() : node({ORVELNODE, "--listen", "0", "--token", kWsToken, SAMPLE_MANIFEST}, true) {
+  ListeningNode()
+      : error((IgnoreBrokenPipes(), MissingPieces())),
+        node({ORVELNODE, "--listen", "0", "--token", kWsToken, SAMPLE_MANIFEST}, true) {
     static const std::string kBanner = "listening on http://127.0.0.1:";
-    if (const auto banner = node.ReadLine(std::chrono::seconds(20)); banner && banner->find(kBanner) != std::string::npos)
+    std::optional<std::string> banner;
+    if (error.empty()) banner = node.ReadLine(std::chrono::seconds(20));
+    if (banner && banner->find(kBanner) != std::string::npos)
       port = static_cast<unsigned short>(std::stoi(banner->substr(banner->find(kBanner) + kBanner.size())));
-    // The stdio client hears every event too: read it away.
+    else if (error.empty())
+      error = "orvelnode did not start listening" + (banner ? ": " + *banner : std::string());
+    // The stdio client is not connected to any context, but hears what
+    // goes to every client (contexts coming and going): read it away.
     drain = std::thread([this] {
       while (node.ReadLine(std::chrono::hours(1))) {
       }
@@ -52,6 +61,7 @@ struct ListeningNode {
   ListeningNode(const ListeningNode&) = delete;
   ListeningNode& operator=(const ListeningNode&) = delete;
 
+  std::string error;  // before the node: set first
   orvel::ChildProcess node;
   std::thread drain;
   unsigned short port = 0;

@@ -6,7 +6,9 @@ function(vorn_orvelnode_bench NAME SOURCE)
   target_include_directories(${NAME} SYSTEM PRIVATE ${ORVEL_BEAST_INCLUDE_DIR})
   target_compile_definitions(${NAME} PRIVATE
     ORVELNODE="$<TARGET_FILE:orvelnode>"
-    SAMPLE_MANIFEST="${PROJECT_SOURCE_DIR}/examples/sample/manifest.json")
+    SAMPLE_MANIFEST="${PROJECT_SOURCE_DIR}/examples/sample/manifest.json"
+    SAMPLE_PLUGIN="$<TARGET_FILE:orvel_sample>"
+    BASIC_TWEAKERS_PLUGIN="$<TARGET_FILE:vorn_basic_tweakers>")
   add_dependencies(${NAME} orvelnode orvel_sample vorn_basic_tweakers)
 endfunction()
 

@@ -23,7 +23,7 @@ vorn_bench::StdioNode& SharedHost() {
 
 void BM_RoundTrip(benchmark::State& state) {
   vorn_bench::StdioNode& host = SharedHost();
-  if (!host.ready) return state.SkipWithError("orvelnode did not start");
+  if (!host.ready) return state.SkipWithError(host.error.c_str());
   std::vector<double> micros;
   long id = 1;
   for (auto _ : state) {
@@ -37,7 +37,7 @@ void BM_RoundTrip(benchmark::State& state) {
 
 void BM_Throughput(benchmark::State& state) {
   vorn_bench::StdioNode& host = SharedHost();
-  if (!host.ready) return state.SkipWithError("orvelnode did not start");
+  if (!host.ready) return state.SkipWithError(host.error.c_str());
   const long inFlight = state.range(0);
   constexpr long kRequests = 20000;
   long id = 1;

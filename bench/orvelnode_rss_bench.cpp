@@ -111,7 +111,7 @@ void BM_WsConnectCallClose(benchmark::State& state) {
   const char* callSetting = std::getenv("VORN_RSS_WS_CALL");
   const bool call = !callSetting || std::string(callSetting) != "0";
   vorn_bench::ListeningNode host;
-  if (!host.port) return state.SkipWithError("orvelnode did not start");
+  if (!host.port) return state.SkipWithError(host.error.c_str());
   Measure(state, "WebSocket", host.node.Pid(), Count("VORN_RSS_WS_CYCLES", 100000), "connections",
           [&](long first, long count) -> std::optional<std::string> {
             for (long i = first; i < first + count; ++i) {
@@ -134,7 +134,7 @@ void BM_WsConnectCallClose(benchmark::State& state) {
 void BM_StdioPipelined(benchmark::State& state) {
   constexpr long kWindow = 32;
   vorn_bench::StdioNode host;
-  if (!host.ready) return state.SkipWithError("orvelnode did not start");
+  if (!host.ready) return state.SkipWithError(host.error.c_str());
   Measure(state, "stdio", host.node.Pid(), Count("VORN_RSS_STDIO_CALLS", 1000000), "calls",
           [&](long first, long count) -> std::optional<std::string> {
             const auto done = vorn_bench::Pipeline(host.node, count, kWindow, first + 1, vorn_bench::EchoCall);

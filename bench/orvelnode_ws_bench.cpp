@@ -1,9 +1,11 @@
 // orvelnode over WebSocket, from clients in this process: the round trip of
 // one small call at a time (median and 99th percentile, as counters), and
-// events fanned out to 1, 10 and 100 connected clients (events delivered
-// per second, counting every client's copy). Each update a driver client
-// makes produces two notifications per client ("vorn.event" from the sample
-// context and "vorn.modelChanged" from the host).
+// events fanned out to 1, 10 and 100 listening clients (events delivered
+// per second, counting every client's copy). Notifications go only to
+// clients that called vorn.connect, so each listener connects first; each
+// update a driver client makes is then one "vorn.modelChanged" per
+// listener (events_per_update: 1). The driver does not connect: it reads
+// its answers only.
 //
 //   vorn_bench_orvelnode_ws --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
@@ -30,12 +32,20 @@ vorn_bench::ListeningNode& SharedHost() {
 std::string SetAngle(long id, double value) {
   return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
          R"(,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"setValue","arguments":{"id":"angle","value":)" +
-         std::to_string(value) + "}}}";
+         VornJSONValue(value).Stringify() + "}}}";
 }
+
+// The n-th angle an update writes: within the angle's -180..180 (a value
+// out of range is refused and announced to nobody), never the one before
+// it (an equal value is no change), and distinct over 300 updates, more
+// than one iteration makes, so the last of an iteration is unambiguous.
+double Angle(long n) { return static_cast<double>(n % 300) - 149.5; }
+
+bool IsResult(const std::string& message) { return message.find("\"result\":") != std::string::npos; }
 
 void BM_WsRoundTrip(benchmark::State& state) {
   vorn_bench::ListeningNode& host = SharedHost();
-  if (!host.port) return state.SkipWithError("orvelnode did not start");
+  if (!host.port) return state.SkipWithError(host.error.c_str());
   WsClient client(host.port);
   std::vector<double> micros;
   long id = 1;
@@ -50,27 +60,32 @@ void BM_WsRoundTrip(benchmark::State& state) {
 
 void BM_WsFanOut(benchmark::State& state) {
   vorn_bench::ListeningNode& host = SharedHost();
-  if (!host.port) return state.SkipWithError("orvelnode did not start");
+  if (!host.port) return state.SkipWithError(host.error.c_str());
   const int listeners = static_cast<int>(state.range(0));
   constexpr int kUpdates = 200;
   std::vector<std::unique_ptr<WsClient>> clients;
-  for (int i = 0; i < listeners; ++i) clients.push_back(std::make_unique<WsClient>(host.port));
+  for (int i = 0; i < listeners; ++i) {
+    clients.push_back(std::make_unique<WsClient>(host.port));
+    // Answered before the host can send this client any notification.
+    clients.back()->Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.connect","params":{"contexts":["demo"]}})");
+    if (!IsResult(clients.back()->Next())) return state.SkipWithError("vorn.connect was refused");
+  }
   WsClient driver(host.port);
   long id = 1;
-  double value = 0.5;
+  static long n = 0;  // over every run: the host keeps the last angle written
   long delivered = 0;
   for (auto _ : state) {
-    for (int u = 0; u < kUpdates; ++u) driver.Send(SetAngle(id++, value += 1));
-    // Every client has everything once it holds the host's notification of
-    // the last value; what came before it is counted.
-    const std::string last = "\"value\":" + VornJSONValue(value).Stringify();
+    for (int u = 0; u < kUpdates; ++u) driver.Send(SetAngle(id++, Angle(n++)));
+    for (int u = 0; u < kUpdates; ++u)
+      if (!IsResult(driver.Next())) return state.SkipWithError("an update was refused");
+    // Every listener has everything once it holds the notification of the
+    // last value; what came before it is counted.
+    const std::string last = "\"value\":" + VornJSONValue(Angle(n - 1)).Stringify();
     auto isLast = [&last](const std::string& message) {
       const std::size_t at = message.find("vorn.modelChanged") == std::string::npos ? std::string::npos : message.find(last);
       return at != std::string::npos && at + last.size() < message.size() &&
              (message[at + last.size()] == ',' || message[at + last.size()] == '}');
     };
-    for (std::string message; !isLast(message = driver.Next()) && !message.empty();) {
-    }
     for (auto& client : clients)
       for (std::string message;;) {
         message = client->Next();
