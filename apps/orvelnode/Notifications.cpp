@@ -82,60 +82,40 @@ const std::vector<RpcServer::Notification>& RpcServer::Notifications() {
   return notifications;
 }
 
-namespace {
-// What vorn.connect and vorn.disconnect answer: the contexts the client hears.
-VornJSONValue Heard(const std::string& client, const std::function<bool(const std::string&)>& hears,
-                    const std::function<std::uint64_t(const std::string&)>& sequence) {
-  VornJSONObject contexts;
-  for (const auto& [name, info] : VornMainComponent::GetContexts())
-    if (hears(name)) contexts.Set(name, static_cast<std::int64_t>(sequence(name)));
-  return VornJSONValue(VornJSONObject{{"client", client}, {"contexts", std::move(contexts)}});
-}
-}  // namespace
-
-RpcServer::Outcome RpcServer::_Connect(const Request& request) {
+// Connecting and disconnecting share their reading of "contexts" (absent:
+// all; every name must be registered) and their answer.
+RpcServer::Outcome RpcServer::_ChangeConnection(const Request& request, bool connect) {
   PeerState& state = m_peers.at(request.peer);
+  const VornJSONArray* list = request.Named().Get("contexts").GetIfArray();
   std::vector<std::string> names;
-  if (const VornJSONArray* list = request.Named().Get("contexts").GetIfArray()) {
-    for (const VornJSONValue& name : *list) {
-      const std::string& text = *name.GetIfString();
-      if (!VornMainComponent::IsEntityRegistered(text))
-        return MakeError("unknownContext", "No context named \"" + text + "\"", VornJSONObject{{"context", text}});
-      names.push_back(text);
-    }
+  for (const VornJSONValue& name : list ? *list : VornJSONArray()) {
+    const std::string& text = *name.GetIfString();
+    if (!VornMainComponent::IsEntityRegistered(text))
+      return MakeError("unknownContext", "No context named \"" + text + "\"", VornJSONObject{{"context", text}});
+    names.push_back(text);
+  }
+  if (!list) {
+    state.allContexts = connect;
+    state.contexts.clear();
+  } else if (connect) {
     state.contexts.insert(names.begin(), names.end());
   } else {
-    state.allContexts = true;
+    // "All but these": the present contexts, named.
+    if (state.allContexts)
+      for (const auto& [name, info] : VornMainComponent::GetContexts()) state.contexts.insert(name);
+    state.allContexts = false;
+    for (const std::string& name : names) state.contexts.erase(name);
   }
-  VornClientAppsManager::ChangeClientAppConnectionStatus(request.channel->Channel(), true, request.channel->ClientId(), names);
-  return Heard(request.channel->ClientId(), [&](const std::string& c) { return state.Hears(c); },
-               [this](const std::string& c) { return Sequence(c); });
+  VornClientAppsManager::ChangeClientAppConnectionStatus(request.channel->Channel(), connect, request.channel->ClientId(), names);
+  VornJSONObject heard;
+  for (const auto& [name, info] : VornMainComponent::GetContexts())
+    if (state.Hears(name)) heard.Set(name, static_cast<std::int64_t>(Sequence(name)));
+  return VornJSONValue(VornJSONObject{{"client", request.channel->ClientId()}, {"contexts", std::move(heard)}});
 }
 
-RpcServer::Outcome RpcServer::_Disconnect(const Request& request) {
-  PeerState& state = m_peers.at(request.peer);
-  std::vector<std::string> names;
-  if (const VornJSONArray* list = request.Named().Get("contexts").GetIfArray()) {
-    for (const VornJSONValue& name : *list) {
-      const std::string& text = *name.GetIfString();
-      if (!VornMainComponent::IsEntityRegistered(text))
-        return MakeError("unknownContext", "No context named \"" + text + "\"", VornJSONObject{{"context", text}});
-      names.push_back(text);
-    }
-    // "All but these": the present contexts, named.
-    if (state.allContexts) {
-      state.allContexts = false;
-      for (const auto& [name, info] : VornMainComponent::GetContexts()) state.contexts.insert(name);
-    }
-    for (const std::string& name : names) state.contexts.erase(name);
-  } else {
-    state.allContexts = false;
-    state.contexts.clear();
-  }
-  VornClientAppsManager::ChangeClientAppConnectionStatus(request.channel->Channel(), false, request.channel->ClientId(), names);
-  return Heard(request.channel->ClientId(), [&](const std::string& c) { return state.Hears(c); },
-               [this](const std::string& c) { return Sequence(c); });
-}
+RpcServer::Outcome RpcServer::_Connect(const Request& request) { return _ChangeConnection(request, true); }
+
+RpcServer::Outcome RpcServer::_Disconnect(const Request& request) { return _ChangeConnection(request, false); }
 
 void RpcServer::_SendTo(const std::function<bool(const PeerState&)>& hears, const std::string& text) {
   std::shared_ptr<const std::string> shared;

@@ -205,6 +205,7 @@ private:
   // --- connections and notifications (Notifications.cpp)
   Outcome _Connect(const Request& request);
   Outcome _Disconnect(const Request& request);
+  Outcome _ChangeConnection(const Request& request, bool connect);
   // Sends `method` with `params` ("context" and "seq" added) to the peers
   // connected to `context`, serialized once.
   void _Publish(const std::string& context, const char* method, VornJSONObject params);

@@ -105,24 +105,24 @@ const std::vector<RpcServer::Method>& RpcServer::_ViewMethods() {
   return methods;
 }
 
-RpcServer::Outcome RpcServer::_GetTree(const Request& request) {
-  const std::string& context = request.String("context");
+// {"context", "seq", <key>: what `describe` makes of the context's tree}.
+template <class Describe>
+RpcServer::Outcome StateOf(const RpcServer& server, const std::string& context, const char* key, Describe describe) {
   RpcError error;
   const auto root = TreeOf(context, error);
   if (!root) return error;
-  return VornJSONValue(VornJSONObject{{"context", context},
-                                      {"seq", static_cast<std::int64_t>(Sequence(context))},
-                                      {"tree", Vorn::DescribeTree(*root)}});
+  return VornJSONValue(VornJSONObject{
+      {"context", context}, {"seq", static_cast<std::int64_t>(server.Sequence(context))}, {key, describe(*root)}});
+}
+
+RpcServer::Outcome RpcServer::_GetTree(const Request& request) {
+  return StateOf(*this, request.String("context"), "tree", [](const VornModelObject& root) { return Vorn::DescribeTree(root); });
 }
 
 RpcServer::Outcome RpcServer::_DescribeSchema(const Request& request) {
   const std::string& context = request.String("context");
-  RpcError error;
-  const auto root = TreeOf(context, error);
-  if (!root) return error;
-  return VornJSONValue(VornJSONObject{{"context", context},
-                                      {"seq", static_cast<std::int64_t>(Sequence(context))},
-                                      {"schema", Vorn::DescribeTreeSchema(*root, context)}});
+  return StateOf(*this, context, "schema",
+                 [&](const VornModelObject& root) { return Vorn::DescribeTreeSchema(root, context); });
 }
 
 RpcServer::Outcome RpcServer::_DescribeView(const Request& request) {
