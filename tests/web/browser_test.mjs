@@ -88,7 +88,7 @@ class StdioClient {
       }
       return undefined;
     };
-    return find(response.result?._func_return)?.value;
+    return find(response.result)?.value;
   }
 
   // Polls the model until the object holds the value; the last value read.
@@ -171,6 +171,8 @@ async function run(state) {
   const withoutToken = await fetch(url.replace(/\?token=.*$/, '')).then((r) => r.status, (e) => String(e));
   check('the page without its token is refused', withoutToken === 401, String(withoutToken));
 
+  // Notifications go only to clients connected to the context.
+  await stdio.request('vorn.connect', { contexts: ['demo'] });
   const stdioView = await stdio.request('vorn.describeView', { context: 'demo' });
   const stdioTweakers = {};
   (function collect(node) {
@@ -242,7 +244,7 @@ async function run(state) {
   await page.evaluate(() => { window.notReloaded = true; });
   const setAngle = await stdio.request('vorn.callObject',
     { namespace: 'sample', object: 'demo', function: 'setValue', arguments: { id: 'angle', value: 45 } });
-  check('stdio setValue angle 45 is answered', setAngle.result?._func_return?.value === 45, JSON.stringify(setAngle));
+  check('stdio setValue angle 45 is answered', setAngle.result?.value === 45, JSON.stringify(setAngle));
   check('the page shows angle 45', await waitForValue(page, 'input[data-object="angle"]', '45'));
   check('the page was updated in place', await page.evaluate(() => window.notReloaded === true));
 
