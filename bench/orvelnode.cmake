@@ -19,4 +19,8 @@ if(TARGET orvelnode AND TARGET orvel_sample AND ORVEL_BEAST_INCLUDE_DIR)
   vorn_orvelnode_bench(vorn_bench_orvelnode_ws orvelnode_ws_bench.cpp)
   # Whether resident memory stays flat over many connections and calls.
   vorn_orvelnode_bench(vorn_bench_orvelnode_rss orvelnode_rss_bench.cpp)
+  # rpc.discover and vorn.describeSchema on 10,000 objects against vorn.getTree;
+  # checked writes against unchecked ones and against a vorn.setValue round trip.
+  vorn_orvelnode_bench(vorn_bench_orvelnode_methods orvelnode_methods_bench.cpp)
+  target_compile_definitions(vorn_bench_orvelnode_methods PRIVATE VORN_BENCH_INSTALL_DIR="${PROJECT_SOURCE_DIR}")
 endif()
