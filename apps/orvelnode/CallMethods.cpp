@@ -201,9 +201,12 @@ RpcServer::Outcome RpcServer::_AnswerOf(const VornJSONValue& answer, const VornJ
   const std::string* message = error ? error->Get("message").GetIfString() : nullptr;
   if (!message) return answer;
   // The binding layer's error object: the function refused with a reason,
-  // refused an argument, or failed.
-  VornJSONObject data = concerned;
+  // refused an argument, or failed. Its details name what it refused (a
+  // model object's "object"...); the callee goes under "call", so that the
+  // two never overwrite each other.
+  VornJSONObject data;
   for (const auto& [key, value] : *error) data.Set(key, value);
+  data.Set("call", concerned);
   const std::string* reason = error->Get("reason").GetIfString();
   if (reason && ReasonCode(*reason)) return RpcError{ReasonCode(*reason), *message, *reason, std::move(data)};
   if (error->Get("argument").IsString()) return MakeError("argument", *message, std::move(data));

@@ -118,7 +118,7 @@ TEST_F(Protocol, EachErrorReasonHasItsCodeAndNamesWhatIsConcerned) {
       {"vorn.callObject", R"({"namespace":"sample","object":"ghost","function":"echo"})", "unknownObject", "object"},
       {"sample.demo.nope", "", "unknownFunction", "function"},
       {"vorn.callNamespace", R"({"namespace":"sample","function":"x"})", "unknownFunction", "function"},
-      {"test.obj.fails", "", "callFailed", "function"},
+      {"test.obj.fails", "", "callFailed", "call"},
       {"vorn.getTree", R"({"context":"ghost"})", "unknownContext", "context"},
       {"vorn.connect", R"({"contexts":["demo","ghost"]})", "unknownContext", "context"},
       {"vorn.describeView", R"({"context":"demo","view":"ghost"})", "unknownView", "view"},
