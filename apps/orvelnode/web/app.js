@@ -1,7 +1,8 @@
-// The orvelnode page: one JSON-RPC client over a WebSocket, a form built from
+// The orvelnode page: one OrvelClient over the WebSocket, a form built from
 // vorn.describeView, edits sent as vorn.editTweaker, model changes applied in
-// place from vorn.modelChanged.
-'use strict';
+// place from vorn.modelChanged, structure changes and missed notifications
+// answered by reading the view again.
+import { OrvelClient } from './orvel-client.js';
 
 const RETRY_MS = 2000;
 
@@ -16,44 +17,6 @@ const ui = {
 const shown = { context: null, view: undefined, controls: new Map() };
 let rpc = null;
 
-class Rpc {
-  constructor(url, onNotification, onState) {
-    this.nextId = 1;
-    this.pending = new Map();
-    this.socket = new WebSocket(url);
-    this.socket.onopen = () => onState('open');
-    this.socket.onclose = () => {
-      for (const { reject } of this.pending.values()) reject({ message: 'connection closed' });
-      this.pending.clear();
-      onState('closed');
-    };
-    this.socket.onmessage = (event) => {
-      let message;
-      try { message = JSON.parse(event.data); } catch { return; }
-      for (const one of Array.isArray(message) ? message : [message]) {
-        if (one.id !== undefined && one.id !== null && this.pending.has(one.id)) {
-          const { resolve, reject } = this.pending.get(one.id);
-          this.pending.delete(one.id);
-          if (one.error) reject(one.error); else resolve(one.result);
-        } else if (typeof one.method === 'string') {
-          onNotification(one.method, one.params || {});
-        }
-      }
-    };
-  }
-
-  call(method, params) {
-    return new Promise((resolve, reject) => {
-      if (this.socket.readyState !== WebSocket.OPEN) return reject({ message: 'not connected' });
-      const id = this.nextId++;
-      this.pending.set(id, { resolve, reject });
-      const request = { jsonrpc: '2.0', id, method };
-      if (params !== undefined) request.params = params;
-      this.socket.send(JSON.stringify(request));
-    });
-  }
-}
-
 function setConnection(state, text) {
   ui.connection.className = state;
   ui.connection.textContent = text;
@@ -64,32 +27,44 @@ function showStatus(text, kind = 'info') {
   ui.status.className = text ? kind : '';
 }
 
+// The host's message names the object and the limit ("'angle' takes values
+// from -180 to 180, not 500"); the reason is the stable word behind it.
 function errorText(error) {
   if (!error) return 'unknown error';
-  let text = error.message || String(error);
-  if (typeof error.data === 'string' && error.data !== text) text += `: ${error.data}`;
-  else if (error.data && typeof error.data.message === 'string' && error.data.message !== text) text += `: ${error.data.message}`;
-  return text;
+  const reason = error.data && error.data.reason;
+  return reason ? `${error.message} (${reason})` : String(error.message || error);
 }
 
 // The host prints the page's address with its token; the WebSocket needs it
 // too (a page of another site cannot read it, so it cannot connect).
 const token = new URLSearchParams(location.search).get('token') || '';
 
+// Controls take no edit while the host is away; they are read again once
+// it is back.
+function setEnabled(enabled) {
+  for (const element of ui.view.elements) element.disabled = !enabled || element.dataset.readOnly === 'true';
+  ui.context.disabled = !enabled || ui.context.options.length === 0;
+}
+
 function connect() {
   setConnection('connecting', 'Connecting…');
-  const url = `${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/rpc` +
-    (token ? `?token=${encodeURIComponent(token)}` : '');
-  rpc = new Rpc(url, onNotification, async (state) => {
-    if (state === 'open') {
-      setConnection('open', 'Connected');
-      await loadContexts();
-    } else {
-      setConnection('closed', 'Disconnected, retrying…');
-      ui.context.disabled = true;
-      setTimeout(connect, RETRY_MS);
-    }
+  rpc = new OrvelClient('/rpc', { token, reconnectMs: RETRY_MS });
+  rpc.on('open', async () => {
+    setConnection('open', 'Connected');
+    await loadContexts();
   });
+  rpc.on('close', () => {
+    setConnection('closed', 'Disconnected, retrying…');
+    setEnabled(false);
+  });
+  rpc.on('vorn.modelChanged', onModelChanged);
+  // A structure change, or notifications missed: read the view again.
+  const reread = ({ context }) => { if (context === shown.context) showView(context); };
+  rpc.on('vorn.childAdded', reread);
+  rpc.on('vorn.childRemoved', reread);
+  rpc.on('resync', reread);
+  rpc.on('vorn.contextAdded', () => loadContexts());
+  rpc.on('vorn.contextRemoved', () => loadContexts());
 }
 
 async function loadContexts() {
@@ -105,27 +80,39 @@ async function loadContexts() {
     option.selected = name === wanted;
     return option;
   }));
-  ui.context.disabled = contexts.length === 0;
+  setEnabled(true);
   if (contexts.length === 0) {
     ui.view.replaceChildren();
     return showStatus('The host has no contexts.');
   }
   // A reconnection is a new client: connect the context again.
-  shown.context = null;
-  await showContext(ui.context.value);
+  if (!shown.context || shown.context !== ui.context.value || !rpc.contexts) {
+    shown.context = null;
+    await showContext(ui.context.value);
+  }
 }
 
 async function showContext(name) {
   const previous = shown.context;
   shown.context = name;
-  shown.controls.clear();
   try {
-    if (previous && previous !== name) await rpc.call('vorn.disconnect', { contexts: [previous] });
-    await rpc.call('vorn.connect', { contexts: [name] });
-    const description = await rpc.call('vorn.describeView', { context: name });
+    if (previous && previous !== name) await rpc.disconnect([previous]);
+    await rpc.connect([name]);
+  } catch (error) {
+    if (shown.context === name) showStatus(`Could not connect to ${name}: ${errorText(error)}`, 'error');
+    return;
+  }
+  await showView(name);
+}
+
+async function showView(name) {
+  try {
+    const description = await rpc.describeView(name);
     if (shown.context !== name) return;  // another context was picked meanwhile
     shown.view = description.view;
+    shown.controls.clear();
     ui.view.replaceChildren(renderNode(description.tree, true));
+    setEnabled(rpc.isOpen);
     showStatus('');
   } catch (error) {
     if (shown.context !== name) return;
@@ -248,6 +235,8 @@ function renderTweaker(tweaker) {
     field.append(input);
   }
 
+  // A read-only value is shown, never edited (the host refuses it anyway).
+  if (tweaker.readOnly) for (const element of elements) element.dataset.readOnly = 'true';
   const entry = { tweaker, elements, write, confirmed: tweaker.value, editing: false };
   write(tweaker.value);
   shown.controls.set(tweaker.tweaker, entry);
@@ -293,8 +282,8 @@ function formatValue(value) {
   return typeof value === 'string' ? `"${value}"` : JSON.stringify(value);
 }
 
-function onNotification(method, params) {
-  if (method !== 'vorn.modelChanged' || params.context !== shown.context) return;
+function onModelChanged(params) {
+  if (params.context !== shown.context) return;
   const values = params.values || {};
   if (!('value' in values)) return;
   for (const entry of shown.controls.values()) {
