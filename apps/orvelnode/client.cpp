@@ -44,7 +44,7 @@ void Print(const char* mark, const std::string& line) {
   std::string text;
   Pretty(parsed, 2, text);
   // A string result that holds lines (a rendered view) is shown as text.
-  const VornJSONValue& rendered = parsed.GetFromPath({"result", "_func_return"});
+  const VornJSONValue& rendered = parsed.GetFromPath({"result"});
   std::printf("%s %s\n", mark, text.c_str());
   if (rendered.IsString() && rendered.GetIfString()->find('\n') != std::string::npos)
     std::printf("%s", rendered.GetIfString()->c_str());
