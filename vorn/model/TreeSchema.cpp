@@ -54,9 +54,14 @@ private:
     const VornValueConstraints constraints = VornValueConstraints::Of(object);
     VornJSONObject value = constraints.ValueSchema();
     if (!constraints.dataType.empty()) {
-      _Define(constraints.dataType, constraints);
+      // A type that derives from no basic one has no kind of its own: its
+      // entry takes any value and each object keeps the kind it holds (the
+      // first object's kind would refuse its siblings' values).
+      const bool typed = VornValueConstraints::KindOfDataType(constraints.dataType).has_value();
+      _Define(constraints.dataType, typed ? constraints : VornValueConstraints());
       // The type's entry gives the kind; the object adds its own limits.
-      for (const char* kindKey : {"type", "items", "minItems", "maxItems"}) value.Erase(kindKey);
+      if (typed)
+        for (const char* kindKey : {"type", "items", "minItems", "maxItems"}) value.Erase(kindKey);
       value = [&] {
         VornJSONObject withRef{{"$ref", "#/$defs/" + constraints.dataType}};
         for (auto& [key, member] : value) withRef.Set(key, member);

@@ -18,7 +18,9 @@ VORN_API VornJSONObject DescribeTree(const VornModelObject& root);
 // schema-driven clients (validators, form renderers):
 //   $defs     one entry per data type the tree uses: its value kind as a
 //             schema (see VornValueConstraints), titled by the type's name,
-//             its super types in the description;
+//             its super types in the description (a type that derives from
+//             no basic type takes any value there, and each object's "value"
+//             keeps the kind the object holds);
 //   each object   an object schema titled by its "label" (else its "name",
 //             else its id), its "description" as description, every
 //             property it holds (the dictionary's description; "readOnly":
