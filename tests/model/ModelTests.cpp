@@ -300,6 +300,24 @@ TEST(VornModelObject, RemovalReachesEveryDepthAndActivationFollowsSiblingsAndAnc
   EXPECT_EQ(a->GetChildCount(), 0u);
 }
 
+TEST(VornModelObject, EveryChildLetGoIsAnnouncedOnce) {
+  const Ptr parent = Node("p");
+  Node("removed", parent);
+  Node("destroyed", parent);
+  const Ptr leaving = Node("leaving", parent);
+  std::vector<std::string> seen;
+  auto token = parent->Subscribe("onRemoveChild", [&](const std::shared_ptr<VornEventData>& data) {
+    auto removed = std::dynamic_pointer_cast<VornMORemoveChildEventData>(data);
+    seen.push_back(removed ? removed->GetRemovedChild()->GetID() : "?");
+  });
+  parent->RemoveChild("removed", false);
+  parent->RemoveChild("destroyed", true);  // removed, then its destruction: one event
+  leaving->RequestDestruction();
+  parent->RemoveChild("removed", false);  // no longer a child
+  EXPECT_EQ(seen, (std::vector<std::string>{"removed", "destroyed", "leaving"}));
+  EXPECT_EQ(parent->GetChildCount(), 0u);
+}
+
 TEST(VornDataManager, TreesOfTwoContextsStayApart) {
   int ready = 0;
   VornDataOptions options;
@@ -308,6 +326,7 @@ TEST(VornDataManager, TreesOfTwoContextsStayApart) {
   const Ptr two = VornDataManager::InitializeDataTree(nullptr, "two");
   const Ptr again = VornDataManager::InitializeDataTree(&options, "one");
   EXPECT_EQ(ready, 2);
+  EXPECT_EQ(two->GetID(), "two");  // a root is addressed by its context's name
   EXPECT_NE(again, one);
   EXPECT_EQ(VornDataManager::GetTree("one"), one);
 
