@@ -8,7 +8,10 @@
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/host/SysLog.h"
+#include "vorn/json/Convert.h"
+#include "vorn/json/Parser.h"
 #include "vorn/model/DataManager.h"
+#include "vorn/model/DataTypesManager.h"
 #include "vorn/model/ModelObject.h"
 #include "vorn/views/TweakerFactory.h"
 #include "vorn/views/ViewsManager.h"
@@ -43,11 +46,14 @@ VornViewInfo* View(const char* className) {
 class TweakerFiles : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
+    if (registered) return;  // once, whichever suite sharing the files runs first
+    registered = true;
     KRTAbendCapture capture;
     VornTweakerFactory::RegisterTypes("TestTweakerRepresentations", "TestTweakerTemplates");
     messages = capture.Messages();
   }
   static inline std::vector<std::string> messages;
+  static inline bool registered = false;
 };
 }  // namespace
 
@@ -171,4 +177,65 @@ TEST_F(TweakerFiles, ViewsKeepTweakersAndModelInStepAndLetGoWhenReleased) {
   EXPECT_EQ(capture.Last(), "[Vorn - Base View] VornBaseView::Initialize => Context not found in VornContextInfo!");
   EXPECT_TRUE(VornViewsManager::GetView("alone", "edit")->GetTweakers().empty());
   VornViewsManager::OnContextEnd("alone");
+}
+
+namespace {
+// A view of four objects: a bounded angle, a read-only boolean, two angles
+// sharing an id.
+class CheckedEdits : public TweakerFiles {
+protected:
+  void SetUp() override {
+    VornDataTypesManager::RegisterDataTypes("VornBasicDataTypes");
+    auto contextInfo = std::make_shared<VornContextInfo>();
+    contextInfo->context = std::make_shared<TestContext>();
+    contextInfo->viewInfos = {View("TestView")};
+    root = VornDataManager::InitializeDataTree(nullptr, "checked");
+    for (const char* json : {R"({"id":"a","type":"angle","value":1.0,"min":0,"max":90})",
+                             R"({"id":"ro","type":"boolean","value":false,"readOnly":true})",
+                             R"({"id":"twin","type":"angle","value":1.0})", R"({"id":"twin","type":"angle"})"})
+      root->AddChild(Vorn::ConvertJSONObjectToValuesByString(VornJSONParser::ParseText(json, false)));
+    VornViewsManager::GenerateViews(contextInfo, "checked", root);
+    view = VornViewsManager::GetView("checked", "edit");
+    ASSERT_NE(view, nullptr);
+  }
+  void TearDown() override {
+    VornViewsManager::OnContextEnd("checked");
+    VornDataManager::OnContextEnd("checked");
+  }
+  Ptr root;
+  std::shared_ptr<VornBaseView> view;
+};
+}  // namespace
+
+TEST_F(CheckedEdits, TweakersAreFoundByStableIdsOrByTheirObjectsId) {
+  const auto children = root->GetChildren();
+  const char* ids[] = {"edit/a", "edit/ro", "edit/twin", "edit/twin#2"};  // "#2": the id's second object
+  for (std::size_t i = 0; i < std::size(ids); ++i) {
+    const auto info = view->FindTweaker(ids[i]);
+    ASSERT_TRUE(info && info->tweaker) << ids[i];
+    EXPECT_EQ(info->tweaker->GetID(), ids[i]);
+    EXPECT_EQ(info->modelObjects.at(0).get(), children[i].get()) << ids[i];
+  }
+  EXPECT_EQ(view->FindTweaker("edit/none"), nullptr);
+  EXPECT_EQ(view->FindTweakerOfObject("twin").get(), view->FindTweaker("edit/twin").get());
+  children[0]->SetValue("id", VornValue(std::string("renamed")));  // the tweaker keeps its id
+  EXPECT_EQ(view->FindTweakerOfObject("renamed").get(), view->FindTweaker("edit/a").get());
+}
+
+TEST_F(CheckedEdits, EditsAreRefusedByTheShownObjectsConstraintsAndChangeNothing) {
+  struct Row { const char* tweaker; VornValue value; bool asJSON; const char* reason; VornValue held; };
+  const Row rows[] = {{"edit/a", 91.0, false, "range", 1.0},           {"edit/a", 91.0, true, "range", 1.0},
+                      {"edit/a", std::string("x"), true, "type", 1.0}, {"edit/ro", true, false, "readOnly", false},
+                      {"edit/ro", true, true, "readOnly", false},      {"edit/a", 45, true, "", 45.0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.tweaker) + " <- " + row.value.ToJSON().Stringify());
+    const auto tweaker = view->FindTweaker(row.tweaker)->tweaker;
+    int published = 0;
+    auto token = tweaker->Subscribe("onValueChange", [&](const auto&) { ++published; });
+    const VornValueRefusal refusal = row.asJSON ? tweaker->Edit(row.value.ToJSON()) : tweaker->Edit(row.value);
+    EXPECT_EQ(refusal.reason, row.reason) << refusal.message;
+    EXPECT_EQ(published, refusal ? 0 : 1);
+    EXPECT_TRUE(*view->FindTweaker(row.tweaker)->modelObjects[0]->GetValue("value") == row.held);
+    token->Unsubscribe();
+  }
 }
