@@ -1,6 +1,7 @@
 // Context registration, the hooks a context hears, and client apps.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,27 @@ TEST(VornMainComponent, ContextsMadeWithNewAreOwnedOnlyOnceRegistered) {
   fresh->RequestDestruction();  // frees it
   EXPECT_EQ(RecordingContext::live, live + 1);
   EXPECT_EQ(capture.Count(), 2u);
+}
+
+// A listener hears each context once its tree exists, and its end; one
+// removed while others are being told is not called.
+TEST(VornMainComponent, ContextsListenersHearRegistrationsUntilRemoved) {
+  std::vector<std::string> heard;
+  std::uint64_t second = 0;
+  const std::uint64_t first = VornMainComponent::AddContextsListener([&](const std::string& name, bool registered) {
+    heard.push_back(name + (registered ? (VornDataManager::GetTree(name) ? " +tree" : " +") : " -"));
+    VornMainComponent::RemoveContextsListener(second);
+  });
+  second = VornMainComponent::AddContextsListener([&](const std::string& name, bool) { heard.push_back("2nd " + name); });
+  ASSERT_NE(first, second);
+  auto context = std::make_shared<RecordingContext>("heard");
+  ASSERT_TRUE(context->RegisterInVorn(InfoWith(Record("a"))));
+  context->RequestDestruction();
+  VornMainComponent::RemoveContextsListener(first);
+  auto unheard = std::make_shared<RecordingContext>("unheard");
+  ASSERT_TRUE(unheard->RegisterInVorn());
+  unheard->RequestDestruction();
+  EXPECT_EQ(heard, (std::vector<std::string>{"heard +tree", "heard -"}));
 }
 
 TEST(VornClientAppsManager, ConnectionReportsJoinContextsAndDriveTheirHooks) {

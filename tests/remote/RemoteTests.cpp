@@ -287,6 +287,40 @@ TEST(Binding, ExceptionsVoidResultsUnnamedParametersAndUnsetFunctions) {
   EXPECT_EQ(calls, 1);
 }
 
+TEST(Binding, ParametersAndResultsCarryTheSchemaOfWhatTheyTake) {
+  auto fn = Vorn::MakeRemoteFunction("f", {"i", "name", "xs"}, [](int, std::optional<std::string>, std::vector<double>) {
+    return std::optional<bool>();
+  });
+  const std::pair<std::string, bool> expected[] = {
+      {R"({"type":"integer","minimum":-2147483648,"maximum":2147483647})", true},
+      {R"({"type":"string"})", false},  // optional: not required
+      {R"({"type":"array","items":{"type":"number"}})", true}};
+  const auto& params = fn->GetParameterDescriptors();
+  ASSERT_EQ(params.size(), 3u);
+  for (std::size_t i = 0; i < params.size(); ++i)
+    EXPECT_EQ(std::pair(params[i].schema.Stringify(), params[i].required), expected[i]) << params[i].name;
+  EXPECT_EQ(fn->GetResultSchema().Stringify(), R"({"anyOf":[{"type":"boolean"},{"type":"null"}]})");
+}
+
+// Its reason and details, never overriding the message or the reason.
+TEST(Binding, ARemoteErrorAnswersWithItsReasonAndDetails) {
+  VornValueConstraints limits;
+  limits.objectId = "o";
+  limits.kind = VornValueKind::Integer;
+  limits.max = 10;
+  auto fn = Vorn::MakeRemoteFunction("set", {"v"}, [&](int v) {
+    VornValue converted;
+    if (VornValueRefusal refusal = limits.Convert(VornJSONValue(v), converted)) throw Vorn::RemoteError(refusal);
+    throw Vorn::RemoteError("sign", "negative", VornJSONObject{{"reason", "hidden"}, {"v", v}});
+  });
+  Replies replies;
+  for (const char* args : {R"({"v":11})", R"({"v":-1})"}) fn->Call(replies.Recorder(), Obj(args));
+  ASSERT_EQ(replies.values.size(), 2u);
+  EXPECT_EQ(replies.values[0].Stringify(), R"({"error":{"message":"'o' takes values up to 10, not 11","reason":"range",)"
+                                            R"("object":"o","property":"value","value":11,"max":10}})");
+  EXPECT_EQ(replies.values[1].Stringify(), R"({"error":{"message":"negative","reason":"sign","v":-1}})");
+}
+
 class TestObject final : public VornKRTRemoteObject {
 public:
   TestObject(const std::string& id, const std::string& ns, bool* destroyed)
@@ -453,6 +487,32 @@ TEST_F(Communication, CallsLibraryAndNamespaceFunctions) {
   x.reset();
   y.reset();
   EXPECT_EQ(live(), before);
+}
+
+TEST_F(Communication, ListsTheObjectsAndFunctionsClientsCanCall) {
+  using M = VornCommunicationManager_V1;
+  auto a = TestObject::Make("a"), b = TestObject::Make("b", "other");
+  auto echo = Vorn::MakeRemoteFunction("echo", {"v"}, [](VornJSONValue v) { return v; });
+  ASSERT_TRUE(M::AddNamespaceFunction("tools", "echo", echo));
+  const auto objects = [] {
+    std::set<std::string> listed;
+    for (const auto& object : M::GetRemoteObjects()) listed.insert(object->GetNamespace() + "/" + object->GetID());
+    return listed;
+  };
+  EXPECT_EQ(objects(), (std::set<std::string>{"ns/a", "other/b"}));
+  EXPECT_EQ(M::GetRemoteObject("other", "b").get(), b.get());
+  EXPECT_EQ(M::GetRemoteObject("ns", "b").get(), nullptr);
+  std::set<std::string> functions;
+  for (const auto& [name, function] : a->GetRemoteFunctions()) functions.insert(name);
+  EXPECT_EQ(functions, (std::set<std::string>{"echo", "quit", "forget"}));
+  const auto listed = M::GetNamespaceFunctions();
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].nameSpace + "." + listed[0].name, "tools.echo");
+  EXPECT_EQ(listed[0].function.get(), echo.get());
+  EXPECT_EQ(M::GetNamespaceFunction("tools", "echo").get(), echo.get());
+  EXPECT_EQ(M::GetNamespaceFunction("other", "echo").get(), nullptr);
+  a->RequestDestruction();  // unregistered: no longer listed
+  EXPECT_EQ(objects(), std::set<std::string>{"other/b"});
 }
 
 // Names a client sends with a library call: refused ones load and cache
