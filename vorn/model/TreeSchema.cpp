@@ -35,38 +35,33 @@ public:
   }
 
 private:
-  void _Define(const std::string& dataType, const VornValueConstraints& constraints) {
+  // A data type's entry: its kind of value, without any object's limits. A
+  // type that derives from no basic one has no kind of its own: its entry
+  // takes any value and each object's value keeps the kind it holds.
+  void _Define(const std::string& dataType) {
     if (m_defs.HasKey(dataType)) return;
-    VornValueConstraints kind;  // the type's own kind, without any object's limits
-    kind.kind = constraints.kind;
-    kind.components = constraints.components;
+    VornValueConstraints kind;
+    if (auto basic = VornValueConstraints::KindOfDataType(dataType, &kind.components)) kind.kind = *basic;
     VornJSONObject entry = kind.ValueSchema();
     entry.Set("title", dataType);
     std::string lineage = "Data type " + dataType;
     auto definition = VornDataTypesManager::GetDataTypeDefinition(dataType);
     for (auto super = definition ? definition->superType : nullptr; super; super = super->superType)
       lineage += ", a " + super->name;
-    entry.Set("description", lineage + ": " + Vorn::DescribeValueKind(constraints.kind, constraints.components) + ".");
+    entry.Set("description", lineage + ": " + Vorn::DescribeValueKind(kind.kind, kind.components) + ".");
     m_defs.Set(dataType, std::move(entry));
   }
 
+  // The value's kind is written out, not referenced: form renderers compile
+  // a child's schema on its own (to pick the child an anyOf alternative
+  // stands for) and drop keywords beside a "$ref". The data type is named
+  // in "$comment" and described in $defs.
   VornJSONObject _Value(const VornModelObject& object) {
     const VornValueConstraints constraints = VornValueConstraints::Of(object);
     VornJSONObject value = constraints.ValueSchema();
     if (!constraints.dataType.empty()) {
-      // A type that derives from no basic one has no kind of its own: its
-      // entry takes any value and each object keeps the kind it holds (the
-      // first object's kind would refuse its siblings' values).
-      const bool typed = VornValueConstraints::KindOfDataType(constraints.dataType).has_value();
-      _Define(constraints.dataType, typed ? constraints : VornValueConstraints());
-      // The type's entry gives the kind; the object adds its own limits.
-      if (typed)
-        for (const char* kindKey : {"type", "items", "minItems", "maxItems"}) value.Erase(kindKey);
-      value = [&] {
-        VornJSONObject withRef{{"$ref", "#/$defs/" + constraints.dataType}};
-        for (auto& [key, member] : value) withRef.Set(key, member);
-        return withRef;
-      }();
+      _Define(constraints.dataType);
+      value.Set("$comment", "data type " + constraints.dataType);
     }
     if (const std::string label = TextOf(object, "label"); !label.empty()) value.Set("title", label);
     if (const std::string description = TextOf(object, "description"); !description.empty())
@@ -85,8 +80,9 @@ private:
       } else if (name == "id") {
         property = VornJSONObject{{"const", object.GetID()}};
       } else if (const auto held = object.GetProperty(name)) {
+        // The dictionary's descriptions would repeat in every object: the
+        // schema of a large tree is then mostly them.
         property = PropertySchema(held->GetDefinition());
-        if (!held->GetDefinition().description.empty()) property.Set("description", held->GetDefinition().description);
       }
       if (name != "value") property.Set("readOnly", true);
       properties.Set(name, std::move(property));
