@@ -45,8 +45,6 @@ function check(name, ok, detail = '') {
   }
   return ok;
 }
-// What a check does not hold the host to, but a reader should know.
-
 function withTimeout(promise, ms, what) {
   let timer;
   const timeout = new Promise((_, reject) => {
