@@ -72,12 +72,13 @@ const std::vector<RpcServer::Notification>& RpcServer::Notifications() {
        R"({"type":"object","properties":{"context":{"type":"string"},"seq":{"type":"integer"},"parent":{"type":"string"},)"
        R"("child":{"type":"string"}},"required":["context","seq","parent","child"]})"},
       {"vorn.contextAdded", "A context was registered (sent to every client).",
-       R"({"type":"object","properties":{"context":{"type":"string"},"namespace":{"type":"string"}},"required":["context","namespace"]})"},
+       R"({"type":"object","properties":{"context":{"type":"string"},"namespace":{"type":"string"},"seq":{"type":"integer"}},)"
+       R"("required":["context","namespace","seq"]})"},
       {"vorn.contextRemoved", "A context ended (sent to every client).",
-       R"({"type":"object","properties":{"context":{"type":"string"}},"required":["context"]})"},
+       R"({"type":"object","properties":{"context":{"type":"string"},"seq":{"type":"integer"}},"required":["context","seq"]})"},
       {"vorn.event", "A remote event a context (or another remote object) published itself; not a model change.",
        R"({"type":"object","properties":{"sender":{"type":"string"},"event":{"type":"string"},"data":{},)"
-       R"("dataBase64":{"type":"string"}},"required":["sender","event"]})"},
+       R"("dataBase64":{"type":"string"},"seq":{"type":"integer"}},"required":["sender","event"]})"},
   };
   return notifications;
 }
@@ -148,12 +149,13 @@ void RpcServer::_OnContext(const std::string& name, bool registered) {
     if (const auto root = VornDataManager::GetTree(name)) _Watch(name, root);
     const auto info = VornMainComponent::GetContextInfo(name);
     const std::string nameSpace = info && info->context ? info->context->GetNamespace() : std::string();
-    _SendTo([](const PeerState&) { return true; }, Notice("vorn.contextAdded", VornJSONObject{{"context", name}, {"namespace", nameSpace}}));
+    _SendTo([](const PeerState&) { return true; },
+            Notice("vorn.contextAdded", VornJSONObject{{"context", name}, {"namespace", nameSpace}, {"seq", Seq(name)}}));
     return;
   }
   // A context of the same name later starts where this one's numbers end.
   for (auto& [serial, state] : m_peers) state.contexts.erase(name);
-  _SendTo([](const PeerState&) { return true; }, Notice("vorn.contextRemoved", VornJSONObject{{"context", name}}));
+  _SendTo([](const PeerState&) { return true; }, Notice("vorn.contextRemoved", VornJSONObject{{"context", name}, {"seq", Seq(name)}}));
 }
 
 void RpcServer::_Watch(const std::string& context, const std::shared_ptr<VornModelObject>& object) {
@@ -219,9 +221,10 @@ std::int32_t RpcServer::Emit(const KRTUnicodeString& event, const KRTUnicodeStri
   } else if (const OVK::Binary* bytes = parameters.FindBuffer("eventDataBinary")) {
     params.Set("dataBase64", Base64(*bytes));
   }
-  // A context's events go to the clients connected to it; other remote
-  // objects' to every client.
+  // A context's events go to the clients connected to it, with the number
+  // of the state they follow; other remote objects' to every client.
   const bool fromContext = VornMainComponent::IsEntityRegistered(sender);
+  if (fromContext) params.Set("seq", Seq(sender));
   _SendTo([&](const PeerState& state) { return !fromContext || state.Hears(sender); },
           Notice("vorn.event", std::move(params)));
   return 0;

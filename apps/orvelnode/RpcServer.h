@@ -109,6 +109,7 @@ public:
   // The context's sequence number: how many notifications of its state
   // were sent; answers that show the state carry it too.
   std::uint64_t Sequence(const std::string& context) const;
+  VornJSONValue Seq(const std::string& context) const { return static_cast<std::int64_t>(Sequence(context)); }
 
   // Remote events of the library become "vorn.event" notifications.
   std::int32_t Emit(const KRTUnicodeString& event, const MBX::Parameters& parameters) override;
