@@ -41,11 +41,11 @@ VornJSONObject FunctionMethod(const std::string& name, const std::string& summar
 
 VornJSONArray ParamsOf(const std::vector<ParamSpec>& specs) {
   VornJSONArray params;
-  for (const ParamSpec& spec : specs)
-    params.PushBack(VornJSONObject{{"name", spec.name},
-                                   {"description", spec.description},
-                                   {"required", spec.required},
-                                   {"schema", ParamSchema(spec.kind)}});
+  for (const ParamSpec& param : specs)
+    params.PushBack(VornJSONObject{{"name", param.name},
+                                   {"description", param.description},
+                                   {"required", param.required},
+                                   {"schema", ParamSchema(param.kind)}});
   return params;
 }
 

@@ -90,7 +90,7 @@ const char* KindWords(ParamKind kind) {
 
 std::string Names(const std::vector<ParamSpec>& specs) {
   std::string names;
-  for (const ParamSpec& spec : specs) names += (names.empty() ? "" : ", ") + std::string(spec.name);
+  for (const ParamSpec& param : specs) names += (names.empty() ? "" : ", ") + std::string(param.name);
   return names.empty() ? "no parameters" : names;
 }
 
@@ -107,16 +107,16 @@ std::optional<RpcError> CheckParams(const std::string& method, const std::vector
   const VornJSONObject& given = params.IsObject() ? *params.GetIfObject() : empty;
   for (const auto& [name, value] : given) {
     (void)value;
-    if (std::none_of(specs.begin(), specs.end(), [&](const ParamSpec& s) { return name == s.name; }))
+    if (std::none_of(specs.begin(), specs.end(), [&](const ParamSpec& p) { return name == p.name; }))
       return refuse(name, "is not a parameter of " + method + " (it takes " + Names(specs) + ")");
   }
-  for (const ParamSpec& spec : specs) {
-    const VornJSONValue& value = given.Get(spec.name);
+  for (const ParamSpec& param : specs) {
+    const VornJSONValue& value = given.Get(param.name);
     if (value.IsUndefined()) {
-      if (spec.required) return refuse(spec.name, std::string("is missing (") + KindWords(spec.kind) + ")");
+      if (param.required) return refuse(param.name, std::string("is missing (") + KindWords(param.kind) + ")");
       continue;
     }
-    if (!OfKind(value, spec.kind)) return refuse(spec.name, std::string("must be ") + KindWords(spec.kind));
+    if (!OfKind(value, param.kind)) return refuse(param.name, std::string("must be ") + KindWords(param.kind));
   }
   return std::nullopt;
 }
