@@ -62,6 +62,8 @@ public:
   // ...) as JSON. Concrete tweakers may add to it.
   virtual VornJSONObject Describe() const;
 
+  // A fresh UUID at construction; the view that generates the tweaker gives
+  // it its stable id before anything else sees it (VornBaseView::FindTweaker).
   const std::string& GetID() const noexcept { return m_id; }
   // The value held, or null before the first one.
   const VornValue* GetValue() const noexcept { return m_hasValue ? &m_value : nullptr; }
