@@ -10,7 +10,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "apps/orvelnode/OrvelPlugin.h"
+#include "orvel/OrvelPlugin.h"
 #include "vorn/host/SysLog.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Convert.h"

@@ -6,6 +6,7 @@
 // The class needs a constructor taking (const std::string& name, const
 // std::string& nameSpace) and one taking nothing.
 //
+//   #include "orvel/OrvelPlugin.h"   // installed under include/orvel/
 //   ORVEL_EXPORT_CONTEXT(MyContext)
 
 #include <string>
