@@ -23,6 +23,17 @@ install(FILES ${PROJECT_BINARY_DIR}/VornCoreConfig.cmake
               ${PROJECT_BINARY_DIR}/VornCoreConfigVersion.cmake
         DESTINATION ${VORN_CMAKE_DIR})
 
+# The pkg-config file finds its prefix from its own folder, so the
+# installation may be moved; a directory given as an absolute path stays one.
+file(RELATIVE_PATH VORN_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" VORN_PC_TO_PREFIX "${VORN_PC_TO_PREFIX}")
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(VORN_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(VORN_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vorncore.pc.in
   ${PROJECT_BINARY_DIR}/vorncore.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vorncore.pc

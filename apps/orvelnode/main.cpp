@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,11 +84,21 @@ std::string Colons(std::string list) {
   return list;
 }
 
-// The page's files: beside the sources in a build tree, else installed.
-std::string WebRoot() {
-  for (const char* dir : {ORVEL_WEB_DIR_BUILD, ORVEL_WEB_DIR_INSTALLED})
-    if (access((std::string(dir) + "/index.html").c_str(), R_OK) == 0) return dir;
-  return ORVEL_WEB_DIR_INSTALLED;
+// Where resources, plug-ins and the page's files are by default: the
+// build tree's when this executable is the build tree's, else the
+// installation's, found from this executable's own folder so that a prefix
+// still works after it is moved.
+struct DefaultFolders {
+  std::string resources, plugins, web;
+};
+
+DefaultFolders Defaults() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  if (std::filesystem::equivalent(self, ORVEL_BUILD_BIN_DIR, error))
+    return {ORVEL_RESOURCE_DIR_BUILD, ORVEL_PLUGIN_DIR_BUILD, ORVEL_WEB_DIR_BUILD};
+  auto installed = [&self](const char* relative) { return (self / relative).lexically_normal().string(); };
+  return {installed(ORVEL_RESOURCE_DIR_INSTALLED), installed(ORVEL_PLUGIN_DIR_INSTALLED), installed(ORVEL_WEB_DIR_INSTALLED)};
 }
 
 // A whole number in [low, high], or nothing.
@@ -188,9 +199,9 @@ int main(int argc, char** argv) {
   // log lines (which go there) are turned off.
   if (!std::getenv("ORVELNODE_STARTED")) {
     const orvel::Manifest paths = orvel::Manifest::LoadPaths(manifestFile);
-    setenv("KRTInstallPath", PathList(paths.resourcePaths, "KRTInstallPath", ORVEL_RESOURCE_DIR_BUILD ";" ORVEL_RESOURCE_DIR_INSTALLED).c_str(), 1);
-    setenv("LD_LIBRARY_PATH",
-           Colons(PathList(paths.pluginPaths, "LD_LIBRARY_PATH", ORVEL_PLUGIN_DIR_BUILD ";" ORVEL_PLUGIN_DIR_INSTALLED)).c_str(), 1);
+    const DefaultFolders defaults = Defaults();
+    setenv("KRTInstallPath", PathList(paths.resourcePaths, "KRTInstallPath", defaults.resources.c_str()).c_str(), 1);
+    setenv("LD_LIBRARY_PATH", Colons(PathList(paths.pluginPaths, "LD_LIBRARY_PATH", defaults.plugins.c_str())).c_str(), 1);
     unsetenv("VORN_LOGS_ENABLED");
     setenv("ORVELNODE_STARTED", "1", 1);
     execv("/proc/self/exe", argv);
@@ -247,7 +258,7 @@ int main(int argc, char** argv) {
   {
     orvel::RpcServer server([] { VornMainComponent::EndCustomMainThreadLoop(); }, limits);
     orvel::StdioChannel channel(server, [] { VornMainComponent::EndCustomMainThreadLoop(); });
-    orvel::WsServer webServer(server, WebRoot(), web);
+    orvel::WsServer webServer(server, Defaults().web, web);
     VornCommunicationManager_V1::SetMBXNode(&server);
     VornMainComponent::RunCustomMainThreadLoop([&] {
       try {
