@@ -26,12 +26,12 @@ set(sample ${prefix}/share/orvelnode/sample)
 run(${prefix}/bin/orvelclient ${sample}/manifest.json ${sample}/session.jsonl)
 
 # The page, served by the moved orvelnode from the moved prefix (marked, so
-# that the build tree's copy would not pass); its input stays open a few
-# seconds, then it ends by itself.
+# that the build tree's copy would not pass). Its input stays open while
+# the test needs it; it is stopped after the fetch, or ends by itself.
 file(APPEND ${prefix}/share/orvelnode/web/index.html "<!-- the moved prefix -->\n")
-execute_process(COMMAND sh -c "(sleep 5 | \"$0\" --listen 0 --no-token \"$1\") >/dev/null 2>listening.txt &"
+execute_process(COMMAND sh -c "sleep 15 2>/dev/null | \"$0\" --listen 0 --no-token \"$1\" >/dev/null 2>listening.txt & echo $! >orvelnode.pid"
   ${prefix}/bin/orvelnode ${sample}/manifest.json WORKING_DIRECTORY ${WORK_DIR})
-foreach(i RANGE 50)
+foreach(i RANGE 100)
   if(EXISTS ${WORK_DIR}/listening.txt)
     file(READ ${WORK_DIR}/listening.txt listening)
     if(listening MATCHES "listening on (http://127.0.0.1:[0-9]+/)")
@@ -44,6 +44,8 @@ set(ENV{http_proxy} "")
 set(ENV{HTTP_PROXY} "")
 file(DOWNLOAD "${CMAKE_MATCH_1}" ${WORK_DIR}/index.html STATUS status)
 file(READ ${WORK_DIR}/index.html page)
+file(STRINGS ${WORK_DIR}/orvelnode.pid pid)
+execute_process(COMMAND kill ${pid})
 if(NOT status MATCHES "^0;" OR NOT page MATCHES "<!-- the moved prefix -->")
   message(FATAL_ERROR "The moved orvelnode did not serve its page (${status}): ${listening}\n${page}")
 endif()
