@@ -54,6 +54,7 @@ VornJSONObject ParamSchema(ParamKind kind) {
   switch (kind) {
     case ParamKind::String: return VornJSONObject{{"type", "string"}};
     case ParamKind::Boolean: return VornJSONObject{{"type", "boolean"}};
+    case ParamKind::Integer: return VornJSONObject{{"type", "integer"}};
     case ParamKind::Strings: return VornJSONObject{{"type", "array"}, {"items", VornJSONObject{{"type", "string"}}}};
     case ParamKind::Object: return VornJSONObject{{"type", "object"}};
     case ParamKind::Any: break;
@@ -67,6 +68,7 @@ bool OfKind(const VornJSONValue& value, ParamKind kind) {
   switch (kind) {
     case ParamKind::String: return value.IsString();
     case ParamKind::Boolean: return value.IsBool();
+    case ParamKind::Integer: return value.IsInt();
     case ParamKind::Object: return value.IsObject();
     case ParamKind::Any: return true;
     case ParamKind::Strings: {
@@ -81,6 +83,7 @@ const char* KindWords(ParamKind kind) {
   switch (kind) {
     case ParamKind::String: return "a string";
     case ParamKind::Boolean: return "a boolean";
+    case ParamKind::Integer: return "an integer";
     case ParamKind::Strings: return "an array of strings";
     case ParamKind::Object: return "an object";
     case ParamKind::Any: break;

@@ -37,7 +37,7 @@ std::string ResultText(const std::string& idText, const VornJSONValue& result);
 std::string ErrorText(const std::string& idText, const RpcError& error);
 
 // The kinds of the host methods' named parameters.
-enum class ParamKind { String, Boolean, Strings, Object, Any };
+enum class ParamKind { String, Boolean, Integer, Strings, Object, Any };
 
 struct ParamSpec {
   const char* name;

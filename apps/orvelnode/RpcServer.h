@@ -75,6 +75,10 @@ public:
 // Every method's params are checked against its table entry before it runs.
 class RpcServer : public MBX::Node {
 public:
+  // The most nodes one vorn.describeView describes: each answer costs the
+  // main thread a bounded time however large the model (about 10 ms here).
+  static constexpr std::int64_t kMaxLayoutNodes = 2000;
+
   explicit RpcServer(std::function<void()> onShutdown, Limits limits = {});
   ~RpcServer() override;
   RpcServer(const RpcServer&) = delete;

@@ -81,11 +81,14 @@ const std::vector<RpcServer::Method>& RpcServer::_ViewMethods() {
        R"({"type":"object","properties":{"context":{"type":"string"},"seq":{"type":"integer"},"schema":{"type":"object"}},)"
        R"("required":["context","seq","schema"]})"},
       {"vorn.describeView", &RpcServer::_DescribeView,
-       "The view's tweakers laid out by the model tree.",
+       "The view's tweakers laid out by the model tree, breadth first up to a number of nodes: a node whose children "
+       "did not fit has childCount instead of children, and is described by asking again with it as under.",
        {{"context", K::String, true, "a context's name"},
-        {"view", K::String, false, "the view's name (default: the context's first view)"}},
+        {"view", K::String, false, "the view's name (default: the context's first view)"},
+        {"under", K::String, false, "the id of the object to describe from (default: the tree's root)"},
+        {"limit", K::Integer, false, "the most nodes to describe, from 1 to 2000 (default 2000)"}},
        R"({"type":"object","properties":{"context":{"type":"string"},"view":{"type":"string"},"seq":{"type":"integer"},)"
-       R"("tree":{"type":"object"}},"required":["context","view","seq","tree"]})"},
+       R"("tree":{"type":"object"},"complete":{"type":"boolean"}},"required":["context","view","seq","tree","complete"]})"},
       {"vorn.editTweaker", &RpcServer::_EditTweaker,
        "A user's edit through a tweaker, named by its id or by the object it shows; checked against the object's "
        "data type and constraints before it reaches the model.",
@@ -127,13 +130,31 @@ RpcServer::Outcome RpcServer::_DescribeSchema(const Request& request) {
 
 RpcServer::Outcome RpcServer::_DescribeView(const Request& request) {
   const std::string& context = request.String("context");
+  const VornJSONValue& limitValue = request.Named().Get("limit");
+  const std::int64_t limit = limitValue.IsInt() ? *limitValue.GetIfInt() : kMaxLayoutNodes;
+  if (limit < 1 || limit > kMaxLayoutNodes)
+    return MakeError("params", "Invalid params: \"limit\" must be from 1 to " + std::to_string(kMaxLayoutNodes),
+                     VornJSONObject{{"param", "limit"}, {"max", kMaxLayoutNodes}});
   RpcError error;
   const auto view = ViewOf(context, Optional(request, "view"), error);
   if (!view) return error;
+  auto from = VornDataManager::GetTree(context);
+  if (const std::string under = Optional(request, "under"); !under.empty() && under != from->GetID()) {
+    VornValuesByString criteria;
+    criteria.try_emplace("id", VornValue(under));
+    const auto found = from->FindChildren(criteria, false, true);
+    if (found.empty())
+      return MakeError("unknownObject", "No object \"" + under + "\" in the context \"" + context + "\"",
+                       VornJSONObject{{"context", context}, {"object", under}});
+    from = found.front();
+  }
+  bool complete = true;
+  VornJSONObject tree = view->DescribeLayout(from, static_cast<std::size_t>(limit), &complete);
   return VornJSONValue(VornJSONObject{{"context", context},
                                       {"view", view->GetName()},
                                       {"seq", static_cast<std::int64_t>(Sequence(context))},
-                                      {"tree", view->DescribeLayout(VornDataManager::GetTree(context))}});
+                                      {"tree", std::move(tree)},
+                                      {"complete", complete}});
 }
 
 RpcServer::Outcome RpcServer::_EditTweaker(const Request& request) {

@@ -53,7 +53,8 @@ public:
 TEST(Orvelnode, AnswersEveryMethodAndSendsEventsAsNotifications) {
   Session s;
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})").Stringify(),
-            R"({"jsonrpc":"2.0","id":1,"result":[{"name":"demo","namespace":"sample","views":["text"],"seq":0}]})");
+            R"({"jsonrpc":"2.0","id":1,"result":[{"name":"demo","namespace":"sample","views":["form","text"],"seq":0},)"
+            R"({"name":"gallery","namespace":"sample","views":["form"],"seq":0}]})");
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":"c","method":"vorn.connect","params":{"contexts":["demo"]}})")
                 .GetFromPath({"result", "client"}).ToString(),
             "stdio");

@@ -1,6 +1,7 @@
 #include "vorn/model/ValueConstraints.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -22,7 +23,8 @@ struct BasicKind {
 // walking up the super types decides.
 constexpr BasicKind kBasicKinds[] = {
     {"integer", VornValueKind::Integer, 0},     {"number", VornValueKind::Number, 0},
-    {"boolean", VornValueKind::Boolean, 0},     {"string", VornValueKind::String, 0},
+    {"boolean", VornValueKind::Boolean, 0},     {"color", VornValueKind::Color, 0},
+    {"string", VornValueKind::String, 0},
     {"2DLengthVector", VornValueKind::Numbers, 2}, {"2DRatioVector", VornValueKind::Numbers, 2},
     {"3DLengthVector", VornValueKind::Numbers, 3}, {"point", VornValueKind::Numbers, 3},
     {"3DTransformationMatrix", VornValueKind::Numbers, 16}, {"matrix", VornValueKind::Numbers, 0},
@@ -51,6 +53,12 @@ VornValueKind KindOfHeld(const VornValue* value) {
   return VornValueKind::Any;
 }
 
+// "#rrggbb", the one spelling a colour picker reads and writes.
+bool IsColor(const std::string& text) {
+  return text.size() == 7 && text[0] == '#' &&
+         std::all_of(text.begin() + 1, text.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
 const char* JsonKind(const VornJSONValue& value) {
   switch (value.GetKind()) {
     case VornJSONValue::Kind::Undefined: return "nothing";
@@ -68,6 +76,15 @@ const char* JsonKind(const VornJSONValue& value) {
 // "a number", "an integer", "an array of 3 numbers"...
 std::string WithArticle(const std::string& words) {
   return (std::string("aeiou").find(words.front()) != std::string::npos ? "an " : "a ") + words;
+}
+
+// At most 40 bytes of a client's text in a message (the whole value is in
+// the details), cut between UTF-8 characters.
+std::string Shortened(const std::string& text) {
+  if (text.size() <= 40) return text;
+  std::size_t end = 40;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end) + "...";
 }
 
 std::string NumberText(double value) { return VornJSONValue(value).Stringify(); }
@@ -124,6 +141,7 @@ std::string Vorn::DescribeValueKind(VornValueKind kind, std::size_t components) 
     case VornValueKind::Integer: return "integer";
     case VornValueKind::Boolean: return "boolean";
     case VornValueKind::String: return "string";
+    case VornValueKind::Color: return "color written #rrggbb";
     case VornValueKind::Numbers:
       return components ? "array of " + std::to_string(components) + " numbers" : std::string("array of numbers");
     case VornValueKind::Any: break;
@@ -137,6 +155,16 @@ VornValueRefusal VornValueConstraints::_Refuse(const char* reason, const std::st
   refusal.details.Set("object", objectId);
   refusal.details.Set("property", "value");
   if (!value.IsUndefined()) refusal.details.Set("value", value);
+  return refusal;
+}
+
+VornValueRefusal VornValueConstraints::_WrongType(const VornJSONValue& value) const {
+  const std::string expected = Vorn::DescribeValueKind(kind, components);
+  // A text of the wrong form is named, "a string" would not say what is wrong.
+  std::string given = value.IsString() ? "\"" + Shortened(*value.GetIfString()) + "\"" : JsonKind(value);
+  if (const VornJSONArray* array = value.GetIfArray()) given += " of " + std::to_string(array->size());
+  VornValueRefusal refusal = _Refuse("type", "takes " + WithArticle(expected) + ", not " + given, value);
+  refusal.details.Set("expected", expected);
   return refusal;
 }
 
@@ -167,12 +195,7 @@ VornValueRefusal VornValueConstraints::_CheckNumber(double number, const VornJSO
 VornValueRefusal VornValueConstraints::Check(const VornValue& value) const {
   const VornJSONValue shown = value.ToJSON();
   if (readOnly) return _Refuse("readOnly", "is read-only", shown);
-  auto wrongType = [&] {
-    VornValueRefusal refusal = _Refuse("type", "takes " + WithArticle(Vorn::DescribeValueKind(kind, components)) + ", not " +
-                                                   JsonKind(shown), shown);
-    refusal.details.Set("expected", Vorn::DescribeValueKind(kind, components));
-    return refusal;
-  };
+  auto wrongType = [&] { return _WrongType(shown); };
   switch (kind) {
     case VornValueKind::Number:
     case VornValueKind::Integer: {
@@ -183,6 +206,8 @@ VornValueRefusal VornValueConstraints::Check(const VornValue& value) const {
     }
     case VornValueKind::Boolean:
       return value.Holds<bool>() ? VornValueRefusal{} : wrongType();
+    case VornValueKind::Color:
+      return value.Holds<std::string>() && IsColor(value.GetRawValue<std::string>()) ? VornValueRefusal{} : wrongType();
     case VornValueKind::String: {
       if (!value.Holds<std::string>()) return wrongType();
       const std::string& text = value.GetRawValue<std::string>();
@@ -190,7 +215,7 @@ VornValueRefusal VornValueConstraints::Check(const VornValue& value) const {
         VornJSONArray choices;
         for (const std::string& choice : *possibleValues) choices.PushBack(choice);
         VornValueRefusal refusal = _Refuse("choice", "takes one of " + VornJSONValue(choices).Stringify() + ", not \"" +
-                                                         text + "\"", shown);
+                                                         Shortened(text) + "\"", shown);
         refusal.details.Set("possibleValues", std::move(choices));
         return refusal;
       }
@@ -243,6 +268,7 @@ VornValueRefusal VornValueConstraints::Convert(const VornJSONValue& json, VornVa
       if (const bool* b = json.GetIfBool()) value = *b;
       break;
     case VornValueKind::String:
+    case VornValueKind::Color:
       if (const std::string* s = json.GetIfString()) value = *s;
       break;
     case VornValueKind::Numbers:
@@ -263,12 +289,7 @@ VornValueRefusal VornValueConstraints::Convert(const VornJSONValue& json, VornVa
       break;
   }
   if (readOnly) return _Refuse("readOnly", "is read-only", json);
-  if (!value.HasRawValue()) {
-    VornValueRefusal refusal = _Refuse("type", "takes " + WithArticle(Vorn::DescribeValueKind(kind, components)) + ", not " +
-                                                   JsonKind(json), json);
-    refusal.details.Set("expected", Vorn::DescribeValueKind(kind, components));
-    return refusal;
-  }
+  if (!value.HasRawValue()) return _WrongType(json);
   if (VornValueRefusal refusal = Check(value)) {
     refusal.details.Set("value", json);  // as the client wrote it
     return refusal;
@@ -295,6 +316,10 @@ VornJSONObject VornValueConstraints::ValueSchema() const {
         schema.Set("multipleOf", *step);
       break;
     case VornValueKind::Boolean: schema.Set("type", "boolean"); break;
+    case VornValueKind::Color:
+      schema.Set("type", "string");
+      schema.Set("pattern", "^#[0-9a-fA-F]{6}$");
+      break;
     case VornValueKind::String:
       schema.Set("type", "string");
       if (possibleValues) {

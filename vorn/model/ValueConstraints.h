@@ -55,7 +55,7 @@ struct VORN_API VornValueRefusal {
   explicit operator bool() const noexcept { return !reason.empty(); }
 };
 
-enum class VornValueKind { Any, Number, Integer, Boolean, String, Numbers };
+enum class VornValueKind { Any, Number, Integer, Boolean, String, Color, Numbers };
 
 class VORN_API VornValueConstraints {
 public:
@@ -88,6 +88,7 @@ public:
 private:
   VornValueRefusal _Refuse(const char* reason, const std::string& message, const VornJSONValue& value) const;
   VornValueRefusal _CheckNumber(double number, const VornJSONValue& shown) const;
+  VornValueRefusal _WrongType(const VornJSONValue& value) const;
 };
 
 namespace Vorn {

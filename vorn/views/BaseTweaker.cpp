@@ -50,7 +50,9 @@ void VornBaseTweaker::_SetIsUsed(bool used, bool publish) {
 }
 
 VornValueConstraints VornBaseTweaker::_Constraints() const {
-  return m_data.size() == 1 ? VornValueConstraints::Of(m_data.front()) : VornValueConstraints();
+  VornValueConstraints constraints = m_data.size() == 1 ? VornValueConstraints::Of(m_data.front()) : VornValueConstraints();
+  constraints.readOnly = constraints.readOnly || IsReadOnly();
+  return constraints;
 }
 
 VornValueRefusal VornBaseTweaker::Edit(const VornValue& value) {
@@ -93,6 +95,7 @@ VornJSONObject VornBaseTweaker::Describe() const {
       if (!json.IsUndefined()) description.Set(key == "id" ? "object" : key, std::move(json));
     }
   }
+  if (IsReadOnly()) description.Set("readOnly", true);
   description.Set("value", m_hasValue ? m_value.ToJSON() : VornJSONValue(nullptr));
   return description;
 }

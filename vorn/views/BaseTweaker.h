@@ -56,6 +56,9 @@ public:
   // What kind of control this is ("number", "boolean", "text", "choice"...;
   // "generic" here), for hosts that draw controls themselves.
   virtual const char* GetKind() const { return "generic"; }
+  // A tweaker that only shows its value (a summary of a geometry...): every
+  // edit is refused ("readOnly") and Describe() says "readOnly": true.
+  virtual bool IsReadOnly() const { return false; }
   // The tweaker as a host draws it: {"tweaker": id, "kind", "object": the
   // shown model object's id, "value": the value held or null}, plus every
   // other entry of the data shown ("label", "unit", "min", "possibleValues"

@@ -4,6 +4,7 @@
 
 #include "vorn/contexts/ContextInfo.h"
 #include "vorn/core/ErrorPolicy.h"
+#include "vorn/host/SysLog.h"
 #include "vorn/json/Array.h"
 #include "vorn/model/ModelObject.h"
 #include "vorn/views/TweakerFactory.h"
@@ -57,25 +58,67 @@ std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::GetTweakers() const {
   return infos;
 }
 
-namespace {
-VornJSONObject Layout(const VornBaseView::ModelObjectPtr& object,
-                      const std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>>& tweakers) {
-  VornJSONObject node{{"id", object->GetID()}};
-  if (const VornValue* name = object->GetValue("name")) node.Set("name", name->ToJSON());
-  if (auto it = tweakers.find(object.get()); it != tweakers.end()) node.Set("tweaker", it->second->Describe());
-  VornJSONArray children;
-  for (const auto& child : object->GetChildren()) children.PushBack(Layout(child, tweakers));
-  if (children.size() > 0) node.Set("children", std::move(children));
+VornJSONObject VornBaseView::_DescribeNode(const VornModelObject& object) const {
+  VornJSONObject node{{"id", object.GetID()}};
+  if (const VornValue* name = object.GetValue("name")) node.Set("name", name->ToJSON());
+  if (auto shown = m_objectTweakers.find(&object); shown != m_objectTweakers.end()) {
+    if (auto info = m_tweakerInfos.find(shown->second); info != m_tweakerInfos.end() && info->second->tweaker) {
+      node.Set("tweaker", info->second->tweaker->Describe());
+      return node;
+    }
+  }
+  // An object with a data type no template covers keeps its row, read-only.
+  if (const VornValue* type = object.GetValue("type"); type && !object.IsTrueRoot()) {
+    VornJSONObject unsupported{{"type", type->ToJSON()}};
+    for (const char* key : {"label", "description", "value"})
+      if (const VornValue* value = object.GetValue(key)) unsupported.Set(key, value->ToJSON());
+    node.Set("unsupported", std::move(unsupported));
+  }
   return node;
 }
-}  // namespace
 
-VornJSONObject VornBaseView::DescribeLayout(const ModelObjectPtr& root) const {
+VornJSONObject VornBaseView::DescribeLayout(const ModelObjectPtr& root, std::size_t limit, bool* complete) const {
+  if (complete) *complete = true;
   if (!root) return {};
-  std::unordered_map<const VornModelObject*, std::shared_ptr<VornBaseTweaker>> byObject;
-  for (const auto& [id, info] : m_tweakerInfos)
-    if (!info->modelObjects.empty()) byObject[info->modelObjects.front().get()] = info->tweaker;
-  return Layout(root, byObject);
+  struct Entry {
+    ModelObjectPtr object;
+    std::size_t firstChild = 0;
+    std::size_t childCount = 0;
+    bool open = false;
+  };
+  // Breadth first, a node's children all or none, while the budget lasts:
+  // the first levels come first. No recursion, however deep the tree.
+  std::vector<Entry> order{{root}};
+  bool room = true;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    Entry& entry = order[i];
+    entry.childCount = entry.object->GetChildCount();
+    if (!room || entry.childCount == 0) continue;
+    if (order.size() + entry.childCount > limit) {
+      room = false;
+      continue;
+    }
+    order[i].open = true;
+    order[i].firstChild = order.size();
+    for (ModelObjectPtr& child : order[i].object->GetChildren()) order.push_back({std::move(child)});
+  }
+  // Built from the leaves up: a node's children are built before it.
+  std::vector<VornJSONObject> built(order.size());
+  for (std::size_t i = order.size(); i-- > 0;) {
+    const Entry& entry = order[i];
+    VornJSONObject node = _DescribeNode(*entry.object);
+    if (entry.open) {
+      VornJSONArray children;
+      children.Reserve(entry.childCount);
+      for (std::size_t k = entry.firstChild; k < entry.firstChild + entry.childCount; ++k) children.PushBack(std::move(built[k]));
+      node.Set("children", std::move(children));
+    } else if (entry.childCount > 0) {
+      node.Set("childCount", static_cast<std::int64_t>(entry.childCount));
+      if (complete) *complete = false;
+    }
+    built[i] = std::move(node);
+  }
+  return std::move(built.front());
 }
 
 void VornBaseView::_OnNewModelObject(const ModelObjectPtr& object, const bool& listenOnly) {
@@ -122,7 +165,15 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(const ModelObjec
   auto info = std::make_shared<VornTweakerInfo>();
   info->dataType = object->GetRawValue<std::string>("type");
   info->modelObjects.push_back(object);
-  return _GenerateTweaker(info);
+  std::shared_ptr<VornBaseTweaker> tweaker = _GenerateTweaker(info);
+  // Told once per data type, naming the first object: a tree may hold
+  // thousands of them. It is a warning, never a throw: the object keeps a
+  // read-only row (DescribeLayout) and the other controls are made.
+  if (!tweaker && m_untweakedTypes.insert(info->dataType).second)
+    KRTSysLogAbend(("[Vorn - Base View] No tweaker for data type \"" + info->dataType + "\" (object \"" +
+                    object->GetID() + "\") in view \"" + m_name + "\": its objects are shown read-only")
+                       .c_str());
+  return tweaker;
 }
 
 std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& info) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -67,8 +69,17 @@ public:
   // The tweakers laid out by the model tree under `root`, for clients that
   // build their own controls: {"id", "name" when set, "tweaker" (the
   // tweaker's Describe()) when the object has one, "children" when it has
-  // any}. Objects without a tweaker keep their place as groups.
-  VornJSONObject DescribeLayout(const ModelObjectPtr& root) const;
+  // any}. Objects without a tweaker keep their place as groups; an object
+  // with a data type no tweaker shows gets "unsupported": {"type", "value",
+  // "label", "description"} instead, for a read-only row.
+  //
+  // At most `limit` nodes are described, breadth first, each node's
+  // children all or none: a node whose children did not fit has
+  // "childCount" instead of "children" (describe it as the next root), and
+  // `complete` is set false. The cost is that of the nodes described, so a
+  // host can page a large tree.
+  VornJSONObject DescribeLayout(const ModelObjectPtr& root, std::size_t limit = SIZE_MAX,
+                                bool* complete = nullptr) const;
   // A tweaker by its id, or the first tweaker showing the object with that
   // id; empty when there is none. Tweaker ids are stable: the view's name,
   // "/", and the id of the first object shown ("#2", "#3"... when taken),
@@ -109,6 +120,7 @@ private:
 
   void _ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren, const bool listenOnly);
   std::string _StableTweakerId(const TweakerInfoPtr& info) const;
+  VornJSONObject _DescribeNode(const VornModelObject& object) const;
   void _Unlisten(const VornModelObject* object);
   void _DropTweaker(const std::string& tweakerId, const VornModelObject* destroyed);
   bool _IsNeeded(const VornModelObject* object) const;
@@ -122,4 +134,5 @@ private:
   bool m_initialized = false;
   std::unordered_map<const VornModelObject*, Listened> m_listened;
   std::unordered_map<std::string, std::vector<std::shared_ptr<VornEventToken>>> m_tweakerTokens;
+  std::set<std::string> m_untweakedTypes;  // reported once each
 };
