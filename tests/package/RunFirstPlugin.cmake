@@ -4,7 +4,10 @@
 # marked "file=NAME", commands marked "run=NAME", run as written with PREFIX
 # set), once with CMake and once with pkg-config, and runs each build under
 # the moved orvelnode over standard input and output.
-file(REMOVE_RECURSE ${WORK_DIR})
+# A folder of this run's own, so that runs at the same time in one build
+# tree leave each other alone; it is kept when the run fails.
+string(RANDOM LENGTH 8 run)
+set(WORK_DIR ${WORK_DIR}/${run})
 set(staged ${WORK_DIR}/staged)
 set(prefix ${WORK_DIR}/moved/prefix)
 
@@ -116,3 +119,4 @@ foreach(way IN LISTS runs)
   endforeach()
   message(STATUS "${way}: the plug-in answers under the moved orvelnode")
 endforeach()
+file(REMOVE_RECURSE ${WORK_DIR})
