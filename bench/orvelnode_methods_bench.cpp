@@ -23,12 +23,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "BenchSupport.h"
+#include "LargeManifest.h"
 #include "OrvelnodeSupport.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Convert.h"
@@ -83,62 +82,10 @@ constexpr int kGroups = 100;
 constexpr int kValuesPerGroup = 99;
 constexpr int kObjects = kGroups * (1 + kValuesPerGroup);
 
-// The k-th value object: the sample's kinds in turn, each with its limits.
-VornJSONObject ValueRecord(int k) {
-  const std::string id = "v" + std::to_string(k);
-  VornJSONObject record{{"id", id}, {"label", "Value " + std::to_string(k)}};
-  auto set = [&record](std::initializer_list<std::pair<std::string, VornJSONValue>> members) {
-    for (const auto& [key, value] : members) record.Set(key, value);
-  };
-  switch (k % 6) {
-    case 0: set({{"type", "length"}, {"unit", "mm"}, {"min", 0}, {"max", 2000}, {"value", 120.0}}); break;
-    case 1: set({{"type", "angle"}, {"unit", "deg"}, {"min", -180}, {"max", 180}, {"value", 30.0}}); break;
-    case 2: set({{"type", "ratio"}, {"min", 0}, {"max", 1}, {"step", 0.05}, {"value", 0.8}}); break;
-    case 3: set({{"type", "boolean"}, {"value", true}}); break;
-    case 4: set({{"type", "choice"}, {"possibleValues", VornJSONArray{"oak", "steel", "glass"}}, {"value", "oak"}}); break;
-    default: set({{"type", "integer"}, {"min", 0}, {"max", 12}, {"step", 1}, {"value", 3}}); break;
-  }
-  return record;
-}
-
-// A manifest with one sample context ("big") holding the 10,000 objects,
-// in a directory of its own that goes with this object. No view: the
-// methods measured do not use one, and the host starts sooner without.
-struct LargeManifest {
-  LargeManifest() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return;
-    dir = pattern;
-    VornJSONArray groups;
-    for (int g = 0, k = 0; g < kGroups; ++g) {
-      VornJSONArray values;
-      for (int i = 0; i < kValuesPerGroup; ++i) values.PushBack(ValueRecord(k++));
-      groups.PushBack(VornJSONObject{{"id", "g" + std::to_string(g)}, {"name", "Group " + std::to_string(g)},
-                                     {"children", std::move(values)}});
-    }
-    const VornJSONObject context{{"library", "orvel_sample"},
-                                 {"class", "SampleContext"},
-                                 {"name", "big"},
-                                 {"namespace", "bench"},
-                                 {"initialData", VornJSONObject{{"id", "top"}, {"name", "Top"}, {"children", std::move(groups)}}}};
-    const VornJSONObject manifest{
-        {"resourcePaths", VornJSONArray{VORN_BENCH_INSTALL_DIR}},
-        {"pluginPaths", VornJSONArray{std::filesystem::path(SAMPLE_PLUGIN).parent_path().string()}},
-        {"plugins", VornJSONArray{"orvel_sample"}},
-        {"dataTypes", VornJSONArray{"VornBasicDataTypes"}},
-        {"contexts", VornJSONArray{context}}};
-    file = (dir / "manifest.json").string();
-    std::ofstream(file) << manifest.Stringify() << '\n';
-  }
-  ~LargeManifest() {
-    if (!dir.empty()) std::filesystem::remove_all(dir);
-  }
-  std::filesystem::path dir;
-  std::string file;
-};
-
 vorn_bench::StdioNode& LargeHost() {
-  static LargeManifest manifest;  // outlives the host, which reads it at start
+  // No view: the methods measured do not use one, and the host starts
+  // sooner without.
+  static vorn_bench::LargeManifest manifest(kGroups, kValuesPerGroup);  // outlives the host, which reads it at start
   static vorn_bench::StdioNode host(manifest.file, std::chrono::seconds(120));
   return host;
 }
