@@ -23,4 +23,8 @@ if(TARGET orvelnode AND TARGET orvel_sample AND ORVEL_BEAST_INCLUDE_DIR)
   # checked writes against unchecked ones and against a vorn.setValue round trip.
   vorn_orvelnode_bench(vorn_bench_orvelnode_methods orvelnode_methods_bench.cpp)
   target_compile_definitions(vorn_bench_orvelnode_methods PRIVATE VORN_BENCH_INSTALL_DIR="${PROJECT_SOURCE_DIR}")
+  # The form view of 100,000 objects paged with vorn.describeView: the longest
+  # call against 50 ms, with one vorn.getTree of the whole context as peer.
+  vorn_orvelnode_bench(vorn_bench_orvelnode_paging orvelnode_paging_bench.cpp)
+  target_compile_definitions(vorn_bench_orvelnode_paging PRIVATE VORN_BENCH_INSTALL_DIR="${PROJECT_SOURCE_DIR}")
 endif()
