@@ -82,10 +82,11 @@ const std::vector<RpcServer::Method>& RpcServer::_ViewMethods() {
        R"("required":["context","seq","schema"]})"},
       {"vorn.describeView", &RpcServer::_DescribeView,
        "The view's tweakers laid out by the model tree, breadth first up to a number of nodes: a node whose children "
-       "did not fit has childCount instead of children, and is described by asking again with it as under.",
+       "were not all described has childCount; ask again with it as under (and from, for the rest of a slice).",
        {{"context", K::String, true, "a context's name"},
         {"view", K::String, false, "the view's name (default: the context's first view)"},
         {"under", K::String, false, "the id of the object to describe from (default: the tree's root)"},
+        {"from", K::Integer, false, "the first of under's children to describe (default 0)"},
         {"limit", K::Integer, false, "the most nodes to describe, from 1 to 2000 (default 2000)"}},
        R"({"type":"object","properties":{"context":{"type":"string"},"view":{"type":"string"},"seq":{"type":"integer"},)"
        R"("tree":{"type":"object"},"complete":{"type":"boolean"}},"required":["context","view","seq","tree","complete"]})"},
@@ -135,6 +136,10 @@ RpcServer::Outcome RpcServer::_DescribeView(const Request& request) {
   if (limit < 1 || limit > kMaxLayoutNodes)
     return MakeError("params", "Invalid params: \"limit\" must be from 1 to " + std::to_string(kMaxLayoutNodes),
                      VornJSONObject{{"param", "limit"}, {"max", kMaxLayoutNodes}});
+  const VornJSONValue& fromValue = request.Named().Get("from");
+  const std::int64_t first = fromValue.IsInt() ? *fromValue.GetIfInt() : 0;
+  if (first < 0)
+    return MakeError("params", "Invalid params: \"from\" must not be negative", VornJSONObject{{"param", "from"}});
   RpcError error;
   const auto view = ViewOf(context, Optional(request, "view"), error);
   if (!view) return error;
@@ -149,7 +154,7 @@ RpcServer::Outcome RpcServer::_DescribeView(const Request& request) {
     from = found.front();
   }
   bool complete = true;
-  VornJSONObject tree = view->DescribeLayout(from, static_cast<std::size_t>(limit), &complete);
+  VornJSONObject tree = view->DescribeLayout(from, static_cast<std::size_t>(limit), &complete, static_cast<std::size_t>(first));
   return VornJSONValue(VornJSONObject{{"context", context},
                                       {"view", view->GetName()},
                                       {"seq", static_cast<std::int64_t>(Sequence(context))},

@@ -291,3 +291,89 @@ TEST_F(Protocol, RandomWritesNeverLeaveModelViewAndNotificationsDisagreeing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every node of a describeView tree, by object id.
+void Nodes(const VornJSONValue& node, std::map<std::string, VornJSONValue>& out) {
+  out[At(node, {"id"})] = node;
+  if (const VornJSONArray* children = node.GetFromPath({"children"}).GetIfArray())
+    for (const VornJSONValue& child : *children) Nodes(child, out);
+}
+
+TEST_F(Protocol, EveryDataTypeHasItsControlOrAReadOnlyRow) {
+  std::map<std::string, VornJSONValue> nodes;
+  Nodes(Ask(a, "vorn.describeView", R"({"context":"gallery"})").GetFromPath({"result", "tree"}), nodes);
+  const std::pair<const char*, const char*> kinds[] = {
+      {"n-number", "number"}, {"n-integer", "number"}, {"n-length", "number"},  {"n-ratio", "number"},
+      {"v-2d", "vector 2"},   {"v-3d", "vector 3"},    {"v-ratio", "vector 2"}, {"v-point", "vector 3"},
+      {"v-matrix", "matrix 2x2"}, {"v-transform", "matrix 4x4"}, {"t-string", "text"}, {"t-literal", "text"},
+      {"t-boolean", "boolean"}, {"t-choice", "choice"}, {"t-color", "color"}, {"s-circle", "summary"},
+      {"s-curve", "summary"}, {"s-unknown", "unsupported"}};
+  for (const auto& [id, expected] : kinds) {
+    const VornJSONValue& node = nodes[id];
+    std::string kind = node.GetFromPath({"unsupported"}).IsObject() ? "unsupported" : At(node, {"tweaker", "kind"});
+    if (kind == "vector") kind += " " + At(node, {"tweaker", "components"});
+    if (kind == "matrix") kind += " " + At(node, {"tweaker", "rows"}) + "x" + At(node, {"tweaker", "columns"});
+    EXPECT_EQ(kind, expected) << id << ": " << node.Stringify();
+  }
+  EXPECT_EQ(At(nodes["s-unknown"], {"unsupported", "value"}), "knob-12");
+  EXPECT_EQ(At(nodes["s-circle"], {"tweaker", "readOnly"}), "true");
+  // Edits through the new controls are checked like any other.
+  const std::pair<const char*, const char*> edits[] = {
+      {R"({"context":"gallery","object":"v-3d","value":[1,2,3]})", ""},
+      {R"({"context":"gallery","object":"v-3d","value":[1,2]})", "type"},
+      {R"({"context":"gallery","object":"v-3d","value":[1,-2,3]})", "range"},
+      {R"({"context":"gallery","object":"t-color","value":"#00ff00"})", ""},
+      {R"({"context":"gallery","object":"t-color","value":"green"})", "type"},
+      {R"({"context":"gallery","object":"s-curve","value":[1,2]})", "readOnly"},
+      {R"({"context":"gallery","object":"s-unknown","value":"x"})", "unknownTweaker"}};
+  for (const auto& [params, reason] : edits)
+    EXPECT_EQ(Ask(a, "vorn.editTweaker", params).GetFromPath({"error", "data", "reason"}).ToString(),
+              *reason ? reason : "undefined") << params;
+}
+
+TEST_F(Protocol, LargeViewsComeInPagesOfWholeChildLists) {
+  const VornJSONValue first = Ask(a, "vorn.describeView", R"({"context":"gallery","limit":3})").GetFromPath({"result"});
+  EXPECT_EQ(At(first, {"complete"}), "false");
+  EXPECT_EQ(At(first, {"tree", "children", "0", "id"}), "all");
+  EXPECT_EQ(At(first, {"tree", "children", "0", "childCount"}), "4");  // 4 more would pass the limit
+  EXPECT_TRUE(first.GetFromPath({"tree", "children", "0", "children"}).IsUndefined());
+  // Paging every node left closed, a slice at a time, describes the whole
+  // view, even groups wider than the limit.
+  std::map<std::string, VornJSONValue> nodes;
+  std::vector<std::pair<std::string, int>> left{{"all", 0}};
+  int calls = 0;
+  while (!left.empty() && calls < 50) {
+    const auto [under, from] = left.back();
+    left.pop_back();
+    ++calls;
+    const VornJSONValue page = Ask(a, "vorn.describeView", R"({"context":"gallery","limit":4,"under":")" + under +
+                                                              R"(","from":)" + std::to_string(from) + "}")
+                                   .GetFromPath({"result", "tree"});
+    std::map<std::string, VornJSONValue> found;
+    Nodes(page, found);
+    for (auto& [id, node] : found) {
+      const VornJSONValue count = node.GetFromPath({"childCount"});
+      const VornJSONArray* children = node.GetFromPath({"children"}).GetIfArray();
+      if (id == under && count.IsInt())
+        left.push_back({id, from + static_cast<int>(children ? children->size() : 0)});
+      else if (id != under && count.IsInt())
+        left.push_back({id, 0});
+      nodes[id] = node;
+    }
+  }
+  std::map<std::string, VornJSONValue> whole;
+  Nodes(Ask(a, "vorn.describeView", R"({"context":"gallery"})").GetFromPath({"result", "tree"}), whole);
+  for (const auto& [id, node] : whole) {
+    if (id != "gallery") {
+      EXPECT_TRUE(nodes.count(id)) << id << " never described";
+    }
+  }
+  EXPECT_GT(calls, 1);
+  EXPECT_EQ(At(Ask(a, "vorn.describeView", R"({"context":"gallery","limit":2001})"), {"error", "data", "param"}), "limit");
+  EXPECT_EQ(At(Ask(a, "vorn.describeView", R"({"context":"gallery","under":"ghost"})"), {"error", "data", "reason"}),
+            "unknownObject");
+}
+
+}  // namespace

@@ -77,43 +77,51 @@ VornJSONObject VornBaseView::_DescribeNode(const VornModelObject& object) const 
   return node;
 }
 
-VornJSONObject VornBaseView::DescribeLayout(const ModelObjectPtr& root, std::size_t limit, bool* complete) const {
+VornJSONObject VornBaseView::DescribeLayout(const ModelObjectPtr& root, std::size_t limit, bool* complete,
+                                            std::size_t from) const {
   if (complete) *complete = true;
-  if (!root) return {};
+  if (!root || limit == 0) return {};
   struct Entry {
     ModelObjectPtr object;
-    std::size_t firstChild = 0;
-    std::size_t childCount = 0;
-    bool open = false;
+    std::size_t total = 0;       // children it has
+    std::size_t skipped = 0;     // the root's children before `from`
+    std::size_t firstChild = 0;  // where its described children are in `order`
+    std::size_t described = 0;   // how many of them are
   };
-  // Breadth first, a node's children all or none, while the budget lasts:
-  // the first levels come first. No recursion, however deep the tree.
+  // Breadth first while the budget lasts: the first levels come first. The
+  // root's children may be a slice (from `from` on), every other node's
+  // are all or none, so a node with more children than the budget can
+  // still be read, a page at a time. No recursion, however deep the tree.
   std::vector<Entry> order{{root}};
   bool room = true;
   for (std::size_t i = 0; i < order.size(); ++i) {
-    Entry& entry = order[i];
-    entry.childCount = entry.object->GetChildCount();
-    if (!room || entry.childCount == 0) continue;
-    if (order.size() + entry.childCount > limit) {
-      room = false;
+    const std::vector<ModelObjectPtr> children = room ? order[i].object->GetChildren() : std::vector<ModelObjectPtr>();
+    order[i].total = room ? children.size() : order[i].object->GetChildCount();
+    const std::size_t first = i == 0 ? std::min(from, children.size()) : 0;
+    std::size_t take = children.size() - first;
+    if (i == 0) take = std::min(take, limit - 1);
+    if (!room || take == 0 || order.size() + take > limit) {
+      room = room && take == 0;
       continue;
     }
-    order[i].open = true;
+    order[i].skipped = first;
     order[i].firstChild = order.size();
-    for (ModelObjectPtr& child : order[i].object->GetChildren()) order.push_back({std::move(child)});
+    order[i].described = take;
+    for (std::size_t k = first; k < first + take; ++k) order.push_back({children[k]});
   }
   // Built from the leaves up: a node's children are built before it.
   std::vector<VornJSONObject> built(order.size());
   for (std::size_t i = order.size(); i-- > 0;) {
     const Entry& entry = order[i];
     VornJSONObject node = _DescribeNode(*entry.object);
-    if (entry.open) {
+    if (entry.described > 0) {
       VornJSONArray children;
-      children.Reserve(entry.childCount);
-      for (std::size_t k = entry.firstChild; k < entry.firstChild + entry.childCount; ++k) children.PushBack(std::move(built[k]));
+      children.Reserve(entry.described);
+      for (std::size_t k = entry.firstChild; k < entry.firstChild + entry.described; ++k) children.PushBack(std::move(built[k]));
       node.Set("children", std::move(children));
-    } else if (entry.childCount > 0) {
-      node.Set("childCount", static_cast<std::int64_t>(entry.childCount));
+    }
+    if (entry.skipped + entry.described < entry.total) {
+      node.Set("childCount", static_cast<std::int64_t>(entry.total));
       if (complete) *complete = false;
     }
     built[i] = std::move(node);

@@ -74,12 +74,14 @@ public:
   // "label", "description"} instead, for a read-only row.
   //
   // At most `limit` nodes are described, breadth first, each node's
-  // children all or none: a node whose children did not fit has
-  // "childCount" instead of "children" (describe it as the next root), and
-  // `complete` is set false. The cost is that of the nodes described, so a
-  // host can page a large tree.
-  VornJSONObject DescribeLayout(const ModelObjectPtr& root, std::size_t limit = SIZE_MAX,
-                                bool* complete = nullptr) const;
+  // children all or none, but for `root`'s own children, which may be the
+  // slice from `from` on: a node whose children were not all described has
+  // "childCount" (how many it has), with "children" holding the slice for
+  // `root`, none for the others (describe such a node as the next root),
+  // and `complete` is set false. The cost is that of the nodes described,
+  // so a host can page a tree of any size and shape.
+  VornJSONObject DescribeLayout(const ModelObjectPtr& root, std::size_t limit = SIZE_MAX, bool* complete = nullptr,
+                                std::size_t from = 0) const;
   // A tweaker by its id, or the first tweaker showing the object with that
   // id; empty when there is none. Tweaker ids are stable: the view's name,
   // "/", and the id of the first object shown ("#2", "#3"... when taken),
