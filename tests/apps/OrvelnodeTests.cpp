@@ -128,6 +128,15 @@ TEST(Orvelnode, AnswersBadInputWithItsErrorCodeAndKeepsServing) {
   EXPECT_EQ(s.node.Wait(), 0);
 }
 
+// A tweaker file may add representations only, for templates known already.
+TEST(Orvelnode, TakesTweakerFilesOfRepresentationsOnly) {
+  Session s(std::string(TEST_DATA) + "/reps-only.json");
+  const VornJSONValue view = s.Ask(R"({"jsonrpc":"2.0","id":1,"method":"vorn.describeView","params":{"context":"handles"}})");
+  EXPECT_EQ(view.GetFromPath({"result", "tree", "children", "0", "tweaker", "kind"}).ToString(), "text") << view.Stringify();
+  s.node.CloseInput();
+  EXPECT_EQ(s.node.Wait(), 0);
+}
+
 TEST(Orvelnode, RefusesBadManifestsWithWhereAndWhyAndStopsOnSignals) {
   const std::pair<std::string, std::string> manifests[] = {
       {"bad-syntax.json", "bad-syntax.json:4:32: ',' or '}' expected"},
