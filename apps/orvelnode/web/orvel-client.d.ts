@@ -43,6 +43,17 @@ export interface SchemaAnswer {
 
 export interface ViewAnswer<Tree = any> extends TreeAnswer<Tree> {
   view: string;
+  /** False while something is left: a node with childCount and no children (ask with it as under), or the rest of the described node's children (ask with from). */
+  complete: boolean;
+}
+
+export interface ViewPage {
+  /** The id of the object to describe from (default: the tree's root). */
+  under?: string;
+  /** The first of its children to describe (default 0): the next slice of a wide node. */
+  from?: number;
+  /** The most nodes to describe, 1 to 2000 (default 2000). */
+  limit?: number;
 }
 
 export interface ModelChanged {
@@ -109,6 +120,6 @@ export class OrvelClient {
   disconnect(contexts?: string[]): Promise<ConnectAnswer>;
   getTree<Tree = any>(context: string): Promise<TreeAnswer<Tree>>;
   describeSchema(context: string): Promise<SchemaAnswer>;
-  describeView<Tree = any>(context: string, view?: string): Promise<ViewAnswer<Tree>>;
+  describeView<Tree = any>(context: string, view?: string, page?: ViewPage): Promise<ViewAnswer<Tree>>;
   close(): void;
 }

@@ -146,10 +146,17 @@ export class OrvelClient {
   /**
    * @param {string} context
    * @param {string} [view] the context's first view without one
-   * @returns {Promise<{context: string, view: string, seq: number, tree: any}>}
+   * @param {{under?: string, from?: number, limit?: number}} [page] describe from the object `under`
+   *   (its children from the `from`th), at most `limit` nodes
+   * @returns {Promise<{context: string, view: string, seq: number, tree: any, complete: boolean}>}
    */
-  describeView(context, view) {
-    return this.call('vorn.describeView', view === undefined ? { context } : { context, view });
+  describeView(context, view, page = {}) {
+    const params = { context };
+    if (view !== undefined) params.view = view;
+    if (page.under !== undefined) params.under = page.under;
+    if (page.from !== undefined) params.from = page.from;
+    if (page.limit !== undefined) params.limit = page.limit;
+    return this.call('vorn.describeView', params);
   }
 
   /** Closes the connection for good: no reconnect, waiting calls rejected. */
