@@ -12,27 +12,6 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-missing=()
-[ -x /usr/bin/chromium ] || missing+=(chromium)
-command -v node >/dev/null 2>&1 || missing+=(nodejs)
-command -v npm >/dev/null 2>&1 || missing+=(npm)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update
-  "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
-fi
-
-orvelnode="${ORVELNODE:-$root/build/default/apps/orvelnode/orvelnode}"
-if [ ! -x "$orvelnode" ]; then
-  [ -f build/default/CMakeCache.txt ] || cmake --preset default
-  cmake --build --preset default
-fi
-
-if [ ! -d tests/web/node_modules ]; then
-  (cd tests/web && npm ci --no-audit --no-fund)
-fi
+source scripts/web-setup.sh chromium
 
 exec node tests/web/browser_test.mjs "$orvelnode"

@@ -17,40 +17,15 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
+import { CHROMIUM_ARGS, check, chromiumPath, hostPath, root, sleep, tally, withTimeout } from './support.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const hostPath = path.resolve(process.argv[2] || process.env.ORVELNODE || path.join(root, 'build/default/apps/orvelnode/orvelnode'));
-const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
 const sampleManifest = path.join(root, 'examples/sample/manifest.json');
 const WAIT_MS = 10000;
 const WHOLE_TEST_MS = 120000;
-const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync', '--hide-scrollbars'];
 
-let passed = 0;
-let failed = 0;
-function check(name, ok, detail = '') {
-  if (ok) {
-    passed++;
-    console.log(`ok   ${name}`);
-  } else {
-    failed++;
-    console.log(`FAIL ${name}${detail ? `: ${detail}` : ''}`);
-  }
-  return ok;
-}
 
-function withTimeout(promise, ms, what) {
-  let timer;
-  const timeout = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new Error(`timed out after ${ms} ms: ${what}`)), ms);
-  });
-  return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
-}
 
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
 
 // JSON-RPC over the host's standard input and output, one message per line.
@@ -626,9 +601,9 @@ async function cleanUp(state) {
 const state = {};
 const whole = setTimeout(async () => {
   console.log(`FAIL the whole test took more than ${WHOLE_TEST_MS} ms`);
-  failed++;
+  tally.failed++;
   await cleanUp(state);
-  console.log(`${passed} passed, ${failed} failed`);
+  console.log(`${tally.passed} passed, ${tally.failed} failed`);
   process.exit(1);
 }, WHOLE_TEST_MS);
 
@@ -639,5 +614,5 @@ try {
 }
 await cleanUp(state);
 clearTimeout(whole);
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+console.log(`${tally.passed} passed, ${tally.failed} failed`);
+process.exit(tally.failed === 0 ? 0 : 1);

@@ -21,12 +21,9 @@ import os from 'node:os';
 import path from 'node:path';
 import { performance } from 'node:perf_hooks';
 import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
+import { CHROMIUM_ARGS, chromiumPath, hostPath, withTimeout } from './support.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const hostPath = path.resolve(process.argv[2] || process.env.ORVELNODE || path.join(root, 'build/default/apps/orvelnode/orvelnode'));
-const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
 const RUNS = Number(process.env.RUNS || 5);
 const EDITS = Number(process.env.EDITS || 20);
 const SIZES = (process.env.SIZES || '10000,100000').split(',').map(Number);
@@ -77,13 +74,6 @@ function writeManifest(dir, groups) {
   return file;
 }
 
-function withTimeout(promise, ms, what) {
-  let timer;
-  const timeout = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new Error(`timed out after ${ms} ms: ${what}`)), ms);
-  });
-  return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
-}
 
 async function startHost(manifest) {
   const token = crypto.randomBytes(24).toString('hex');
@@ -239,8 +229,7 @@ try {
     executablePath: chromiumPath,
     headless: false,  // the flag is given below, as the plain --headless
     userDataDir: path.join(dir, 'chromium'),
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync', '--hide-scrollbars'],
+    args: CHROMIUM_ARGS,
     protocolTimeout: WAIT_MS * 2,
   });
   for (const size of SIZES) await measure(browser, dir, size);

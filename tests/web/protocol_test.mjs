@@ -9,7 +9,6 @@
 import { spawn } from 'node:child_process';
 import path from 'node:path';
 import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 import Ajv from 'ajv';
 import Ajv2020 from 'ajv/dist/2020.js';
 import addFormats from 'ajv-formats';
@@ -18,9 +17,8 @@ import { Generate, createAjv, generateDefaultUISchema, mapStateToAnyOfProps, res
 import { JSONRPCClient } from 'json-rpc-2.0';
 import WebSocket from 'ws';
 import { OrvelClient } from '../../apps/orvelnode/web/orvel-client.js';
+import { check, hostPath, root, tally, withTimeout } from './support.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const hostPath = path.resolve(process.argv[2] || process.env.ORVELNODE || path.join(root, 'build/default/apps/orvelnode/orvelnode'));
 const manifest = path.join(root, 'examples/sample/manifest.json');
 const WAIT_MS = 10000;
 const WHOLE_TEST_MS = 60000;
@@ -33,25 +31,6 @@ const SAMPLE_FUNCTIONS = ['getTree', 'setValue', 'editTweaker', 'describeView', 
 const NOTIFICATIONS = ['vorn.modelChanged', 'vorn.childAdded', 'vorn.childRemoved', 'vorn.contextAdded',
   'vorn.contextRemoved', 'vorn.event'];
 
-let passed = 0;
-let failed = 0;
-function check(name, ok, detail = '') {
-  if (ok) {
-    passed++;
-    console.log(`ok   ${name}`);
-  } else {
-    failed++;
-    console.log(`FAIL ${name}${detail ? `: ${detail}` : ''}`);
-  }
-  return ok;
-}
-function withTimeout(promise, ms, what) {
-  let timer;
-  const timeout = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new Error(`timed out after ${ms} ms: ${what}`)), ms);
-  });
-  return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
-}
 
 // Resolves once `test` holds, polled; false after WAIT_MS.
 async function until(test) {
@@ -312,9 +291,9 @@ function cleanUp() {
 }
 const whole = setTimeout(() => {
   console.log(`FAIL the whole test took more than ${WHOLE_TEST_MS} ms`);
-  failed++;
+  tally.failed++;
   cleanUp();
-  console.log(`${passed} passed, ${failed} failed`);
+  console.log(`${tally.passed} passed, ${tally.failed} failed`);
   process.exit(1);
 }, WHOLE_TEST_MS);
 
@@ -325,5 +304,5 @@ try {
 }
 cleanUp();
 clearTimeout(whole);
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+console.log(`${tally.passed} passed, ${tally.failed} failed`);
+process.exit(tally.failed === 0 ? 0 : 1);
