@@ -269,6 +269,9 @@ TEST(VornModelObject, NewChildrenAreAnnouncedWithTheirValuesAndCyclesAreRefused)
   // Handles to distinct objects that carry one id compare equal as values.
   EXPECT_TRUE(VornValue(Node("same")) == VornValue(Node("same")));
   EXPECT_FALSE(VornValue(Node("same")) == VornValue(Ptr()));
+  using Handles = std::vector<Ptr>;  // element by element
+  EXPECT_TRUE(VornValue(Handles{Node("same"), nullptr}) == VornValue(Handles{Node("same"), nullptr}));
+  EXPECT_FALSE(VornValue(Handles{Node("same")}) == VornValue(Handles{Node("other")}));
 }
 
 TEST(VornModelObject, RemovalReachesEveryDepthAndActivationFollowsSiblingsAndAncestors) {

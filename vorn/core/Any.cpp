@@ -1,8 +1,41 @@
 #include "vorn/core/Any.h"
 
+#include <mutex>
+#include <utility>
+
 #include "vorn/core/ErrorPolicy.h"
 
 namespace Vorn::_Internal_ {
+
+namespace {
+struct HandleRules {
+  std::mutex mutex;
+  std::vector<std::pair<unsigned long long, HandleEqualityFn>> byKey;  // a handful: a scan is enough
+};
+HandleRules& Rules() {
+  static HandleRules* const rules = new HandleRules;  // lives until unload: static destructors may compare
+  return *rules;
+}
+}  // namespace
+
+void SetHandleEquality(unsigned long long pointeeKey, HandleEqualityFn equal) {
+  HandleRules& rules = Rules();
+  const std::lock_guard lock(rules.mutex);
+  for (auto& [key, rule] : rules.byKey)
+    if (key == pointeeKey) {
+      rule = equal;
+      return;
+    }
+  rules.byKey.emplace_back(pointeeKey, equal);
+}
+
+HandleEqualityFn FindHandleEquality(unsigned long long pointeeKey) {
+  HandleRules& rules = Rules();
+  const std::lock_guard lock(rules.mutex);
+  for (const auto& [key, rule] : rules.byKey)
+    if (key == pointeeKey) return rule;
+  return nullptr;
+}
 
 void ReportAnyTypeMismatch(std::string_view requested, std::string_view stored) {
   std::string message = "[VornAny] Type mismatch in GetRawValue<T>()!\nRequested type: '";

@@ -16,8 +16,8 @@ namespace Vorn {
 
 // How VornAny compares two stored values of the same type T. The default uses
 // T's operator== when it has one and otherwise treats distinct holders as
-// different; types with their own identity rules (model-object pointers,
-// values-by-string tables) specialise this.
+// different; types with their own identity rules specialise this, and
+// handles follow the rules registered below.
 template <class T>
 struct AnyEquality {
   static bool Equal(const T& a, const T& b) {
@@ -28,30 +28,49 @@ struct AnyEquality {
   }
 };
 
-}  // namespace Vorn
-
-// Model-object handles compare by the objects' identifiers, not by address:
-// two handles to distinct objects that carry one identifier are equal, as
-// are two empty handles. Declared here, next to the primary template, so
-// that every use of VornAny with these types sees it.
-class VornModelObject;
-namespace Vorn {
+// Opt-in for handles: how VornAny compares two std::shared_ptr<T> (and two
+// vectors of them, element by element). By default by address, as the
+// handles' own ==. A type whose objects carry an identity of their own
+// registers its rule once, while the library or plug-in defining it loads:
+//   bool SameObject(const T* a, const T* b);  // either may be null
+//   [[maybe_unused]] const bool registered = Vorn::SetAnyHandleEquality<T, &SameObject>();
+// A rule found at run time rather than a trait chosen at compile time:
+// handles are stored where only a declaration of T is in sight (the value
+// types registry keeps a model-object handle as a sample), and every copy of
+// the holder's code must compare alike.
 namespace _Internal_ {
-VORN_API bool SameModelObjectID(const VornModelObject* a, const VornModelObject* b);
+using HandleEqualityFn = bool (*)(const void* a, const void* b);
+VORN_API void SetHandleEquality(unsigned long long pointeeKey, HandleEqualityFn equal);
+// The rule registered for the pointee type of key `pointeeKey`, or null.
+VORN_API HandleEqualityFn FindHandleEquality(unsigned long long pointeeKey);
+
+template <class T>
+using HandlePointee = typename std::shared_ptr<T>::element_type;
+}  // namespace _Internal_
+
+template <class T, bool (*Equal)(const T*, const T*)>
+bool SetAnyHandleEquality() {
+  _Internal_::SetHandleEquality(TypeKey<T>(), [](const void* a, const void* b) {
+    return Equal(static_cast<const T*>(a), static_cast<const T*>(b));
+  });
+  return true;
 }
-template <>
-struct AnyEquality<std::shared_ptr<VornModelObject>> {
-  static bool Equal(const std::shared_ptr<VornModelObject>& a, const std::shared_ptr<VornModelObject>& b) {
-    return _Internal_::SameModelObjectID(a.get(), b.get());
+
+template <class T>
+struct AnyEquality<std::shared_ptr<T>> {
+  static bool Equal(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b) {
+    const auto equal = _Internal_::FindHandleEquality(TypeKey<_Internal_::HandlePointee<T>>());
+    return equal ? equal(a.get(), b.get()) : a == b;
   }
 };
-template <>
-struct AnyEquality<std::vector<std::shared_ptr<VornModelObject>>> {
-  static bool Equal(const std::vector<std::shared_ptr<VornModelObject>>& a,
-                    const std::vector<std::shared_ptr<VornModelObject>>& b) {
+template <class T, class Allocator>
+struct AnyEquality<std::vector<std::shared_ptr<T>, Allocator>> {
+  static bool Equal(const std::vector<std::shared_ptr<T>, Allocator>& a,
+                    const std::vector<std::shared_ptr<T>, Allocator>& b) {
     if (a.size() != b.size()) return false;
+    const auto equal = _Internal_::FindHandleEquality(TypeKey<_Internal_::HandlePointee<T>>());
     for (std::size_t i = 0; i < a.size(); ++i)
-      if (!_Internal_::SameModelObjectID(a[i].get(), b[i].get())) return false;
+      if (equal ? !equal(a[i].get(), b[i].get()) : a[i] != b[i]) return false;
     return true;
   }
 };

@@ -8,11 +8,6 @@
 #include "vorn/json/Convert.h"
 
 namespace Vorn::_Internal_ {
-bool SameModelObjectID(const VornModelObject* a, const VornModelObject* b) {
-  if (!a || !b) return a == b;
-  return a->GetID() == b->GetID();
-}
-
 void ReportAbsentModelProperty(const std::string& name, const std::string& objectName) {
   Vorn::RaiseError("[Vorn - Model Object] Property " + name + " does not exist on object \"" + objectName +
                    "\"!\nPlease check its existence with \"VornModelObject::HasProperty\" beforehand.");
@@ -49,6 +44,15 @@ struct VornModelObject::TreeIndex {
 
 namespace {
 using Ptr = VornModelObject::Ptr;
+
+// Values holding handles to model objects compare by the objects' ids: two
+// handles to distinct objects that carry one id are equal, as are two empty
+// handles.
+bool SameModelObjectID(const VornModelObject* a, const VornModelObject* b) {
+  if (!a || !b) return a == b;
+  return a->GetID() == b->GetID();
+}
+[[maybe_unused]] const bool g_handlesCompareByID = Vorn::SetAnyHandleEquality<VornModelObject, &SameModelObjectID>();
 
 Ptr Shared(VornModelObject* object) { return std::static_pointer_cast<VornModelObject>(object->GetSharedPtr()); }
 

@@ -40,7 +40,8 @@ struct VORN_API VornModelObjectInitOptions {
 // Identity. An object gets a fresh identifier, stored as its "id" property.
 // A record that sets "id" (hosts address their nodes by their own ids) sets
 // the identifier too, so GetID(), Dump(), ToJSON() and searches by "id" all
-// agree. Two objects may carry one id; searches then find both.
+// agree. Two objects may carry one id; searches then find both. Values
+// holding handles to objects compare by the objects' ids.
 //
 // Values maps describe subtrees: the key "children" holds a list of values
 // maps, one per child (a std::vector<VornValuesByString>, or a
