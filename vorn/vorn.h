@@ -50,7 +50,7 @@
 #include "vorn/json/Parser.h"
 
 #include "vorn/json/Convert.h"
-#include "vorn/host/JSONStreams.h"
+#include "vorn/json/JSONStreams.h"
 #include "vorn/runtime/Resources.h"
 #include "vorn/runtime/Process.h"
 #include "vorn/runtime/MainThreadManager.h"

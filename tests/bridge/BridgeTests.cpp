@@ -11,9 +11,9 @@
 #include "common/TempDir.h"
 #include "vorn/core/TypeInfo.h"
 #include "vorn/host/Binary.h"
-#include "vorn/host/JSONStreams.h"
 #include "vorn/host/SysLog.h"
 #include "vorn/json/Convert.h"
+#include "vorn/json/JSONStreams.h"
 #include "vorn/json/Parser.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include "common/TempDir.h"
 #include "vorn/core/ErrorPolicy.h"
-#include "vorn/host/JSONStreams.h"
 #include "vorn/json/Convert.h"
+#include "vorn/json/JSONStreams.h"
 #include "vorn/json/Parser.h"
 
 namespace {

@@ -2,14 +2,14 @@
 
 #include <cstdint>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // The host application object (Linux stand-in).
 //
 // A process has at most one main application, installed by whoever runs the
 // host; by default there is none, which is how a non-interactive (node-style)
 // host presents itself. The application is not owned by this registry.
-class VORN_API KRTApplication {
+class KRT_API KRTApplication {
 public:
   // Timer callback: (command given to AddTimeOut, reason, client data). The
   // stand-ins pass 0 as the reason.
@@ -45,14 +45,14 @@ public:
 
 // Base of the applications that run their own event loop. It only answers
 // the class-kind test; timers come from the concrete application.
-class VORN_API KRTInteractiveApplication : public KRTApplication {
+class KRT_API KRTInteractiveApplication : public KRTApplication {
 public:
   int IsKindOf(const char* className) const override;
 };
 
 // Installs an application for the lifetime of the scope and restores the
 // previous one at its end.
-class VORN_API KRTScopedMainApplication {
+class KRT_API KRTScopedMainApplication {
 public:
   explicit KRTScopedMainApplication(KRTApplication* application) noexcept
       : m_previous(KRTApplication::SetMainApplication(application)) {}

@@ -4,13 +4,13 @@
 #include <string_view>
 #include <vector>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 #include "vorn/host/UnicodeString.h"
 
 namespace OVK {
 
 // An opaque buffer of bytes, copied by value.
-class VORN_API Binary {
+class KRT_API Binary {
 public:
   Binary() = default;
   // Copies `size` bytes from `data`; null data gives an empty buffer.
@@ -32,7 +32,7 @@ private:
   std::vector<unsigned char> m_bytes;
 };
 
-class VORN_API BinaryWriter {
+class KRT_API BinaryWriter {
 public:
   // A buffer holding the string's UTF-8 bytes, without a terminator.
   static Binary FromString(const KRTUnicodeString& text);

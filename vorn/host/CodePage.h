@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // Host text encodings.
-class VORN_API KRTCodePage {
+class KRT_API KRTCodePage {
 public:
   // Encodes `count` bytes as standard Base64 (RFC 4648 alphabet, "="
   // padding, no line breaks) into a new NUL-terminated text stored in

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 #include "vorn/host/UnicodeString.h"
 
 // Host directory listing (Linux stand-in). Statuses as in Status.h; null
 // arguments are refused with KRT_E_INVALID_ARGUMENT.
 
 // One directory entry: its name and its absolute path ("/" separators).
-struct VORN_API KRTDirEntry {
+struct KRT_API KRTDirEntry {
   KRTUnicodeString name;
   KRTUnicodeString absolutePath;
 };
@@ -26,24 +26,24 @@ class KRTDirectory;
 // is taken from the working directory). A directory that is already open
 // is refused with KRT_E_INVALID_STATE; a path that is missing or is not a
 // directory gives KRT_E_NOT_FOUND.
-VORN_API std::int32_t KRTOpenDirectory(const KRTUnicodeString& path, KRTDirectory* directory);
+KRT_API std::int32_t KRTOpenDirectory(const KRTUnicodeString& path, KRTDirectory* directory);
 
 // Reads the next entry. *endFlag is set to 1 when no entry remains (the
 // entry is then left unchanged) and to 0 when an entry was read. `mode`
 // must be KRT_DIR_READ_ALL. A directory that is not open gives
 // KRT_E_INVALID_STATE.
-VORN_API std::int32_t KRTReadDirectory(KRTDirectory* directory, KRTDirEntry* entry, int* endFlag, int mode);
+KRT_API std::int32_t KRTReadDirectory(KRTDirectory* directory, KRTDirEntry* entry, int* endFlag, int mode);
 
 // Closes the directory; it may then be opened again. Closing a directory
 // that is not open gives KRT_E_INVALID_STATE.
-VORN_API std::int32_t KRTCloseDirectory(KRTDirectory* directory);
+KRT_API std::int32_t KRTCloseDirectory(KRTDirectory* directory);
 
 // A directory being read; filled by KRTOpenDirectory. The listing is taken
 // when the directory is opened and served sorted by name (byte order), so
 // the order does not depend on the file system; entries created or removed
 // afterwards are not seen. No system handle stays open between calls, so a
 // directory dropped without KRTCloseDirectory leaks nothing.
-class VORN_API KRTDirectory {
+class KRT_API KRTDirectory {
 public:
   KRTDirectory() = default;
   ~KRTDirectory() = default;

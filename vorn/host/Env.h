@@ -1,9 +1,9 @@
 #pragma once
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // Host environment lookup (Linux stand-in); the path search is in Paths.h.
 
 // The value of the environment variable `name`, or null when it is not set.
 // An empty value is returned as an empty string, not as null.
-VORN_API const char* KRTGetEnv(const char* name);
+KRT_API const char* KRTGetEnv(const char* name);

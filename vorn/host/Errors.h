@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // Host error objects (Linux stand-in).
 //
@@ -17,7 +17,7 @@
 class KRTError;
 using KRTErrorPtr = std::shared_ptr<KRTError>;
 
-class VORN_API KRTError {
+class KRT_API KRTError {
 public:
   explicit KRTError(std::string message, std::int32_t code = -1);
   virtual ~KRTError();
@@ -38,7 +38,7 @@ private:
 
 // Host error scope, kept around code that may catch host errors. Scopes
 // nest; each thread counts its own.
-class VORN_API TolvTkCompatCtx {
+class KRT_API TolvTkCompatCtx {
 public:
   TolvTkCompatCtx() noexcept;
   ~TolvTkCompatCtx();
@@ -57,7 +57,7 @@ public:
 
 // The handling of caught host errors. Each thread keeps its own errors
 // awaiting disposal.
-class VORN_API KRTXHContextCxx {
+class KRT_API KRTXHContextCxx {
 public:
   // Takes over a caught error until the next Flush on this thread. Null is
   // ignored.

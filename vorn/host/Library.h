@@ -3,14 +3,14 @@
 #include <memory>
 #include <string>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 namespace OVK {
 
 // A loaded shared library (Linux stand-in over dlopen). Destroying the
 // object unloads the library (dlclose); symbols taken from it must not be
 // used afterwards.
-class VORN_API Library {
+class KRT_API Library {
 public:
   ~Library();
   Library(const Library&) = delete;

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 #include "vorn/host/Binary.h"
 #include "vorn/host/UnicodeString.h"
 
@@ -15,7 +15,7 @@ namespace MBX {
 
 // A record of named members, each a string or a byte buffer, kept in the
 // order they were first written.
-class VORN_API Parameters {
+class KRT_API Parameters {
 public:
   using Value = std::variant<KRTUnicodeString, OVK::Binary>;
   struct Member {
@@ -50,7 +50,7 @@ private:
 // A node of the channel: emits named events, optionally to a target, with
 // parameters. A status of 0 means the event was sent; anything else is a
 // failure.
-class VORN_API Node {
+class KRT_API Node {
 public:
   virtual ~Node();
   // An empty record to fill and pass to Emit.
@@ -64,7 +64,7 @@ public:
 // hosts without clients. It answers every Emit with a settable status
 // (KRT_OK at first); emissions are recorded whatever it answers.
 // Thread-safe.
-class VORN_API RecordingNode : public Node {
+class KRT_API RecordingNode : public Node {
 public:
   struct Emission {
     KRTUnicodeString event;

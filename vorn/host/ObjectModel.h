@@ -1,11 +1,11 @@
 #pragma once
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // The host's object-model interface. The library only passes pointers to it
 // around (an object's GetOMInterface()); hosts derive their interfaces from
 // it.
-class VORN_API KRTBaseUnknown {
+class KRT_API KRTBaseUnknown {
 public:
   virtual ~KRTBaseUnknown();
 

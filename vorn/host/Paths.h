@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // Host path services (Linux stand-in).
 //
@@ -12,7 +12,7 @@
 // system reads a backslash as "/".
 
 // `path` with each backslash replaced by "/". Nothing else changes.
-VORN_API std::string KRTNativePath(std::string_view path);
+KRT_API std::string KRTNativePath(std::string_view path);
 
 // Searches `relativePath` in each directory of `dirList` (directories
 // separated by ";", in order) and returns the absolute, lexically normalised
@@ -25,4 +25,4 @@ VORN_API std::string KRTNativePath(std::string_view path);
 // from the working directory. A leading separator of `relativePath` is
 // ignored (the search stays inside each directory); an empty one finds the
 // directory itself.
-VORN_API std::string KRTFindPath(const char* relativePath, const char* dirList);
+KRT_API std::string KRTFindPath(const char* relativePath, const char* dirList);

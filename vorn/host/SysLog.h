@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // The host's log of abnormal ends. The stand-in writes each message to
 // standard error, followed by a newline. It returns to the caller.
-VORN_API void KRTSysLogAbend(const char* message);
+KRT_API void KRTSysLogAbend(const char* message);
 
 // Records every message given to KRTSysLogAbend while it is alive, so tests
 // can check what was reported. Captures nest: the innermost one receives the
 // messages. Messages are still written to standard error unless `quiet`.
 // Thread-safe: reports may come from any thread.
-class VORN_API KRTAbendCapture {
+class KRT_API KRTAbendCapture {
 public:
   explicit KRTAbendCapture(bool quiet = true);
   ~KRTAbendCapture();

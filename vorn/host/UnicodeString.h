@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // The host's string: a value type holding UTF-8 bytes.
 //
@@ -14,7 +14,7 @@
 // form (CastToCharPtr, the conversion to const char*) is the UTF-8 text
 // itself, terminated; it stops at the first embedded NUL, while View() and
 // ConvertToUTF8 see every byte.
-class VORN_API KRTUnicodeString {
+class KRT_API KRTUnicodeString {
 public:
   // Compare() results. Only "equal" is part of the host's contract; the
   // other two let a caller order strings (subtract 2 for a strcmp-like sign).

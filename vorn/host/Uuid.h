@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 
 // A 128-bit universally unique identifier (RFC 4122 layout).
-class VORN_API KRTUuid {
+class KRT_API KRTUuid {
 public:
   using Bytes = std::array<unsigned char, 16>;
 

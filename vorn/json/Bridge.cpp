@@ -9,10 +9,10 @@
 #include "vorn/core/Any.h"
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/host/Binary.h"
-#include "vorn/host/JSONStreams.h"
 #include "vorn/host/UnicodeString.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Convert.h"
+#include "vorn/json/JSONStreams.h"
 #include "vorn/json/Object.h"
 #include "vorn/json/Value.h"
 

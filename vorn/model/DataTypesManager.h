@@ -7,7 +7,7 @@
 
 #include "vorn/core/Export.h"
 #include "vorn/core/SharedBase.h"
-#include "vorn/host/JSONStreams.h"
+#include "vorn/json/JSONStreams.h"
 
 // One data type: the vocabulary views use to pick a tweaker for a value.
 struct VORN_API VornDataTypeDefinition {

@@ -8,7 +8,7 @@
 
 #include "vorn/core/Export.h"
 #include "vorn/core/TypeInfo.h"
-#include "vorn/host/JSONStreams.h"
+#include "vorn/json/JSONStreams.h"
 #include "vorn/values/Value.h"
 
 class VornModelProperty;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "vorn/core/Export.h"
-#include "vorn/host/JSONStreams.h"
+#include "vorn/json/JSONStreams.h"
 #include "vorn/runtime/LibBasedFactory.h"
 #include "vorn/views/BaseTweaker.h"
 

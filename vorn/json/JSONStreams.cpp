@@ -1,4 +1,4 @@
-#include "vorn/host/JSONStreams.h"
+#include "vorn/json/JSONStreams.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -14,7 +14,8 @@
 // The host's JSON streams (Linux stand-in): a writer of one JSON object, a
 // reader that presents one JSON object member by member to a visitor, and
 // the visitor. The writer is built on the library's JSON object and the
-// reader on its parser.
+// reader on its parser, so they live here rather than with the other host
+// stand-ins, which include nothing of the library.
 namespace JSON {
 
 // Writer of one JSON object. Members keep the order of their first Add; a
