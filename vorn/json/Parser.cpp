@@ -6,16 +6,17 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <system_error>
 #include <utility>
 
 #include "vorn/core/ErrorPolicy.h"
+#include "vorn/host/Paths.h"
 #include "vorn/host/SysLog.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Object.h"
-#include "vorn/runtime/Resources.h"
 
 namespace {
 
@@ -688,17 +689,17 @@ bool VornJSONParser::_ParseNull() {
 
 // ---- public operations -----------------------------------------------------
 
-// Files are read strictly; one that cannot be opened gives an empty object.
+// Files are read strictly; one that cannot be opened gives an empty object,
+// and so does a directory (it would open on Linux, then fail every read).
 VornJSONValue VornJSONParser::ParseFile(const std::string& path) {
-  std::ifstream file = Vorn::LoadFile(path);
-  if (!file) return VornJSONValue(VornJSONObject());
+  std::ifstream file;
+  if (!path.empty()) {
+    const std::string native = KRTNativePath(path);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(native, ec)) file.open(native, std::ios::in | std::ios::binary);
+  }
+  if (!file.is_open()) return VornJSONValue(VornJSONObject());
   return ParseStream(file, false);
-}
-
-VornJSONValue VornJSONParser::ParseFileFromRsc(const std::string& folder, const std::string& file) {
-  std::ifstream stream = Vorn::LoadResourceFile(folder, file);
-  if (!stream) return VornJSONValue(VornJSONObject());
-  return ParseStream(stream, false);
 }
 
 VornJSONValue VornJSONParser::ParseStream(std::istream& input, bool lenient) {

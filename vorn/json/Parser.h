@@ -67,10 +67,9 @@ public:
   ~VornJSONParser() override;
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return nullptr; }
 
-  // Parses a file strictly; an unreadable file gives an empty object.
+  // Parses a file strictly (backslashes read as "/"); an unreadable file
+  // gives an empty object. Resources: Vorn::LoadResourceJSON.
   static VornJSONValue ParseFile(const std::string& path);
-  // The same for the resource `file` of the resource folder `folder`.
-  static VornJSONValue ParseFileFromRsc(const std::string& folder, const std::string& file);
   // Parses a whole stream (strict unless `lenient`).
   static VornJSONValue ParseStream(std::istream& input, bool lenient);
   // Parses text (strict unless `lenient`).

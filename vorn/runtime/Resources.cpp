@@ -207,8 +207,11 @@ void ReadRscDirectory(const std::string& folder, const Function<void(const VornJ
   }
 }
 
+// Found and opened here, then parsed: the parser knows nothing of resources.
 VornJSONValue LoadResourceJSON(const std::string& folder, const std::string& file) {
-  return VornJSONParser::ParseFileFromRsc(folder, file);
+  std::ifstream stream = LoadResourceFile(folder, file);
+  if (!stream) return VornJSONValue(VornJSONObject());
+  return VornJSONParser::ParseStream(stream, false);
 }
 
 VornJSONArray ParseJSONsFromRscDir(const std::string& folder) {

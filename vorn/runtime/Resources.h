@@ -98,8 +98,9 @@ VORN_API std::string GetFileFullPath(const std::string& fileName, const std::vec
 // empty callback is reported and nothing is read.
 VORN_API void ReadRscDirectory(const std::string& folder, const Function<void(const VornJSONObject&)>& callback);
 
-// The parsed resource "resources\<folder>\<file>" (see ParseFileFromRsc):
-// a value holding an empty object when the resource cannot be read.
+// The resource "resources\<folder>\<file>" (found as LoadResourceFile
+// finds it) parsed strictly: a value holding an empty object when the
+// resource cannot be read.
 VORN_API VornJSONValue LoadResourceJSON(const std::string& folder, const std::string& file);
 
 // One object per entry ReadRscDirectory finds for `folder`, in its order:
