@@ -11,6 +11,13 @@ void ReportPropertyHasNoValue(const std::string& name) {
 void ReportPropertyTypeMismatch(const std::string& name) {
   Vorn::RaiseError("[Vorn - Model Property] Type mismatch for '" + name + "' raw value!");
 }
+// The dictionary manager's tag: the same misfit is refused at creation and at a set.
+void ReportPropertyIncompatibility(const std::string& name, std::string_view valueType, const std::string& type) {
+  std::string message("[Vorn - Model Properties Dico Manager] ");
+  message.append("Property \"").append(name).append("\" creation error: value type \"").append(valueType);
+  message.append("\" not compatible with proprety type \"").append(type).append("\"!");
+  Vorn::RaiseError(message);
+}
 }  // namespace Vorn::_Internal_
 
 namespace {
@@ -40,7 +47,7 @@ VornModelProperty::~VornModelProperty() = default;
 
 bool VornModelProperty::Accepts(const VornValue& value, bool reportError) const {
   const bool fits = m_valueType && (m_valueType->CheckType(value, false) || Widen(*m_valueType, value, nullptr));
-  if (!fits && reportError) VornModelPropertiesDicoManager::_LogIncompatibility(m_name, value.GetTypeName(), m_definition->type);
+  if (!fits && reportError) Vorn::_Internal_::ReportPropertyIncompatibility(m_name, value.GetTypeName(), m_definition->type);
   return fits;
 }
 

@@ -1,20 +1,39 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/core/Export.h"
 #include "vorn/core/SharedBase.h"
 #include "vorn/json/Value.h"
-#include "vorn/model/PropertiesDico.h"
 #include "vorn/values/Value.h"
 
 struct VornRawValueTypeDefinition;
+class VornModelPropertiesDicoManager;
+
+// What a property dictionary says of one property name.
+struct VORN_API VornModelPropertyDefinition {
+  std::string type;  // a value type word ("string", "number", "unknown", ...)
+  bool isID = false;
+  std::int32_t isArray = 0;  // non-zero: the array form of `type`
+  bool readOnly = false;
+  bool isExchangeable = false;
+  bool mustBeDumped = false;
+  std::vector<std::string> possibleValues;
+  std::string description;
+};
 
 namespace Vorn::_Internal_ {
 VORN_API void ReportPropertyHasNoValue(const std::string& name);
 VORN_API void ReportPropertyTypeMismatch(const std::string& name);
+// Reports that a value of type `valueType` does not fit the property `name`
+// of type `type`, whether at its creation or at a set.
+VORN_API void ReportPropertyIncompatibility(const std::string& name, std::string_view valueType,
+                                            const std::string& type);
 }  // namespace Vorn::_Internal_
 
 // One typed value of a model object, declared by a property dictionary.

@@ -71,19 +71,11 @@ void VornModelPropertiesDicoManager::_LogPropertyAbsenceException(const std::str
   Vorn::RaiseError(std::string(kTag) + "Property " + name + " does not exist!");
 }
 
-void VornModelPropertiesDicoManager::_LogIncompatibility(const std::string& name, std::string_view valueType,
-                                                         const std::string& type) {
-  std::string message(kTag);
-  message.append("Property \"").append(name).append("\" creation error: value type \"").append(valueType);
-  message.append("\" not compatible with proprety type \"").append(type).append("\"!");
-  Vorn::RaiseError(message);
-}
-
 std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_Create(
     const std::string& name, const std::shared_ptr<const VornModelPropertyDefinition>& definition, bool compatible,
     std::string_view valueTypeName) {
   if (!compatible) {
-    _LogIncompatibility(name, valueTypeName, definition->type);
+    Vorn::_Internal_::ReportPropertyIncompatibility(name, valueTypeName, definition->type);
     return nullptr;
   }
   auto valueType = VornValueTypesManager::GetRawValueTypeDefinition(definition->type, definition->isArray != 0);
@@ -106,7 +98,7 @@ std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreateProper
   }
   auto property = _Create(name, definition, true, {});
   if (!property->Accepts(value, false)) {
-    _LogIncompatibility(name, value.GetTypeName(), definition->type);
+    Vorn::_Internal_::ReportPropertyIncompatibility(name, value.GetTypeName(), definition->type);
     return nullptr;
   }
   return property;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -9,21 +8,8 @@
 #include "vorn/core/Export.h"
 #include "vorn/core/TypeInfo.h"
 #include "vorn/json/JSONStreams.h"
+#include "vorn/model/ModelProperty.h"
 #include "vorn/values/Value.h"
-
-class VornModelProperty;
-
-// What a property dictionary says of one property name.
-struct VORN_API VornModelPropertyDefinition {
-  std::string type;  // a value type word ("string", "number", "unknown", ...)
-  bool isID = false;
-  std::int32_t isArray = 0;  // non-zero: the array form of `type`
-  bool readOnly = false;
-  bool isExchangeable = false;
-  bool mustBeDumped = false;
-  std::vector<std::string> possibleValues;
-  std::string description;
-};
 
 // Process-wide registry of property definitions, read from dictionary
 // resource files, and the only factory of VornModelProperty. The default
@@ -69,8 +55,6 @@ public:
                                                             const VornModelPropertyDefinition& definition,
                                                             bool compatible, const Vorn::TypeInfo& valueType);
   static void _LogPropertyAbsenceException(const std::string& name);
-  // Reports that a value of type `valueType` does not fit property `name`.
-  static void _LogIncompatibility(const std::string& name, std::string_view valueType, const std::string& type);
 
 private:
   friend class VornMainComponent;
