@@ -3,11 +3,11 @@
 #include <utility>
 
 #include "vorn/contexts/ClientApps.h"
-#include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"
 #include "vorn/model/DataManager.h"
 #include "vorn/model/ModelObject.h"
 #include "vorn/remote/Converters.h"
+#include "vorn/views/ContextInfo.h"
 
 namespace {
 void UnsubscribeAll(std::vector<std::shared_ptr<VornEventToken>>& tokens) {

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "vorn/contexts/BaseContext.h"
-#include "vorn/contexts/ContextInfo.h"
 #include "vorn/contexts/MainComponent.h"
 #include "vorn/core/ErrorPolicy.h"
+#include "vorn/views/ContextInfo.h"
 
 namespace {
 std::shared_ptr<VornEventData> BoolData(bool value) { return VornEventData::Create(VornValue_sp::Make(VornValue(value))); }

@@ -4,7 +4,6 @@
 
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/ClientApps.h"
-#include "vorn/contexts/ContextInfo.h"
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/model/DataManager.h"
 #include "vorn/model/DataTypesManager.h"
@@ -13,6 +12,7 @@
 #include "vorn/runtime/LibrariesManager.h"
 #include "vorn/runtime/MainThreadManager.h"
 #include "vorn/values/ValueTypesManager.h"
+#include "vorn/views/ContextInfo.h"
 #include "vorn/views/TweakerFactory.h"
 #include "vorn/views/ViewsManager.h"
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "vorn/contexts/ContextInfo.h"
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/host/SysLog.h"
 #include "vorn/json/Array.h"
 #include "vorn/model/ModelObject.h"
+#include "vorn/views/ContextInfo.h"
 #include "vorn/views/TweakerFactory.h"
 
 namespace {

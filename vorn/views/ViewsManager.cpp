@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "vorn/contexts/ContextInfo.h"
 #include "vorn/runtime/LibrariesManager.h"
+#include "vorn/views/ContextInfo.h"
 #include "vorn/views/TweakerFactory.h"
 
 VornViewsManager* VornViewsManager::_Instance = nullptr;

@@ -1,4 +1,4 @@
-#include "vorn/contexts/ContextInfo.h"
+#include "vorn/views/ContextInfo.h"
 
 VornViewInfo::~VornViewInfo() = default;
 
