@@ -1,8 +1,6 @@
 #include "vorn/model/ModelObject.h"
 
 #include <algorithm>
-#include <string_view>
-#include <unordered_map>
 
 #include "vorn/host/Uuid.h"
 #include "vorn/json/Convert.h"
@@ -13,34 +11,6 @@ void ReportAbsentModelProperty(const std::string& name, const std::string& objec
                    "\"!\nPlease check its existence with \"VornModelObject::HasProperty\" beforehand.");
 }
 }  // namespace Vorn::_Internal_
-
-// The nodes of one tree by the value of their "id", kept exact through every
-// set, add, removal and destruction. Disabled for good when a node is found
-// placed twice: searches of that tree then walk.
-struct VornModelObject::TreeIndex {
-  // Keyed by a view of each node's own identifier: a node leaves the index
-  // before its identifier changes.
-  std::unordered_multimap<std::string_view, VornModelObject*> byId;
-  bool disabled = false;
-  bool idIndexable = false;  // "id" is declared as a plain string (or unknown)
-  bool idIsID = false;
-
-  void Add(VornModelObject* node) {
-    if (!disabled) byId.emplace(node->m_id, node);
-  }
-  void Remove(VornModelObject* node) {
-    auto [first, last] = byId.equal_range(node->m_id);
-    for (auto it = first; it != last; ++it)
-      if (it->second == node) {
-        byId.erase(it);
-        return;
-      }
-  }
-  void Disable() {
-    disabled = true;
-    byId.clear();
-  }
-};
 
 namespace {
 using Ptr = VornModelObject::Ptr;
@@ -64,15 +34,7 @@ VornModelObject::VornModelObject(_BuildKey) : m_id(KRTUuid().ToString()) {}
 VornModelObject::Ptr VornModelObject::BuildSharedPtrFromOptions(const VornModelObjectInitOptions& options) {
   Ptr object = std::make_shared<VornModelObject>(_BuildKey());
   object->m_isTrueRoot = options.isTrueRoot;
-  if (options.isTrueRoot) {
-    object->m_tree = std::make_shared<TreeIndex>();
-    VornModelPropertyDefinition id;
-    if (VornModelPropertiesDicoManager::_GetPropertyDefinition("id", id)) {
-      object->m_tree->idIndexable =
-          id.isArray == 0 && (id.type == "string" || id.type == "std::string" || id.type == "unknown");
-      object->m_tree->idIsID = id.isID;
-    }
-  }
+  if (options.isTrueRoot) object->_StartTreeIndex();
   object->SetValue<std::string>("id", object->m_id, true);
   // Values first, so that whoever hears of the new child sees them.
   if (!options.values.empty()) {
@@ -90,11 +52,7 @@ VornModelObject::Ptr VornModelObject::BuildSharedPtrFromOptions(const VornModelO
 
 VornModelObject::~VornModelObject() {
   // Survivors of this subtree must not keep links into it.
-  if (m_tree) {
-    for (const Ptr& child : m_children)
-      if (child && child->m_tree == m_tree) _UnindexSubtree(child.get());
-    if (m_treeParent) m_tree->Remove(this);
-  }
+  _UnindexSubtree(this);
   _Deactivate(false, false);
   for (const Ptr& child : m_children)
     if (child) std::erase(child->m_holders, this);
@@ -134,10 +92,7 @@ void VornModelObject::_OnPropertyChanged(const std::string& name, const VornMode
   if (name == "name") {
     m_name = value->GetRawValue<std::string>();
   } else if (name == "id") {
-    const bool indexed = m_tree && m_treeParent;
-    if (indexed) m_tree->Remove(this);
-    std::string(value->GetRawValue<std::string>()).swap(m_id);  // no capacity left from the generated id
-    if (indexed) m_tree->Add(this);
+    _SetID(value->GetRawValue<std::string>());  // a fresh string: no capacity left from the generated id
   }
 }
 
@@ -292,45 +247,9 @@ void VornModelObject::_RemoveChild(VornModelObject* child, bool requestDestructi
   m_children.erase(it);
   auto holder = std::find(child->m_holders.begin(), child->m_holders.end(), this);
   if (holder != child->m_holders.end()) child->m_holders.erase(holder);
-  if (child->m_tree == m_tree) _UnindexSubtree(child);
+  _UnindexSubtree(child);
   Publish("onRemoveChild", VornMORemoveChildEventData::Create(keep));
   if (requestDestruction) child->RequestDestruction();
-}
-
-void VornModelObject::_IndexSubtree(VornModelObject* child) {
-  TreeIndex* tree = m_tree.get();
-  if (!tree || tree->disabled) return;
-  std::vector<std::pair<VornModelObject*, VornModelObject*>> stack{{child, this}};
-  while (!stack.empty()) {
-    auto [node, parent] = stack.back();
-    stack.pop_back();
-    if (node->m_tree) {
-      // Placed twice: the index could no longer follow one position per node.
-      node->m_tree->Disable();
-      tree->Disable();
-      return;
-    }
-    node->m_tree = m_tree;
-    node->m_treeParent = parent;
-    tree->Add(node);
-    for (auto it = node->m_children.rbegin(); it != node->m_children.rend(); ++it)
-      if (*it) stack.emplace_back(it->get(), node);
-  }
-}
-
-void VornModelObject::_UnindexSubtree(VornModelObject* child) {
-  if (!m_tree || child->m_tree != m_tree) return;
-  std::vector<VornModelObject*> stack{child};
-  while (!stack.empty()) {
-    VornModelObject* node = stack.back();
-    stack.pop_back();
-    if (node->m_tree != m_tree) continue;
-    m_tree->Remove(node);
-    node->m_tree.reset();
-    node->m_treeParent = nullptr;
-    for (const Ptr& c : node->m_children)
-      if (c) stack.push_back(c.get());
-  }
 }
 
 void VornModelObject::RemoveChild(const std::string& id, bool requestDestruction) {
@@ -434,52 +353,6 @@ void VornModelObject::_FindWalk(const Criteria& criteria, bool directOnly, bool 
     if (child->HasValues(criteria, idOnly)) out.push_back(child);
     if (!directOnly) child->_FindWalk(criteria, false, idOnly, out);
   }
-}
-
-bool VornModelObject::_FindIndexed(const Criteria& criteria, bool directOnly, bool idOnly,
-                                   std::vector<Ptr>& out) const {
-  const TreeIndex* tree = m_tree.get();
-  if (!tree || tree->disabled || !tree->idIndexable || (idOnly && !tree->idIsID)) return false;
-  if (!m_isTrueRoot && !m_treeParent) return false;
-  auto id = criteria.find("id");
-  if (id == criteria.end() || !id->second.Holds<std::string>()) return false;
-  // Every node of the tree holds its identifier as a string "id", so only
-  // the nodes filed under that identifier can match.
-  const auto [first, last] = tree->byId.equal_range(id->second.GetRawValue<std::string>());
-
-  // Each candidate below this object, with its path from here.
-  std::vector<std::vector<const VornModelObject*>> paths;
-  for (auto hit = first; hit != last; ++hit) {
-    VornModelObject* candidate = hit->second;
-    std::vector<const VornModelObject*> path{candidate};
-    const VornModelObject* up = candidate->m_treeParent;
-    while (up && up != this && !directOnly) {
-      path.push_back(up);
-      up = up->m_treeParent;
-    }
-    if (up != this || !candidate->HasValues(criteria, idOnly)) continue;
-    std::reverse(path.begin(), path.end());
-    paths.push_back(std::move(path));
-  }
-  // The walk's pre-order: an ancestor first, else the earlier sibling.
-  auto position = [](const VornModelObject* parent, const VornModelObject* child) {
-    const auto& siblings = parent->m_children;
-    return std::find_if(siblings.begin(), siblings.end(), [child](const Ptr& c) { return c.get() == child; }) -
-           siblings.begin();
-  };
-  if (paths.size() > 1)
-    std::sort(paths.begin(), paths.end(), [&](const auto& a, const auto& b) {
-      const std::size_t common = std::min(a.size(), b.size());
-      for (std::size_t i = 0; i < common; ++i) {
-        if (a[i] == b[i]) continue;
-        const VornModelObject* parent = i == 0 ? this : a[i - 1];
-        return position(parent, a[i]) < position(parent, b[i]);
-      }
-      return a.size() < b.size();
-    });
-  out.reserve(out.size() + paths.size());
-  for (const auto& path : paths) out.push_back(Shared(const_cast<VornModelObject*>(path.back())));
-  return true;
 }
 
 std::vector<VornModelObject::Ptr> VornModelObject::GetBrothers(const Criteria& criteria) const {

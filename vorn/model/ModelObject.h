@@ -14,6 +14,7 @@
 #include "vorn/values/ValuesByString.h"
 
 class VornModelObject;
+class VornModelTreeIndex;
 
 namespace Vorn::_Internal_ {
 VORN_API void ReportAbsentModelProperty(const std::string& name, const std::string& objectName);
@@ -51,11 +52,11 @@ struct VORN_API VornModelObjectInitOptions {
 //
 // Trees. An object is never added under itself or one of its descendants:
 // that is reported and refused. A tree rooted at a true root keeps an index
-// from "id" to its nodes, so a search whose criteria name "id" (every
-// update by id) costs the matches, not a walk of the tree; results are
-// those of the walk, in the same pre-order. An object placed twice in one
-// tree (the same handle added under two parents) makes that tree fall back
-// to walking.
+// from "id" to its nodes (VornModelTreeIndex, ModelTreeIndex.h), so a search
+// whose criteria name "id" (every update by id) costs the matches, not a
+// walk of the tree; results are those of the walk, in the same pre-order.
+// An object placed twice in one tree (the same handle added under two
+// parents) makes that tree fall back to walking.
 class VORN_API VornModelObject : public VornEventsHandler {
 public:
   using Ptr = std::shared_ptr<VornModelObject>;
@@ -153,7 +154,7 @@ public:
   explicit VornModelObject(_BuildKey);
 
 private:
-  struct TreeIndex;
+  friend class VornModelTreeIndex;
   friend struct VornModelObjectTestAccess;
 
   bool _SetTypedValue(const std::string& name, const VornValue& value, const Vorn::TypeInfo& type, bool silent);
@@ -168,10 +169,15 @@ private:
   void _PublishChangeOnSingleSet(const std::string& name, const VornValue& value);
   void _Deactivate(bool onlySelf, bool createMissing);
   bool _IsInSubtreeOf(const VornModelObject* ancestor) const;
-  bool _FindIndexed(const Criteria& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) const;
   void _FindWalk(const Criteria& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) const;
+  // The tree's id index kept in step: a true root's new index, a subtree
+  // placed or let go, a new identifier, an indexed search (false: walk).
+  // Defined with the index, in ModelTreeIndex.cpp.
+  void _StartTreeIndex();
   void _IndexSubtree(VornModelObject* child);
   void _UnindexSubtree(VornModelObject* child);
+  void _SetID(std::string id);
+  bool _FindIndexed(const Criteria& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) const;
 
   std::string m_id;
   std::string m_name;
@@ -185,7 +191,8 @@ private:
   std::weak_ptr<VornModelObject> m_parent;
   std::vector<Ptr> m_children;
   // The id index of the tree this object belongs to (a true root owns it),
-  // and the parent that placed this object in that tree.
-  std::shared_ptr<TreeIndex> m_tree;
+  // and the parent that placed this object in that tree; only the index
+  // changes them.
+  std::shared_ptr<VornModelTreeIndex> m_tree;
   VornModelObject* m_treeParent = nullptr;
 };

@@ -1,0 +1,155 @@
+#include "vorn/model/ModelTreeIndex.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "vorn/model/ModelObject.h"
+#include "vorn/model/PropertiesDico.h"
+
+// --- the model object's side (declared in ModelObject.h) ------------------------
+
+void VornModelObject::_StartTreeIndex() { m_tree = VornModelTreeIndex::ForTrueRoot(); }
+
+void VornModelObject::_IndexSubtree(VornModelObject* child) {
+  if (m_tree) m_tree->Attach(*this, *child);
+}
+
+void VornModelObject::_UnindexSubtree(VornModelObject* child) {
+  if (!m_tree || child->m_tree != m_tree) return;
+  // `child` may be this object, going away with the last hold on the index.
+  const std::shared_ptr<VornModelTreeIndex> tree = m_tree;
+  tree->Detach(*child);
+}
+
+void VornModelObject::_SetID(std::string id) {
+  if (m_tree && m_treeParent)
+    m_tree->Rekey(*this, std::move(id));
+  else
+    m_id.swap(id);
+}
+
+bool VornModelObject::_FindIndexed(const Criteria& criteria, bool directOnly, bool idOnly,
+                                   std::vector<Ptr>& out) const {
+  return m_tree && m_tree->Find(*this, criteria, directOnly, idOnly, out);
+}
+
+// --- the index ------------------------------------------------------------------
+
+std::shared_ptr<VornModelTreeIndex> VornModelTreeIndex::ForTrueRoot() {
+  VornModelPropertyDefinition id;
+  if (!VornModelPropertiesDicoManager::_GetPropertyDefinition("id", id))
+    return std::make_shared<VornModelTreeIndex>(false, false);
+  const bool indexable =
+      id.isArray == 0 && (id.type == "string" || id.type == "std::string" || id.type == "unknown");
+  return std::make_shared<VornModelTreeIndex>(indexable, id.isID);
+}
+
+void VornModelTreeIndex::_File(VornModelObject* node) {
+  if (!m_disabled) m_byId.emplace(node->m_id, node);
+}
+
+void VornModelTreeIndex::_Unfile(VornModelObject* node) {
+  auto [first, last] = m_byId.equal_range(node->m_id);
+  for (auto it = first; it != last; ++it)
+    if (it->second == node) {
+      m_byId.erase(it);
+      return;
+    }
+}
+
+void VornModelTreeIndex::_Disable() {
+  m_disabled = true;
+  m_byId.clear();
+}
+
+void VornModelTreeIndex::Attach(VornModelObject& parent, VornModelObject& child) {
+  if (m_disabled) return;
+  std::vector<std::pair<VornModelObject*, VornModelObject*>> stack{{&child, &parent}};
+  while (!stack.empty()) {
+    auto [node, placedBy] = stack.back();
+    stack.pop_back();
+    if (node->m_tree) {
+      // Placed twice: the index could no longer follow one position per node.
+      node->m_tree->_Disable();
+      _Disable();
+      return;
+    }
+    node->m_tree = parent.m_tree;
+    node->m_treeParent = placedBy;
+    _File(node);
+    for (auto it = node->m_children.rbegin(); it != node->m_children.rend(); ++it)
+      if (*it) stack.emplace_back(it->get(), node);
+  }
+}
+
+void VornModelTreeIndex::Detach(VornModelObject& child) {
+  std::vector<VornModelObject*> stack{&child};
+  while (!stack.empty()) {
+    VornModelObject* node = stack.back();
+    stack.pop_back();
+    if (node->m_tree.get() != this) continue;
+    _Unfile(node);
+    node->m_tree.reset();
+    node->m_treeParent = nullptr;
+    for (const Ptr& c : node->m_children)
+      if (c) stack.push_back(c.get());
+  }
+}
+
+void VornModelTreeIndex::Rekey(VornModelObject& node, std::string id) {
+  _Unfile(&node);
+  node.m_id.swap(id);
+  _File(&node);
+}
+
+bool VornModelTreeIndex::Find(const VornModelObject& from, const VornValuesByString& criteria, bool directOnly,
+                              bool idOnly, std::vector<Ptr>& out) const {
+  if (m_disabled || !m_idIndexable || (idOnly && !m_idIsID)) return false;
+  if (!from.m_isTrueRoot && !from.m_treeParent) return false;
+  auto id = criteria.find("id");
+  if (id == criteria.end() || !id->second.Holds<std::string>()) return false;
+  // Every node of the tree holds its identifier as a string "id", so only
+  // the nodes filed under that identifier can match.
+  const auto [first, last] = m_byId.equal_range(id->second.GetRawValue<std::string>());
+
+  // Each match below `from`, with its path from there.
+  struct Match {
+    VornModelObject* node;
+    std::vector<const VornModelObject*> path;
+  };
+  std::vector<Match> matches;
+  for (auto hit = first; hit != last; ++hit) {
+    VornModelObject* candidate = hit->second;
+    std::vector<const VornModelObject*> path{candidate};
+    const VornModelObject* up = candidate->m_treeParent;
+    while (up && up != &from && !directOnly) {
+      path.push_back(up);
+      up = up->m_treeParent;
+    }
+    if (up != &from || !candidate->HasValues(criteria, idOnly)) continue;
+    std::reverse(path.begin(), path.end());
+    matches.push_back({candidate, std::move(path)});
+  }
+  // The walk's pre-order: an ancestor first, else the earlier sibling.
+  auto position = [](const VornModelObject* parent, const VornModelObject* child) {
+    const auto& siblings = parent->m_children;
+    return std::find_if(siblings.begin(), siblings.end(), [child](const Ptr& c) { return c.get() == child; }) -
+           siblings.begin();
+  };
+  if (matches.size() > 1)
+    std::sort(matches.begin(), matches.end(), [&](const Match& ma, const Match& mb) {
+      const auto& a = ma.path;
+      const auto& b = mb.path;
+      const std::size_t common = std::min(a.size(), b.size());
+      for (std::size_t i = 0; i < common; ++i) {
+        if (a[i] == b[i]) continue;
+        const VornModelObject* parent = i == 0 ? &from : a[i - 1];
+        return position(parent, a[i]) < position(parent, b[i]);
+      }
+      return a.size() < b.size();
+    });
+  out.reserve(out.size() + matches.size());
+  for (const Match& match : matches)
+    out.push_back(std::static_pointer_cast<VornModelObject>(match.node->GetSharedPtr()));
+  return true;
+}
