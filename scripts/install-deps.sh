@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libabsl-dev nlohmann-json3-dev rapidjson-dev libboost-dev
   clang libclang-rt-14-dev
+  python3
 )
 
 missing=()

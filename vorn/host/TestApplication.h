@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "vorn/core/Export.h"
+#include "vorn/host/HostExport.h"
 #include "vorn/host/Application.h"
 
 // An interactive application whose timer is driven by hand, for tests.
@@ -17,7 +17,7 @@
 // set before its callback runs, so a callback may add or remove timeouts
 // (its own included) freely. Registering and removing are thread-safe; the
 // firing operations are meant for one driving thread.
-class VORN_API KRTTestInteractiveApplication : public KRTInteractiveApplication {
+class KRT_API KRTTestInteractiveApplication : public KRTInteractiveApplication {
 public:
   struct Registration {
     unsigned long hostId;
