@@ -25,7 +25,6 @@
 #include "vorn/host/Files.h"
 #include "vorn/host/Directory.h"
 #include "vorn/host/Application.h"
-#include "vorn/host/TestApplication.h"
 #include "vorn/host/Library.h"
 #include "vorn/host/Binary.h"
 #include "vorn/host/Message.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/TempDir.h"
+#include "support/TestApplication.h"
 #include "vorn/host/Application.h"
 #include "vorn/host/Binary.h"
 #include "vorn/host/CodePage.h"
@@ -22,7 +23,6 @@
 #include "vorn/host/Files.h"
 #include "vorn/host/Message.h"
 #include "vorn/host/Status.h"
-#include "vorn/host/TestApplication.h"
 #include "vorn/host/UnicodeString.h"
 #include "vorn/host/Uuid.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/TestApplication.h"
 #include "vorn/contexts/MainComponent.h"
-#include "vorn/host/TestApplication.h"
 #include "vorn/runtime/MainThreadManager.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
+#include "support/TestApplication.h"
 #include "vorn/host/Application.h"
-#include "vorn/host/TestApplication.h"
 #include "vorn/runtime/Process.h"
 #include "vorn/runtime/Resources.h"
 

@@ -1,4 +1,4 @@
-#include "vorn/host/TestApplication.h"
+#include "support/TestApplication.h"
 
 #include <algorithm>
 #include <mutex>

@@ -5,10 +5,11 @@
 #include <memory>
 #include <vector>
 
-#include "vorn/host/HostExport.h"
 #include "vorn/host/Application.h"
 
-// An interactive application whose timer is driven by hand, for tests.
+// An interactive application whose timer is driven by hand, for tests. It
+// lives in the tests' support library, not in the library: it is built only
+// on the public application interface, like any host's application.
 //
 // Time is virtual: it starts at 0 and moves only with Advance. A
 // registration made at virtual time t with delay d is due at t + d. Nothing
@@ -17,7 +18,7 @@
 // set before its callback runs, so a callback may add or remove timeouts
 // (its own included) freely. Registering and removing are thread-safe; the
 // firing operations are meant for one driving thread.
-class KRT_API KRTTestInteractiveApplication : public KRTInteractiveApplication {
+class KRTTestInteractiveApplication : public KRTInteractiveApplication {
 public:
   struct Registration {
     unsigned long hostId;
