@@ -212,8 +212,9 @@ VornValueRefusal VornValueConstraints::Check(const VornValue& value) const {
       if (!value.Holds<std::string>()) return wrongType();
       const std::string& text = value.GetRawValue<std::string>();
       if (possibleValues && std::find(possibleValues->begin(), possibleValues->end(), text) == possibleValues->end()) {
-        VornJSONArray choices;
-        for (const std::string& choice : *possibleValues) choices.PushBack(choice);
+        // Elements made in place: pushing temporaries makes g++ 12 -O3 warn,
+        // falsely, of uninitialized members of the moved variants.
+        VornJSONArray choices(VornJSONArray::Elements(possibleValues->begin(), possibleValues->end()));
         VornValueRefusal refusal = _Refuse("choice", "takes one of " + VornJSONValue(choices).Stringify() + ", not \"" +
                                                          Shortened(text) + "\"", shown);
         refusal.details.Set("possibleValues", std::move(choices));
@@ -323,9 +324,7 @@ VornJSONObject VornValueConstraints::ValueSchema() const {
     case VornValueKind::String:
       schema.Set("type", "string");
       if (possibleValues) {
-        VornJSONArray choices;
-        for (const std::string& choice : *possibleValues) choices.PushBack(choice);
-        schema.Set("enum", std::move(choices));
+        schema.Set("enum", VornJSONArray(VornJSONArray::Elements(possibleValues->begin(), possibleValues->end())));
       }
       break;
     case VornValueKind::Numbers: {
