@@ -2,13 +2,7 @@
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "Command failed (${rc}): ${ARGN}\n${out}\n${err}")
-  endif()
-  set(LAST_OUTPUT "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/RunCommand.cmake)
 
 run(${CMAKE_COMMAND} --install ${VORN_BUILD_DIR} --prefix ${prefix})
 foreach(f include/vorn/vorn.h include/vorn/core/BaseClass.h share/vorncore/resources)
