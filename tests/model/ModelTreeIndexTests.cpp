@@ -57,7 +57,9 @@ void ExpectSearchesMatchTheWalk(const Ptr& root, int ids, const std::string& whe
         Walk(from, criteria, directOnly, idOnly, expected);
         std::vector<Ptr> found;
         ASSERT_EQ(VornModelObjectTestAccess::FindIndexed(from, criteria, directOnly, idOnly, found), indexed) << where;
-        if (indexed) ASSERT_EQ(found, expected) << where;
+        if (indexed) {
+          ASSERT_EQ(found, expected) << where;
+        }
         ASSERT_EQ(from->FindChildren(criteria, directOnly, idOnly), expected) << where;
       }
 }
