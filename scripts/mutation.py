@@ -55,9 +55,11 @@ SUITES = {
     "remote": r"^vorn_remote_",
     "contexts": r"^vorn_contexts_",
     "host": r"^vorn_(host|bridge)_",
+    # orvelnode's server, driven in process through fake peers.
+    "apps": r"^vorn_orvel_(server|protocol)_tests$",
 }
 
-# (id, subsystem, file under vorn/, original, faulty, description)
+# (id, subsystem, file (under vorn/, or from the top for apps/), original, faulty, description)
 FAULTS = [
     # core
     ("c1", "core", "core/BaseClass.cpp", "if (remaining != 0) return remaining;",
@@ -205,6 +207,89 @@ FAULTS = [
      "if (!(m_members[i].key == other.m_members[i].key)) return false;", "message parameters compare keys only"),
     ("o7", "host", "host/Library.cpp", "if (name.find('/') != std::string::npos || HasSoSuffix(name)) return {name};",
      "if (name.find('/') != std::string::npos) return {name};", "library names ending in .so decorated again"),
+    # apps: orvelnode's server (files from the top of the tree)
+    ("a1", "apps", "apps/orvelnode/RpcServer.cpp",
+     "if (requests.size() == 0) return single(MakeError(\"invalidRequest\", \"Invalid Request: an empty batch\"));", "",
+     "an empty batch is never answered"),
+    ("a2", "apps", "apps/orvelnode/RpcServer.cpp", "if (requests.size() > m_limits.maxBatch)",
+     "if (requests.size() >= m_limits.maxBatch)", "a batch of exactly the limit refused"),
+    ("a3", "apps", "apps/orvelnode/RpcServer.cpp",
+     "if (!notification && !idValue.IsNull() && !idValue.IsString() && !idValue.IsInt() && !idValue.IsDouble())",
+     "if (!notification && (idValue.IsObject() || idValue.IsArray()))",
+     "boolean ids accepted and echoed (the check lists the kinds refused and misses one)"),
+    ("a4", "apps", "apps/orvelnode/RpcServer.cpp",
+     "const std::string idText = notification ? \"null\" : rawId ? *rawId : idValue.Stringify();",
+     "const std::string idText = notification ? \"null\" : idValue.Stringify();",
+     "ids echoed as parsed, not as written (a large integer comes back a string)"),
+    ("a5", "apps", "apps/orvelnode/RpcServer.cpp", "if (notification) return done(std::string());", "",
+     "notifications are answered"),
+    ("a6", "apps", "apps/orvelnode/RpcServer.cpp", "if (object->Get(\"jsonrpc\") != VornJSONValue(\"2.0\"))",
+     "if (object->Get(\"jsonrpc\").IsUndefined())", "requests of another JSON-RPC version run"),
+    ("a7", "apps", "apps/orvelnode/RpcServer.cpp",
+     "if (auto error = CheckParams(it->name, it->params, request.params)) return *error;", "",
+     "host methods run with params their table refuses"),
+    ("a8", "apps", "apps/orvelnode/RpcServer.cpp", "if (text.size() > m_limits.maxMessage) return RefuseOversized(peer);",
+     "if (text.size() >= m_limits.maxMessage) return RefuseOversized(peer);", "a message of exactly the limit refused"),
+    ("a9", "apps", "apps/orvelnode/RpcServer.cpp",
+     "if (m_ending) return answer(MakeError(\"shuttingDown\", \"The host is shutting down\"));", "",
+     "requests after shutdown still run"),
+    ("a10", "apps", "apps/orvelnode/RpcServer.cpp", "const std::uint64_t serial = ++m_lastSerial;",
+     "const std::uint64_t serial = m_serials.size() + 1;",
+     "a peer opened after a close may take a live peer's number: its answers go to that peer"),
+    ("a11", "apps", "apps/orvelnode/RpcServer.cpp", "if (r.empty()) continue;", "",
+     "a batch's answer keeps an empty place for each notification in it"),
+    ("a12", "apps", "apps/orvelnode/RpcServer.cpp", "if (all) _Complete(call->message",
+     "if (!all) _Complete(call->message", "shutdown leaves the waiting calls unanswered"),
+    ("a13", "apps", "apps/orvelnode/CallMethods.cpp", "if (!found || (!call->answered && !reports.empty())) {",
+     "if (!found || !reports.empty()) {", "a function that logs a report and answers is reported failed"),
+    ("a14", "apps", "apps/orvelnode/CallMethods.cpp",
+     "if (object->HasKey(Vorn::kFuncReturnName)) return object->Get(Vorn::kFuncReturnName);", "",
+     "the binding layer's wrapper reaches the wire instead of the function's value"),
+    ("a15", "apps", "apps/orvelnode/CallMethods.cpp", "if (list->size() > names.size())",
+     "if (list->size() >= names.size())", "as many positional params as the function takes refused"),
+    ("a16", "apps", "apps/orvelnode/Protocol.cpp", "case ParamKind::Integer: return value.IsInt();",
+     "case ParamKind::Integer: return value.IsInt() || value.IsDouble();",
+     "fractions accepted for integer params (and then ignored)"),
+    ("a17", "apps", "apps/orvelnode/Protocol.cpp",
+     "return array && std::all_of(array->begin(), array->end(), [](const VornJSONValue& v) { return v.IsString(); });",
+     "return array != nullptr;", "arrays of anything accepted where names are expected"),
+    ("a18", "apps", "apps/orvelnode/Protocol.cpp", "if (param.required) return refuse(",
+     "if (param.required && given.size() > 0) return refuse(", "required params not asked for when no params are given"),
+    ("a19", "apps", "apps/orvelnode/Protocol.cpp", "if (key != \"reason\" && key != \"message\") data.Set(key, value);",
+     "data.Set(key, value);", "a function's own reason and message overwrite the error's in data"),
+    ("a20", "apps", "apps/orvelnode/Protocol.cpp", "{\"unknownLibrary\", -32008}", "{\"unknownLibrary\", -32002}",
+     "unknown libraries answered with the code of unknown functions, not the documented one"),
+    ("a21", "apps", "apps/orvelnode/RawJson.cpp", "if (s[i] == '\\\\') ++i;", "",
+     "an escaped quote ends a raw id string"),
+    ("a22", "apps", "apps/orvelnode/RawJson.cpp", "else ids.emplace_back(), i = SkipValue(message, i);",
+     "else i = SkipValue(message, i);", "a batch member that is no object shifts the raw ids of those after it"),
+    ("a23", "apps", "apps/orvelnode/Notifications.cpp", "const std::uint64_t seq = ++m_sequences[context];",
+     "const std::uint64_t seq = m_sequences[context]++;", "notifications carry the number of the state before the change"),
+    ("a24", "apps", "apps/orvelnode/Notifications.cpp",
+     "_SendTo([&](const PeerState& state) { return state.Hears(context); }, Notice(method, std::move(full)));",
+     "_SendTo([&](const PeerState&) { return true; }, Notice(method, std::move(full)));",
+     "model changes sent to clients not connected to the context"),
+    ("a25", "apps", "apps/orvelnode/Notifications.cpp",
+     "for (const auto& [name, info] : VornMainComponent::GetContexts()) state.contexts.insert(name);", "",
+     "disconnecting some contexts after connecting to all disconnects every one"),
+    ("a26", "apps", "apps/orvelnode/Notifications.cpp", "_Watch(context, added->GetNewChild());", "",
+     "changes of an added child are not followed"),
+    ("a27", "apps", "apps/orvelnode/Access.cpp", "difference |= static_cast<unsigned char>(a[i] ^ b[i]);",
+     "difference = static_cast<unsigned char>(a[i] ^ b[i]);", "only the token's last character is compared"),
+    ("a28", "apps", "apps/orvelnode/Access.cpp",
+     "if (host.substr(colon + 1) != std::to_string(policy.port)) return false;", "",
+     "a Host naming another port accepted (DNS rebinding through another port)"),
+    ("a29", "apps", "apps/orvelnode/Access.cpp", "if (given == \"http://\" + std::string(Trim(host))) return true;",
+     "if (given.starts_with(\"http://\" + std::string(Trim(host)))) return true;",
+     "an Origin that merely starts with the host's own accepted"),
+    ("a30", "apps", "apps/orvelnode/Access.cpp", "cookieAllowed ? cookies : std::string_view()", "cookies",
+     "the WebSocket takes the page's cookie for the token (cross-site WebSocket hijacking)"),
+    ("a31", "apps", "apps/orvelnode/Access.cpp", "if (segment == \"..\") return std::nullopt;", "",
+     "\"..\" segments of a page path followed"),
+    ("a32", "apps", "apps/orvelnode/Access.cpp", "if (rootEnd != root.end() || fileAt == file.end()) return std::nullopt;",
+     "if (fileAt == file.end()) return std::nullopt;", "symbolic links out of the web root followed"),
+    ("a33", "apps", "apps/orvelnode/Access.cpp", "if (host.empty()) return false;", "",
+     "a request without Host accepted by a listener off loopback"),
 ]
 
 _restore = {}  # path -> original text, while a fault is applied
@@ -252,10 +337,15 @@ def suite_targets(build, regex):
     return re.findall(r"Test\s+#\d+: (\S+)", out)
 
 
+def source(rel):
+    """The file a fault names: under vorn/, or from the top for the apps."""
+    return os.path.join(ROOT, rel) if rel.startswith("apps/") else os.path.join(ROOT, "vorn", rel)
+
+
 def check_snippets():
     bad = []
     for fid, _, rel, orig, _, _ in FAULTS:
-        with open(os.path.join(ROOT, "vorn", rel)) as f:
+        with open(source(rel)) as f:
             n = f.read().count(orig)
         if n != 1:
             bad.append(f"{fid}: {rel}: original snippet found {n} times")
@@ -355,9 +445,11 @@ def main():
                 return 2
             timeouts[regex] = args.timeout or max(20, int(4 * durations[regex]) + 1)
         for fid, sub, rel, orig, faulty, desc in faults:
-            path = os.path.join(ROOT, "vorn", rel)
+            path = source(rel)
             text = open(path).read()
-            header = rel.endswith(".h")
+            # Only the library is worth sparing a rebuild: an app's header
+            # is compiled into its static library, which relinks quickly.
+            header = rel.endswith(".h") and not rel.startswith("apps/")
             _restore[path] = text
             if header:
                 _times[path] = os.stat(path)

@@ -108,6 +108,8 @@ TEST_F(Protocol, EachErrorReasonHasItsCodeAndNamesWhatIsConcerned) {
       {"vorn.nope", "", "unknownMethod", "method"},
       {"vorn.getTree", "{}", "params", "param"},
       {"vorn.getTree", R"({"context":"demo","extra":1})", "params", "param"},
+      {"vorn.describeView", R"({"context":"demo","limit":1.5})", "params", "param"},
+      {"vorn.connect", R"({"contexts":[1]})", "params", "param"},
       {"sample.demo.setValue", R"({"id":5,"value":1})", "argument", "argument"},
       {"vorn.setValue", R"({"context":"demo","object":"angle","value":"forty"})", "type", "expected"},
       {"vorn.setValue", R"({"context":"demo","object":"angle","value":500})", "range", "max"},
@@ -176,8 +178,13 @@ TEST_F(Protocol, EveryMethodNotificationAndReasonIsDocumentedAndDiscovered) {
   }
   for (const auto& notification : orvel::RpcServer::Notifications())
     EXPECT_NE(docs.str().find(std::string("`") + notification.name + "`"), std::string::npos) << notification.name;
-  for (const orvel::ReasonEntry& entry : orvel::Reasons())
-    EXPECT_NE(docs.str().find(std::string("`") + entry.reason + "`"), std::string::npos) << entry.reason;
+  // Each reason in the row of its code.
+  for (const orvel::ReasonEntry& entry : orvel::Reasons()) {
+    const std::size_t row = docs.str().find("\n| " + std::to_string(entry.code) + " |");
+    ASSERT_NE(row, std::string::npos) << entry.code;
+    EXPECT_NE(docs.str().substr(row, docs.str().find('\n', row + 1) - row).find(std::string("`") + entry.reason + "`"),
+              std::string::npos) << entry.reason;
+  }
   // Remote functions by their names, with parameters typed from their C++ types.
   ASSERT_TRUE(methods.count("sample.demo.setValue"));
   EXPECT_EQ(methods["sample.demo.setValue"].GetFromPath({"params"}).Stringify(),
@@ -216,7 +223,10 @@ TEST_F(Protocol, NotificationsFollowTheModelForConnectedClientsOnly) {
   EXPECT_EQ(At(notes[&a][2], {"params", "child"}), "knob");
   EXPECT_TRUE(notes[&b].empty());  // b never connected
   EXPECT_EQ(Ask(a, "vorn.describeView", R"({"context":"demo"})").GetFromPath({"result", "seq"}).Get<int>(), start + 3);
-  Ask(a, "vorn.disconnect");
+  // Leaving one context of all keeps the others.
+  Ask(a, "vorn.connect");
+  const VornJSONValue heard = Ask(a, "vorn.disconnect", R"({"contexts":["demo"]})").GetFromPath({"result", "contexts"});
+  EXPECT_TRUE(heard.GetFromPath({"gallery"}).IsInt() && heard.GetFromPath({"demo"}).IsUndefined()) << heard.Stringify();
   Ask(b, "sample.demo.setValue", R"({"id":"width","value":8})");
   EXPECT_EQ(notes[&a].size(), 3u);
 }

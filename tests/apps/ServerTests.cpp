@@ -83,7 +83,8 @@ TEST(OrvelAccess, TokenHostAndOriginChecks) {
 
   const std::pair<std::optional<std::string_view>, bool> origins[] = {
       {std::nullopt, true}, {"http://127.0.0.1:8080", true}, {"https://app.example", true},
-      {"http://evil.example", false}, {"null", false}, {"http://127.0.0.1:9090", false}};
+      {"http://evil.example", false}, {"null", false}, {"http://127.0.0.1:9090", false},
+      {"http://127.0.0.1:8080.evil.example", false}};
   for (const auto& [origin, ok] : origins)
     EXPECT_EQ(orvel::OriginAllowed(local, "127.0.0.1:8080", origin), ok) << origin.value_or("(none)");
 
@@ -98,6 +99,7 @@ TEST(OrvelAccess, TokenHostAndOriginChecks) {
                              {"/app.js", "", cookie, true, true},
                              {"/rpc", "", cookie, false, false},  // the WebSocket needs the token itself
                              {"/?token=" + token.substr(1), "", "", true, false},
+                             {"/?token=" + std::string(1, token[0] == 'a' ? 'b' : 'a') + token.substr(1), "", "", true, false},
                              {"/?token=" + token + "0", "", "", true, false},
                              {"/", "Basic " + token, "", true, false},
                              {"/", "", "", true, false}};
@@ -197,17 +199,27 @@ protected:
 TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
   orvel::Limits limits;
   limits.maxMessage = 4096;
-  limits.maxBatch = 3;
+  limits.maxBatch = 2;
   orvel::RpcServer server([] {}, limits);
   FakePeer peer("p");
   server.Open(&peer);
+  const std::string notification = R"({"jsonrpc":"2.0","method":"vorn.listContexts"})";
+  // Expected: the whole answer, "" for none, or the error's reason.
   const std::pair<std::string, std::string> cases[] = {
       {CallText("12345678901234567890", "now", 5), R"({"jsonrpc":"2.0","id":12345678901234567890,"result":5})"},
       {CallText("1.0", "warns"), R"({"jsonrpc":"2.0","id":1.0,"result":1})"},
       {"[" + CallText("-0", "now") + "," + CallText("\"s\"", "now", 2) + "]",
        R"([{"jsonrpc":"2.0","id":-0,"result":0},{"jsonrpc":"2.0","id":"s","result":2}])"},
-      {"[1,2,3,4]", "batch"},
-      {std::string(5000, ' '), "tooLarge"},
+      {"[" + notification + "," + CallText("5", "now", 5) + "]", R"([{"jsonrpc":"2.0","id":5,"result":5}])"},
+      {notification, ""},
+      {std::string(4096 - CallText("8", "now", 8).size(), ' ') + CallText("8", "now", 8),
+       R"({"jsonrpc":"2.0","id":8,"result":8})"},
+      {"[1,2,3]", "batch"},
+      {"[]", "invalidRequest"},
+      {std::string(4097, ' '), "tooLarge"},
+      {R"({"jsonrpc":"2.0","id":true,"method":"vorn.listContexts"})", "invalidRequest"},
+      {R"({"jsonrpc":"1.0","id":6,"method":"vorn.listContexts"})", "invalidRequest"},
+      {R"({"jsonrpc":"2.0","id":6,"method":7})", "invalidRequest"},
       {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"x\xff\"}", "encoding"},
       {R"({"jsonrpc":"2.0","id":2,"method":"vorn.connect","params":{"contexts":["ghost"]}})", "unknownContext"},
       {R"({"jsonrpc":"2.0","id":3,"method":"vorn.contextStatus","params":{"context":"ghost","active":true}})", "unknownContext"},
@@ -216,9 +228,10 @@ TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
   for (const auto& [request, expected] : cases) {
     peer.sent.clear();
     server.Handle(&peer, request);
-    ASSERT_EQ(peer.sent.size(), 1u) << request;
+    ASSERT_EQ(peer.sent.size(), expected.empty() ? 0u : 1u) << request;
+    if (expected.empty()) continue;
     if (expected.front() == '{' || expected.front() == '[') EXPECT_EQ(peer.sent[0], expected);
-    else if (expected == "batch") EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "limit"}).Get<int>(), 3);
+    else if (expected == "batch") EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "limit"}).Get<int>(), 2);
     else EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "reason"}).ToString(), expected) << peer.sent[0];
   }
   EXPECT_EQ(peer.finished, static_cast<int>(std::size(cases)));
@@ -268,20 +281,25 @@ TEST_F(OrvelServer, UnansweredCallsTimeOutAndClosedPeersHearNothingMore) {
   EXPECT_EQ(batch.GetFromPath({"1", "result"}).Get<int>(), 2);
 
   // A peer that leaves before its answer: the answer is dropped, even for a
-  // new peer at the same address.
+  // new peer at the same address, which hears its own answers only.
   peer.sent.clear();
+  FakePeer other("o");
   bool waited = false;
   Run(
       [&] {
+        server.Open(&other);
         server.Handle(&peer, CallText("3", "later"));
         server.Close(&peer);
         server.Open(&peer);
+        server.Handle(&peer, CallText("4", "now", 4));
         Vorn::SetTimeout([&] { waited = true; }, 50);
       },
       [&] { return waited; });
-  EXPECT_TRUE(peer.sent.empty()) << peer.sent.front();
+  EXPECT_EQ(peer.sent, std::vector<std::string>{R"({"jsonrpc":"2.0","id":4,"result":4})"});
+  EXPECT_TRUE(other.sent.empty());
   EXPECT_EQ(server.PendingCalls(), 0u);
   server.Close(&peer);
+  server.Close(&other);
 }
 
 TEST_F(OrvelServer, ShutdownAnswersWhatCameBeforeAndRunsNothingAfter) {
