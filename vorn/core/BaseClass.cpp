@@ -78,12 +78,16 @@ Vorn_BaseClass::~Vorn_BaseClass() {
 
 void* Vorn_BaseClass::operator new(std::size_t size) { return ::operator new(size); }
 void* Vorn_BaseClass::operator new(std::size_t size, std::align_val_t align) { return ::operator new(size, align); }
+void* Vorn_BaseClass::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::nothrow);
+}
 void Vorn_BaseClass::operator delete(void* p) noexcept { ::operator delete(p); }
 void Vorn_BaseClass::operator delete(void* p, std::size_t) noexcept { ::operator delete(p); }
 void Vorn_BaseClass::operator delete(void* p, std::align_val_t align) noexcept { ::operator delete(p, align); }
 void Vorn_BaseClass::operator delete(void* p, std::size_t, std::align_val_t align) noexcept {
   ::operator delete(p, align);
 }
+void Vorn_BaseClass::operator delete(void* p, const std::nothrow_t&) noexcept { ::operator delete(p); }
 
 // --- state ---------------------------------------------------------------
 

@@ -82,11 +82,15 @@ public:
   static void* operator new(std::size_t size);
   static void* operator new(std::size_t, void* where) noexcept { return where; }
   static void* operator new(std::size_t size, std::align_val_t align);
+  // The class's own operator new hides the global nothrow form, which
+  // Vorn::SingletonSlot creates its instances with.
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void operator delete(void* p) noexcept;
   static void operator delete(void* p, std::size_t size) noexcept;
   static void operator delete(void* p, std::align_val_t align) noexcept;
   static void operator delete(void* p, std::size_t size, std::align_val_t align) noexcept;
   static void operator delete(void*, void*) noexcept {}
+  static void operator delete(void* p, const std::nothrow_t&) noexcept;
 
   Vorn_BaseClass(const Vorn_BaseClass&) = delete;
   Vorn_BaseClass& operator=(const Vorn_BaseClass&) = delete;
