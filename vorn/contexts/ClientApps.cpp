@@ -1,7 +1,6 @@
 #include "vorn/contexts/ClientApps.h"
 
 #include <algorithm>
-#include <new>
 
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/MainComponent.h"
@@ -69,20 +68,16 @@ void VornBaseClientApp::_ChangeConnectionStatus(const bool& connected, const std
 
 // --- manager ---------------------------------------------------------------------------
 
-VornClientAppsManager* VornClientAppsManager::_Instance = nullptr;
+// Not made once the main component is destroyed: the teardown deletes it
+// and nothing may bring it back.
+constinit Vorn::SingletonSlot<VornClientAppsManager> VornClientAppsManager::_Instance{
+    {.mayCreate = [] { return !VornMainComponent::IsDestroyed(); }}};
 
 VornClientAppsManager::~VornClientAppsManager() = default;
 
-VornClientAppsManager* VornClientAppsManager::_GetInstance() {
-  if (!_Instance && !VornMainComponent::IsDestroyed()) _Instance = new (std::nothrow) VornClientAppsManager;
-  return _Instance;
-}
+VornClientAppsManager* VornClientAppsManager::_GetInstance() { return _Instance.Get(); }
 
-void VornClientAppsManager::_DeleteInstance() {
-  VornClientAppsManager* instance = _Instance;
-  _Instance = nullptr;
-  delete instance;
-}
+void VornClientAppsManager::_DeleteInstance() { _Instance.Delete(); }
 
 bool VornClientAppsManager::Register(const std::shared_ptr<VornBaseClientApp>& app) {
   VornClientAppsManager* instance = _GetInstance();
@@ -102,7 +97,7 @@ bool VornClientAppsManager::Register(const std::shared_ptr<VornBaseClientApp>& a
 }
 
 void VornClientAppsManager::Unregister(const std::string& identifier) {
-  VornClientAppsManager* instance = _Instance;
+  VornClientAppsManager* instance = _Instance.Peek();
   if (!instance) return;
   instance->m_connections.erase(identifier);
   auto it = instance->m_apps.find(identifier);
@@ -157,14 +152,14 @@ void VornClientAppsManager::CloseClientApp(const std::string& identifier) {
 }
 
 std::shared_ptr<VornBaseClientApp> VornClientAppsManager::GetClientApp(const std::string& identifier) {
-  VornClientAppsManager* instance = _Instance;
+  VornClientAppsManager* instance = _Instance.Peek();
   if (!instance) return nullptr;
   auto it = instance->m_apps.find(identifier);
   return it == instance->m_apps.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<VornBaseClientApp> VornClientAppsManager::GetClientApp(const OVK::ChannelId& channel) {
-  VornClientAppsManager* instance = _Instance;
+  VornClientAppsManager* instance = _Instance.Peek();
   if (!instance) return nullptr;
   for (const auto& [id, record] : instance->m_connections)
     if (record.channel == channel) return GetClientApp(record.identifier);
@@ -173,7 +168,7 @@ std::shared_ptr<VornBaseClientApp> VornClientAppsManager::GetClientApp(const OVK
 
 std::vector<std::string> VornClientAppsManager::GetClientAppIDs() {
   std::vector<std::string> ids;
-  if (VornClientAppsManager* instance = _Instance)
+  if (VornClientAppsManager* instance = _Instance.Peek())
     for (const auto& [id, app] : instance->m_apps) ids.push_back(id);
   return ids;
 }
@@ -181,7 +176,7 @@ std::vector<std::string> VornClientAppsManager::GetClientAppIDs() {
 bool VornClientAppsManager::HasClientApp(const std::string& identifier) { return GetClientApp(identifier) != nullptr; }
 
 bool VornClientAppsManager::IsClientAppConnected(const std::string& identifier) {
-  VornClientAppsManager* instance = _Instance;
+  VornClientAppsManager* instance = _Instance.Peek();
   if (!instance) return false;
   auto it = instance->m_connections.find(identifier);
   return it != instance->m_connections.end() && it->second.connected;
@@ -200,6 +195,6 @@ std::shared_ptr<VornEventToken> VornClientAppsManager::ListenToClientApp(
 }
 
 std::size_t VornClientAppsManager::ConnectionCount() {
-  VornClientAppsManager* instance = _Instance;
+  VornClientAppsManager* instance = _Instance.Peek();
   return instance ? instance->m_connections.size() : 0;
 }

@@ -7,6 +7,7 @@
 
 #include "vorn/containers/HashTable.h"
 #include "vorn/core/Export.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/host/ChannelId.h"
 #include "vorn/remote/RemoteObject.h"
 
@@ -107,6 +108,7 @@ public:
 
 private:
   friend class VornMainComponent;
+  friend class Vorn::SingletonSlot<VornClientAppsManager>;
   struct Connection {
     std::string identifier;
     bool connected = false;
@@ -117,7 +119,7 @@ private:
   static VornClientAppsManager* _GetInstance();
   static void _DeleteInstance();
 
-  static VornClientAppsManager* _Instance;
+  static Vorn::SingletonSlot<VornClientAppsManager> _Instance;
   Vorn::HashTable<std::string, std::shared_ptr<VornBaseClientApp>> m_apps;
   Vorn::HashTable<std::string, Connection> m_connections;
 };

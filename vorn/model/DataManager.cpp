@@ -1,7 +1,5 @@
 #include "vorn/model/DataManager.h"
 
-#include <new>
-
 #include "vorn/model/ModelObject.h"
 
 VornDataOptions::~VornDataOptions() {
@@ -9,22 +7,13 @@ VornDataOptions::~VornDataOptions() {
   onDataTreeInitialized = nullptr;
 }
 
-VornDataManager* VornDataManager::_Instance = nullptr;
+constinit Vorn::SingletonSlot<VornDataManager> VornDataManager::_Instance;
 
 VornDataManager::~VornDataManager() = default;
 
-VornDataManager* VornDataManager::_GetInstance() {
-  if (!_Instance) _Instance = new (std::nothrow) VornDataManager;
-  return _Instance;
-}
+VornDataManager* VornDataManager::_GetInstance() { return _Instance.Get(); }
 
-void VornDataManager::_DeleteInstance() {
-  // Trees are released after the registry is gone, so a listener of their
-  // teardown finds a consistent (empty) registry.
-  VornDataManager* instance = _Instance;
-  _Instance = nullptr;
-  delete instance;
-}
+void VornDataManager::_DeleteInstance() { _Instance.Delete(); }
 
 std::shared_ptr<VornModelObject> VornDataManager::_GetTree(const std::string& contextName) {
   VornDataManager* instance = _GetInstance();

@@ -7,6 +7,7 @@
 
 #include "vorn/core/Export.h"
 #include "vorn/core/Function.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/values/ValuesByString.h"
 
 class VornModelObject;
@@ -54,12 +55,13 @@ public:
 
 private:
   friend class VornMainComponent;
+  friend class Vorn::SingletonSlot<VornDataManager>;
 
   VornDataManager() = default;
   static VornDataManager* _GetInstance();
   static void _DeleteInstance();
   static std::shared_ptr<VornModelObject> _GetTree(const std::string& contextName);
 
-  static VornDataManager* _Instance;
+  static Vorn::SingletonSlot<VornDataManager> _Instance;
   std::unordered_map<std::string, std::shared_ptr<VornModelObject>> m_trees;
 };

@@ -1,7 +1,5 @@
 #include "vorn/model/DataTypesManager.h"
 
-#include <new>
-
 #include "vorn/runtime/Resources.h"
 
 namespace {
@@ -26,19 +24,13 @@ bool VornDataTypeDefinition::IsA(const std::string& other) const {
   return false;
 }
 
-VornDataTypesManager* VornDataTypesManager::_Instance = nullptr;
+constinit Vorn::SingletonSlot<VornDataTypesManager> VornDataTypesManager::_Instance;
 
 VornDataTypesManager::~VornDataTypesManager() = default;
 
-VornDataTypesManager* VornDataTypesManager::_GetInstance() {
-  if (!_Instance) _Instance = new (std::nothrow) VornDataTypesManager;
-  return _Instance;
-}
+VornDataTypesManager* VornDataTypesManager::_GetInstance() { return _Instance.Get(); }
 
-void VornDataTypesManager::_DeleteInstance() {
-  delete _Instance;
-  _Instance = nullptr;
-}
+void VornDataTypesManager::_DeleteInstance() { _Instance.Delete(); }
 
 void VornDataTypesManager::RegisterDataTypes(const std::string& name) {
   if (VornDataTypesManager* instance = _GetInstance()) instance->_RegisterDataTypes(name);

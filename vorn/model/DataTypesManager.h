@@ -7,6 +7,7 @@
 
 #include "vorn/core/Export.h"
 #include "vorn/core/SharedBase.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/json/JSONStreams.h"
 
 // One data type: the vocabulary views use to pick a tweaker for a value.
@@ -49,6 +50,7 @@ private:
   friend class VornMainComponent;
   friend class VornDataTypesVisitor;
   friend struct VornDataTypesManagerTestAccess;
+  friend class Vorn::SingletonSlot<VornDataTypesManager>;
 
   VornDataTypesManager() = default;
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return nullptr; }
@@ -61,7 +63,7 @@ private:
       const std::shared_ptr<VornDataTypeDefinition>& definition);
   void _RegisterDataTypes(const std::string& name);
 
-  static VornDataTypesManager* _Instance;
+  static Vorn::SingletonSlot<VornDataTypesManager> _Instance;
   std::unordered_map<std::string, std::shared_ptr<VornDataTypeDefinition>> m_definitions;
 };
 

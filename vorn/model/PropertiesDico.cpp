@@ -1,7 +1,5 @@
 #include "vorn/model/PropertiesDico.h"
 
-#include <new>
-
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/host/Paths.h"
 #include "vorn/model/ModelProperty.h"
@@ -19,23 +17,18 @@ void ReportUnknownKey(const char* slot, const KRTUnicodeString& key) {
 }
 }  // namespace
 
-VornModelPropertiesDicoManager* VornModelPropertiesDicoManager::_Instance = nullptr;
+// The default dictionary is registered first, so its names can never be
+// redefined.
+constinit Vorn::SingletonSlot<VornModelPropertiesDicoManager> VornModelPropertiesDicoManager::_Instance{
+    {.onCreated = [](VornModelPropertiesDicoManager& manager) {
+      manager._RegisterDico("VornDefaultModelPropertiesDico", std::string(Vorn::kVornResourceFolder));
+    }}};
 
 VornModelPropertiesDicoManager::~VornModelPropertiesDicoManager() = default;
 
-VornModelPropertiesDicoManager* VornModelPropertiesDicoManager::_GetInstance() {
-  if (!_Instance) {
-    _Instance = new (std::nothrow) VornModelPropertiesDicoManager;
-    // Registered first, so its names can never be redefined.
-    if (_Instance) _Instance->_RegisterDico("VornDefaultModelPropertiesDico", std::string(Vorn::kVornResourceFolder));
-  }
-  return _Instance;
-}
+VornModelPropertiesDicoManager* VornModelPropertiesDicoManager::_GetInstance() { return _Instance.Get(); }
 
-void VornModelPropertiesDicoManager::_DeleteInstance() {
-  delete _Instance;
-  _Instance = nullptr;
-}
+void VornModelPropertiesDicoManager::_DeleteInstance() { _Instance.Delete(); }
 
 void VornModelPropertiesDicoManager::RegisterDico(const std::string& name, const std::string& folder) {
   if (VornModelPropertiesDicoManager* instance = _GetInstance()) instance->_RegisterDico(name, folder);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vorn/core/Export.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/core/TypeInfo.h"
 #include "vorn/json/JSONStreams.h"
 #include "vorn/model/ModelProperty.h"
@@ -61,6 +62,7 @@ private:
   friend class VornModelPropsDicoVisitor;
   friend class VornModelObject;
   friend struct VornModelPropertiesDicoManagerTestAccess;
+  friend class Vorn::SingletonSlot<VornModelPropertiesDicoManager>;
 
   VornModelPropertiesDicoManager() = default;
   static VornModelPropertiesDicoManager* _GetInstance();
@@ -73,7 +75,7 @@ private:
   std::shared_ptr<const VornModelPropertyDefinition> _Find(const std::string& name) const;
   void _RegisterDico(const std::string& name, const std::string& folder);
 
-  static VornModelPropertiesDicoManager* _Instance;
+  static Vorn::SingletonSlot<VornModelPropertiesDicoManager> _Instance;
   // Definitions are immutable once registered: properties share them.
   std::map<std::string, std::shared_ptr<const VornModelPropertyDefinition>> m_definitions;
 };

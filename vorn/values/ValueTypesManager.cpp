@@ -1,6 +1,5 @@
 #include "vorn/values/ValueTypesManager.h"
 
-#include <new>
 #include <vector>
 
 #include "vorn/core/ErrorPolicy.h"
@@ -25,7 +24,7 @@ bool VornRawValueTypeDefinition::CheckType(const VornValue& value, bool reportEr
   return false;
 }
 
-VornValueTypesManager* VornValueTypesManager::_Instance = nullptr;
+constinit Vorn::SingletonSlot<VornValueTypesManager> VornValueTypesManager::_Instance;
 
 VornValueTypesManager::VornValueTypesManager() {
   // The plain form of a name first, then its array form.
@@ -62,15 +61,9 @@ VornValueTypesManager::VornValueTypesManager() {
 
 VornValueTypesManager::~VornValueTypesManager() = default;
 
-VornValueTypesManager* VornValueTypesManager::_GetInstance() {
-  if (!_Instance) _Instance = new (std::nothrow) VornValueTypesManager;
-  return _Instance;
-}
+VornValueTypesManager* VornValueTypesManager::_GetInstance() { return _Instance.Get(); }
 
-void VornValueTypesManager::_DeleteInstance() {
-  delete _Instance;
-  _Instance = nullptr;
-}
+void VornValueTypesManager::_DeleteInstance() { _Instance.Delete(); }
 
 std::shared_ptr<VornRawValueTypeDefinition> VornValueTypesManager::GetRawValueTypeDefinition(const std::string& name,
                                                                                              bool isArray) {

@@ -6,6 +6,7 @@
 
 #include "vorn/core/Export.h"
 #include "vorn/core/SharedBase.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/core/TypeInfo.h"
 #include "vorn/values/Value.h"
 
@@ -63,6 +64,7 @@ public:
 private:
   friend class VornMainComponent;
   friend struct VornValueTypesManagerTestAccess;
+  friend class Vorn::SingletonSlot<VornValueTypesManager>;
 
   VornValueTypesManager();
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return nullptr; }
@@ -73,6 +75,6 @@ private:
                                                                          bool isArray) const;
   void _AddRawValueTypeDefinitionFromValue(const std::string& name, const VornValue& sample, bool isArray);
 
-  static VornValueTypesManager* _Instance;
+  static Vorn::SingletonSlot<VornValueTypesManager> _Instance;
   std::unordered_map<std::string, std::shared_ptr<VornRawValueTypeDefinition>> m_definitions;
 };

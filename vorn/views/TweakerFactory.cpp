@@ -1,7 +1,6 @@
 #include "vorn/views/TweakerFactory.h"
 
 #include <algorithm>
-#include <new>
 
 #include "vorn/runtime/Resources.h"
 
@@ -16,24 +15,18 @@ JSON::JIStream LoadReader(const std::string& name) {
 }
 }  // namespace
 
-VornTweakerFactory* VornTweakerFactory::_Instance = nullptr;
+constinit Vorn::SingletonSlot<VornTweakerFactory> VornTweakerFactory::_Instance{
+    {.onCreated = [](VornTweakerFactory& factory) {
+      factory._RegisterTypes(Vorn::kDefaultRepresentationsFile, Vorn::kDefaultTemplatesFile);
+    }}};
 
 VornTweakerFactory::VornTweakerFactory() = default;
 
 VornTweakerFactory::~VornTweakerFactory() = default;
 
-VornTweakerFactory* VornTweakerFactory::_GetInstance() {
-  if (!_Instance) {
-    _Instance = new (std::nothrow) VornTweakerFactory;
-    if (_Instance) _Instance->_RegisterTypes(Vorn::kDefaultRepresentationsFile, Vorn::kDefaultTemplatesFile);
-  }
-  return _Instance;
-}
+VornTweakerFactory* VornTweakerFactory::_GetInstance() { return _Instance.Get(); }
 
-void VornTweakerFactory::_DeleteInstance() {
-  delete _Instance;
-  _Instance = nullptr;
-}
+void VornTweakerFactory::_DeleteInstance() { _Instance.Delete(); }
 
 void VornTweakerFactory::RegisterTypes(const std::string& representations, const std::string& templates) {
   if (VornTweakerFactory* instance = _GetInstance()) instance->_RegisterTypes(representations, templates);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "vorn/core/Export.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/json/JSONStreams.h"
 #include "vorn/runtime/LibBasedFactory.h"
 #include "vorn/views/BaseTweaker.h"
@@ -66,6 +67,7 @@ public:
 private:
   friend class VornMainComponent;
   friend class VornTypeRepVisitor;
+  friend class Vorn::SingletonSlot<VornTweakerFactory>;
 
   VornTweakerFactory();
   static VornTweakerFactory* _GetInstance();
@@ -73,7 +75,7 @@ private:
   void _RegisterTypes(const std::string& representations, const std::string& templates);
   bool _HasFileBeenLoaded(const std::string& name, bool isRepresentations) const;
 
-  static VornTweakerFactory* _Instance;
+  static Vorn::SingletonSlot<VornTweakerFactory> _Instance;
   std::unordered_map<std::string, std::shared_ptr<VornTypeRepDef>> m_representations;
   std::unordered_map<std::string, std::shared_ptr<VornTypeTemplateDef>> m_templates;
   std::vector<std::string> m_representationsFiles;

@@ -1,26 +1,16 @@
 #include "vorn/views/ViewsManager.h"
 
-#include <new>
-
 #include "vorn/runtime/LibrariesManager.h"
 #include "vorn/views/ContextInfo.h"
 #include "vorn/views/TweakerFactory.h"
 
-VornViewsManager* VornViewsManager::_Instance = nullptr;
+constinit Vorn::SingletonSlot<VornViewsManager> VornViewsManager::_Instance;
 
 VornViewsManager::~VornViewsManager() = default;
 
-VornViewsManager* VornViewsManager::_GetInstance() {
-  if (!_Instance) _Instance = new (std::nothrow) VornViewsManager;
-  return _Instance;
-}
+VornViewsManager* VornViewsManager::_GetInstance() { return _Instance.Get(); }
 
-void VornViewsManager::_DeleteInstance() {
-  // Views are released after the registry is gone.
-  VornViewsManager* instance = _Instance;
-  _Instance = nullptr;
-  delete instance;
-}
+void VornViewsManager::_DeleteInstance() { _Instance.Delete(); }
 
 bool VornViewsManager::_GetClassInfo(const std::string& library, const std::string& className, ClassInfo& info) {
   if (!VornLibBasedFactory_V1<VornBaseView>::_GetClassInfo(library, className, info)) return false;

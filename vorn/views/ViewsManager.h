@@ -7,6 +7,7 @@
 
 #include "vorn/containers/HashTable.h"
 #include "vorn/core/Export.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/runtime/LibBasedFactory.h"
 #include "vorn/views/BaseView.h"
 
@@ -41,6 +42,7 @@ public:
 
 private:
   friend class VornMainComponent;
+  friend class Vorn::SingletonSlot<VornViewsManager>;
 
   VornViewsManager() = default;
   static VornViewsManager* _GetInstance();
@@ -48,7 +50,7 @@ private:
   bool _GetClassInfo(const std::string& library, const std::string& className, ClassInfo& info) override;
   void _ReleaseLibraryObjects() override { m_views.clear(); }
 
-  static VornViewsManager* _Instance;
+  static Vorn::SingletonSlot<VornViewsManager> _Instance;
   std::unordered_map<std::string, std::vector<std::shared_ptr<VornBaseView>>> m_views;
   // View classes whose files were looked for, by library then class.
   Vorn::HashTable<std::string, Vorn::HashTable<std::string, bool>> m_classesSeen;
