@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
-#include <new>
 #include <string>
 
 #if defined(__linux__)
@@ -49,8 +48,6 @@ private:
 // Ids are process-wide: they keep increasing across manager instances.
 std::atomic<std::uint32_t> g_lastTimeoutId{0};
 
-std::mutex g_instanceMutex;
-
 void* IdAsClientData(std::uint32_t id) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(id)); }
 std::uint32_t IdFromClientData(void* data) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(data));
@@ -58,21 +55,11 @@ std::uint32_t IdFromClientData(void* data) {
 
 }  // namespace
 
-std::atomic<VornMainThreadManager*> VornMainThreadManager::_Instance{nullptr};
+constinit Vorn::SingletonSlot<VornMainThreadManager, Vorn::SingletonThreads::Any> VornMainThreadManager::_Instance;
 
-VornMainThreadManager* VornMainThreadManager::_GetInstance() {
-  if (VornMainThreadManager* instance = _Instance.load(std::memory_order_acquire)) return instance;
-  std::lock_guard lock(g_instanceMutex);
-  if (VornMainThreadManager* instance = _Instance.load()) return instance;
-  auto* created = new (std::nothrow) VornMainThreadManager;
-  _Instance.store(created, std::memory_order_release);
-  return created;
-}
+VornMainThreadManager* VornMainThreadManager::_GetInstance() { return _Instance.Get(); }
 
-void VornMainThreadManager::_DeleteInstance() {
-  std::lock_guard lock(g_instanceMutex);
-  delete _Instance.exchange(nullptr);
-}
+void VornMainThreadManager::_DeleteInstance() { _Instance.Delete(); }
 
 VornMainThreadManager::~VornMainThreadManager() {
   _StopInstance();

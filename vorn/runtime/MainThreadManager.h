@@ -11,6 +11,7 @@
 #include "vorn/containers/HashTable.h"
 #include "vorn/core/Export.h"
 #include "vorn/core/Function.h"
+#include "vorn/core/SingletonSlot.h"
 
 // One pending timeout, owned by the manager's table until it fires or is
 // removed.
@@ -68,6 +69,7 @@ private:
   friend bool Vorn::RemoveTimeout(const std::uint32_t&);
   friend bool Vorn::HasTimeout(const std::uint32_t&);
   friend struct VornMainThreadManagerTestAccess;
+  friend class Vorn::SingletonSlot<VornMainThreadManager, Vorn::SingletonThreads::Any>;
 
   using Callback = Vorn::Function<void()>;
   struct DueEntry {
@@ -82,7 +84,8 @@ private:
 
   VornMainThreadManager() = default;
 
-  // Created on first use (thread-safe), deleted by the main component.
+  // Created on first use by any thread, deleted by the main component; the
+  // slot locks both (Vorn::SingletonThreads::Any).
   static VornMainThreadManager* _GetInstance();
   static void _DeleteInstance();
 
@@ -148,7 +151,7 @@ private:
   // call for a timeout that was removed meanwhile finds nothing.
   static void _OnKRTInteractiveAppTimeoutCB(void* command, int reason, void* clientData);
 
-  static std::atomic<VornMainThreadManager*> _Instance;
+  static Vorn::SingletonSlot<VornMainThreadManager, Vorn::SingletonThreads::Any> _Instance;
 
   std::mutex m_queueMutex;
   std::mutex m_timeoutMutex;
