@@ -41,10 +41,10 @@ TEST(RemoteExceptionsMode, ReportsThrowAfterTheReply) {
   EXPECT_EQ(replies, 1);
 }
 
-// Left cached at exit on purpose: the libraries manager goes first at
-// process end (it is destroyed after the communication manager's slot was
-// registered), and must have the function, whose code is in the plug-in,
-// destroyed before it unloads the plug-in.
+// Left cached at exit on purpose: at process end the communication manager,
+// made after the libraries manager (its constructor makes it), is deleted
+// first, so the function, whose code is in the plug-in, is destroyed before
+// the plug-in is unloaded.
 TEST(RemoteProcessEnd, PluginObjectsGoBeforeTheirLibrary) {
   ASSERT_NE(VornCommunicationManager_V1::LoadLibraryFunction(kPartialLib, "OnlyCreate", true), nullptr);
 }

@@ -32,7 +32,7 @@ struct VornCommunicationManagerTestAccess {
   }
   // What the manager caches: library functions and the factory's class records.
   static std::size_t Cached() {
-    const auto* manager = VornCommunicationManager_V1::_upInstance.get();
+    const auto* manager = VornCommunicationManager_V1::_Instance.Peek();
     std::size_t count = manager ? manager->_CachedClassInfoCount() : 0;
     if (manager)
       for (const auto& [library, functions] : manager->m_libraryFunctions) count += functions.size();

@@ -16,8 +16,10 @@
 #include "vorn/views/TweakerFactory.h"
 #include "vorn/views/ViewsManager.h"
 
-std::unique_ptr<VornMainComponent> VornMainComponent::_Instance;
-bool VornMainComponent::_IsDestroyed = false;
+// Never made again once deleted, by Destroy() or at process end (before the
+// libraries manager, which is made in its constructor).
+constinit Vorn::SingletonSlot<VornMainComponent> VornMainComponent::_Instance{
+    {.closeOnDelete = true, .deleteAtExit = true}};
 
 VornMainComponent::VornMainComponent() {
   // Contexts and views may be plug-in objects: they go before any library
@@ -25,16 +27,10 @@ VornMainComponent::VornMainComponent() {
   VornLibrariesManager::_AddReleaseHook(this, [] { Destroy(); });
 }
 
-VornMainComponent* VornMainComponent::_GetInstance() {
-  if (_IsDestroyed) return nullptr;
-  if (!_Instance) _Instance.reset(new VornMainComponent);
-  return _Instance.get();
-}
+VornMainComponent* VornMainComponent::_GetInstance() { return _Instance.Get(); }
 
 VornMainComponent::~VornMainComponent() {
   VornLibrariesManager::_RemoveReleaseHook(this);
-  _IsDestroyed = true;
-  m_destroying = true;
   std::vector<std::shared_ptr<VornBaseContext>> contexts;
   for (const auto& [name, info] : m_contexts)
     if (info && info->context) contexts.push_back(info->context);
@@ -51,11 +47,7 @@ VornMainComponent::~VornMainComponent() {
   VornMainThreadManager::_DeleteInstance();
 }
 
-void VornMainComponent::Destroy() {
-  _IsDestroyed = true;  // nothing is created while the teardown runs
-  std::unique_ptr<VornMainComponent> instance = std::move(_Instance);
-  instance.reset();
-}
+void VornMainComponent::Destroy() { _Instance.Delete(); }
 
 bool VornMainComponent::Register(const std::shared_ptr<VornContextInfo>& info) {
   VornMainComponent* instance = _GetInstance();
@@ -99,16 +91,15 @@ std::uint64_t VornMainComponent::AddContextsListener(ContextsListener listener) 
 }
 
 void VornMainComponent::RemoveContextsListener(std::uint64_t id) {
-  if (VornMainComponent* instance = _Instance.get())
+  if (VornMainComponent* instance = _Instance.Peek())
     std::erase_if(instance->m_listeners, [id](const auto& entry) { return entry.first == id; });
 }
 
 void VornMainComponent::Unregister(const std::string& name) {
-  VornMainComponent* instance = _Instance.get();
+  VornMainComponent* instance = _Instance.Peek();
   if (!instance) return;
   VornViewsManager::OnContextEnd(name);
   VornDataManager::OnContextEnd(name);
-  if (instance->m_destroying) return;
   auto it = instance->m_contexts.find(name);
   if (it == instance->m_contexts.end()) return;
   // Released after the entry is gone: the context's destructor may come
@@ -124,12 +115,12 @@ void VornMainComponent::_UnregisterIfStored(const std::string& name, const VornB
 }
 
 VornMainComponent::ContextsTable VornMainComponent::GetContexts() {
-  VornMainComponent* instance = _Instance.get();
+  VornMainComponent* instance = _Instance.Peek();
   return instance ? instance->m_contexts : ContextsTable();
 }
 
 std::shared_ptr<VornContextInfo> VornMainComponent::GetContextInfo(const std::string& name) {
-  VornMainComponent* instance = _Instance.get();
+  VornMainComponent* instance = _Instance.Peek();
   if (!instance) return nullptr;
   auto it = instance->m_contexts.find(name);
   return it == instance->m_contexts.end() ? nullptr : it->second;

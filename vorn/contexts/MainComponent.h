@@ -9,6 +9,7 @@
 #include "vorn/containers/HashTable.h"
 #include "vorn/core/Export.h"
 #include "vorn/core/Function.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/values/ValuesByString.h"
 
 struct VornContextInfo;
@@ -61,7 +62,7 @@ public:
                                  const bool& requestDestruction);
   // See above; safe to call more than once.
   static void Destroy();
-  static bool IsDestroyed() noexcept { return _IsDestroyed; }
+  static bool IsDestroyed() noexcept { return _Instance.IsClosed(); }
 
   // Makes the calling thread the library's main thread and runs queued
   // callbacks, `initial` first, until EndCustomMainThreadLoop. Refused (a log
@@ -76,18 +77,17 @@ public:
 
 private:
   friend class VornBaseContext;
+  friend class Vorn::SingletonSlot<VornMainComponent>;
 
   VornMainComponent();
   static VornMainComponent* _GetInstance();
   // Unregisters `name` only when `context` is the one stored under it.
   static void _UnregisterIfStored(const std::string& name, const VornBaseContext* context);
 
-  static std::unique_ptr<VornMainComponent> _Instance;
-  static bool _IsDestroyed;
+  static Vorn::SingletonSlot<VornMainComponent> _Instance;
   void _TellListeners(const std::string& name, bool registered);
 
   ContextsTable m_contexts;
-  bool m_destroying = false;
   std::vector<std::pair<std::uint64_t, std::shared_ptr<ContextsListener>>> m_listeners;
   std::uint64_t m_lastListener = 0;
 };

@@ -6,7 +6,10 @@
 #include "vorn/host/UnicodeString.h"
 #include "vorn/remote/RemoteObject.h"
 
-std::unique_ptr<VornCommunicationManager_V1> VornCommunicationManager_V1::_upInstance;
+// Deleted at process end when still there, before the libraries manager
+// (made in its constructor) unloads the plug-ins its objects come from.
+constinit Vorn::SingletonSlot<VornCommunicationManager_V1> VornCommunicationManager_V1::_Instance{
+    {.deleteAtExit = true}};
 
 namespace {
 // Why a client's function name is refused; null when it is not.
@@ -40,21 +43,17 @@ void VornCommunicationManager_V1::_ReleaseAll() {
 
 void VornCommunicationManager_V1::_ReleaseLibraryObjects() { _ReleaseAll(); }
 
-VornCommunicationManager_V1* VornCommunicationManager_V1::_GetInstance() {
-  if (!_upInstance) _upInstance.reset(new VornCommunicationManager_V1());
-  return _upInstance.get();
-}
+VornCommunicationManager_V1* VornCommunicationManager_V1::_GetInstance() { return _Instance.Get(); }
 
-void VornCommunicationManager_V1::_DeleteInstance() {
-  // Taken out first, so that code run by the destructor sees no instance.
-  std::unique_ptr<VornCommunicationManager_V1> instance = std::move(_upInstance);
-}
+void VornCommunicationManager_V1::_DeleteInstance() { _Instance.Delete(); }
 
 void VornCommunicationManager_V1::Init() { _GetInstance(); }
 
-bool VornCommunicationManager_V1::IsInitialized() { return _upInstance != nullptr; }
+bool VornCommunicationManager_V1::IsInitialized() { return _Instance.Peek() != nullptr; }
 
-void VornCommunicationManager_V1::SetMBXNode(MBX::Node* node) { _GetInstance()->m_node = node; }
+void VornCommunicationManager_V1::SetMBXNode(MBX::Node* node) {
+  if (VornCommunicationManager_V1* manager = _GetInstance()) manager->m_node = node;
+}
 
 // --- functions ------------------------------------------------------------------
 
@@ -62,6 +61,7 @@ std::shared_ptr<VornRemoteFunction_V1> VornCommunicationManager_V1::LoadLibraryF
                                                                                         const std::string& function,
                                                                                         bool cache) {
   VornCommunicationManager_V1* manager = _GetInstance();
+  if (!manager) return nullptr;
   VornRemoteFunction_V1* created = manager->CreateInstancePtr(library, function);
   std::shared_ptr<VornRemoteFunction_V1> result;
   if (created) {
@@ -88,7 +88,7 @@ std::shared_ptr<VornRemoteFunction_V1> VornCommunicationManager_V1::LoadLibraryF
 
 bool VornCommunicationManager_V1::TryCallLibraryFunction(const std::string& library, const std::string& function,
                                                          const Reply& reply, const VornJSONObject& arguments) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (!manager) return false;
   if (const char* refused = InvalidFunctionNameReason(function)) {
     Vorn::RaiseError("[Vorn - CommunicationManager] Refused function name '" +
@@ -108,7 +108,7 @@ bool VornCommunicationManager_V1::TryCallLibraryFunction(const std::string& libr
 
 bool VornCommunicationManager_V1::TryCallRemoteFunction(const std::string& nameSpace, const std::string& function,
                                                         const Reply& reply, const VornJSONObject& arguments) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (!manager || nameSpace.empty()) return false;
   std::shared_ptr<VornRemoteFunction_V1> target = _Find(manager->m_namespaceFunctions, nameSpace, function);
   if (!target) return false;
@@ -119,7 +119,7 @@ bool VornCommunicationManager_V1::TryCallRemoteFunction(const std::string& nameS
 bool VornCommunicationManager_V1::TryCallRemoteObjectFunc(const std::string& nameSpace, const std::string& identifier,
                                                           const std::string& function, const Reply& reply,
                                                           const VornJSONObject& arguments) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (!manager || nameSpace.empty() || identifier.empty()) return false;
   std::shared_ptr<VornRemoteObject> target = _Find(manager->m_remoteObjects, nameSpace, identifier);
   if (!target) return false;
@@ -130,11 +130,12 @@ bool VornCommunicationManager_V1::TryCallRemoteObjectFunc(const std::string& nam
 bool VornCommunicationManager_V1::AddNamespaceFunction(const std::string& nameSpace, const std::string& name,
                                                        std::shared_ptr<VornRemoteFunction_V1> function) {
   if (nameSpace.empty() || !function) return false;
-  return _GetInstance()->m_namespaceFunctions[nameSpace].try_emplace(name, std::move(function)).second;
+  VornCommunicationManager_V1* manager = _GetInstance();
+  return manager && manager->m_namespaceFunctions[nameSpace].try_emplace(name, std::move(function)).second;
 }
 
 bool VornCommunicationManager_V1::RemoveNamespaceFunction(const std::string& nameSpace, const std::string& name) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (!manager) return false;
   auto it = manager->m_namespaceFunctions.find(nameSpace);
   return it != manager->m_namespaceFunctions.end() && it->second.erase(name);
@@ -148,6 +149,7 @@ bool VornCommunicationManager_V1::_AddRemoteObject(const std::shared_ptr<VornRem
     return false;
   }
   VornCommunicationManager_V1* manager = _GetInstance();
+  if (!manager) return false;
   const std::string id = object->GetID();
   const std::string ns = object->GetNamespace();
   if (_Find(manager->m_remoteObjects, ns, id)) {
@@ -164,7 +166,7 @@ bool VornCommunicationManager_V1::_AddRemoteObject(const std::shared_ptr<VornRem
 }
 
 void VornCommunicationManager_V1::_RemoveRemoteObject(const std::string& identifier, const std::string& nameSpace) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (!manager) return;
   auto objects = manager->m_remoteObjects.find(nameSpace);
   if (objects == manager->m_remoteObjects.end() || !objects->second.contains(identifier)) return;
@@ -183,14 +185,14 @@ void VornCommunicationManager_V1::_RemoveRemoteObject(const std::string& identif
 // --- events ---------------------------------------------------------------------
 
 bool VornCommunicationManager_V1::_PublishRemoteEvent(const std::string& sender, const std::string& eventName) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (eventName.empty() || !manager || !manager->m_node) return false;
   return _PublishRemoteEventInternal(sender, eventName, manager->m_node->CreateParameters());
 }
 
 bool VornCommunicationManager_V1::_PublishRemoteEvent(const std::string& sender, const std::string& eventName,
                                                       const OVK::Binary& data) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (eventName.empty() || !manager || !manager->m_node) return false;
   MBX::Parameters parameters = manager->m_node->CreateParameters();
   parameters.WriteBuffer("eventDataBinary", data);
@@ -199,7 +201,7 @@ bool VornCommunicationManager_V1::_PublishRemoteEvent(const std::string& sender,
 
 bool VornCommunicationManager_V1::_PublishRemoteEvent(const std::string& sender, const std::string& eventName,
                                                       const VornJSONValue& data) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (eventName.empty() || !manager || !manager->m_node) return false;
   const std::string text = VornJSONObject{{"data", data}}.Stringify();
   MBX::Parameters parameters = manager->m_node->CreateParameters();
@@ -209,7 +211,7 @@ bool VornCommunicationManager_V1::_PublishRemoteEvent(const std::string& sender,
 
 bool VornCommunicationManager_V1::_PublishRemoteEventInternal(const std::string& sender, const std::string& eventName,
                                                               const MBX::Parameters& parameters) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   if (!manager || eventName.empty()) return false;
   return manager->_EmitMBXEvent("VornRemoteEvent", parameters, {sender + RemoteEventSplitter + eventName});
 }
@@ -228,7 +230,7 @@ bool VornCommunicationManager_V1::_EmitMBXEvent(const std::string& channelEvent,
 
 std::vector<std::shared_ptr<VornRemoteObject>> VornCommunicationManager_V1::GetRemoteObjects() {
   std::vector<std::shared_ptr<VornRemoteObject>> objects;
-  if (VornCommunicationManager_V1* manager = _upInstance.get())
+  if (VornCommunicationManager_V1* manager = _Instance.Peek())
     for (const auto& [nameSpace, table] : manager->m_remoteObjects)
       for (const auto& [identifier, object] : table)
         if (object) objects.push_back(object);
@@ -237,13 +239,13 @@ std::vector<std::shared_ptr<VornRemoteObject>> VornCommunicationManager_V1::GetR
 
 std::shared_ptr<VornRemoteObject> VornCommunicationManager_V1::GetRemoteObject(const std::string& nameSpace,
                                                                               const std::string& identifier) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   return manager ? _Find(manager->m_remoteObjects, nameSpace, identifier) : nullptr;
 }
 
 std::vector<VornCommunicationManager_V1::NamespaceFunction> VornCommunicationManager_V1::GetNamespaceFunctions() {
   std::vector<NamespaceFunction> functions;
-  if (VornCommunicationManager_V1* manager = _upInstance.get())
+  if (VornCommunicationManager_V1* manager = _Instance.Peek())
     for (const auto& [nameSpace, table] : manager->m_namespaceFunctions)
       for (const auto& [name, function] : table)
         if (function) functions.push_back({nameSpace, name, function});
@@ -252,6 +254,6 @@ std::vector<VornCommunicationManager_V1::NamespaceFunction> VornCommunicationMan
 
 std::shared_ptr<VornRemoteFunction_V1> VornCommunicationManager_V1::GetNamespaceFunction(const std::string& nameSpace,
                                                                                         const std::string& name) {
-  VornCommunicationManager_V1* manager = _upInstance.get();
+  VornCommunicationManager_V1* manager = _Instance.Peek();
   return manager ? _Find(manager->m_namespaceFunctions, nameSpace, name) : nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include "vorn/containers/HashTable.h"
 #include "vorn/core/Export.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/events/EventToken.h"
 #include "vorn/host/Binary.h"
 #include "vorn/host/Message.h"
@@ -94,6 +95,7 @@ protected:
   friend class VornRemoteObject;
   friend class VornMainComponent;
   friend struct VornCommunicationManagerTestAccess;
+  friend class Vorn::SingletonSlot<VornCommunicationManager_V1>;
 
   VornCommunicationManager_V1() = default;
 
@@ -123,7 +125,7 @@ protected:
   // and registered object goes (see _ReleaseAll).
   void _ReleaseLibraryObjects() override;
 
-  static std::unique_ptr<VornCommunicationManager_V1> _upInstance;
+  static Vorn::SingletonSlot<VornCommunicationManager_V1> _Instance;
 
 private:
   template <class V>

@@ -11,6 +11,7 @@
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/core/SharedBase.h"
 #include "vorn/core/SharedPtr.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/runtime/LibrariesManager.h"
 
 // Prefixes of the C symbols a plug-in exports for a class (followed by the
@@ -199,14 +200,19 @@ public:
     VornAny createVector;
   };
 
-  // Always empty: the instance is a static object, which no handle may own
-  // (the last handle would delete it), so it is never made shareable.
+  // Always empty: the instance belongs to its slot, which deletes it, so no
+  // handle may own it (the last one would delete it too); it is never made
+  // shareable.
   Vorn::SharedPtr<VornLibBasedFactory> GetSharedPtr();
 
 private:
+  friend class Vorn::SingletonSlot<VornLibBasedFactory>;
+
   VornLibBasedFactory();
   ~VornLibBasedFactory() override;
-  static VornLibBasedFactory& _GetInstance();
+  static VornLibBasedFactory* _GetInstance();
+
+  static Vorn::SingletonSlot<VornLibBasedFactory> _Instance;
 
   Vorn::HashTable<std::string, Record> m_records;
 };

@@ -9,12 +9,14 @@
 
 #include "vorn/core/ErrorPolicy.h"
 
-std::unique_ptr<VornLibrariesManager> VornLibrariesManager::_Instance;
-bool VornLibrariesManager::_Ended = false;
+// Made on first use, deleted at process end (after the managers made since,
+// which may still hold plug-in objects) and never made again.
+constinit Vorn::SingletonSlot<VornLibrariesManager> VornLibrariesManager::_Instance{
+    {.closeOnDelete = true, .deleteAtExit = true}};
 namespace {
-// True while the manager's destructor runs its hooks: owners those hooks end
-// may still withdraw theirs. Before and after, an ended manager is gone.
-bool g_releasingHooks = false;
+// The manager while its destructor runs the hooks. It is out of its slot by
+// then, but owners that those hooks end must still withdraw their own hooks.
+VornLibrariesManager* g_runningHooks = nullptr;
 
 // Why `name` may not be handed to the loader; null when it may.
 const char* InvalidNameReason(std::string_view name) noexcept {
@@ -44,8 +46,7 @@ std::string VornLibrariesManager::_ShownName(std::string_view name) {
 }
 
 VornLibrariesManager::~VornLibrariesManager() {
-  if (this == _Instance.get()) _Ended = true;
-  g_releasingHooks = true;
+  g_runningHooks = this;
   // Hooks first, libraries after: a hook may destroy objects whose code
   // lives in a library this table holds.
   // A hook may end other owners (the main component deletes the views
@@ -64,21 +65,18 @@ VornLibrariesManager::~VornLibrariesManager() {
       Vorn::LogError("[Vorn - Libraries Manager] A release hook failed during unloading");
     }
   }
-  g_releasingHooks = false;
+  g_runningHooks = nullptr;
   m_libraries.clear();
 }
 
-VornLibrariesManager* VornLibrariesManager::GetInstance() {
-  if (!_Instance && !_Ended) _Instance.reset(new VornLibrariesManager());
-  return _Instance.get();
-}
+VornLibrariesManager* VornLibrariesManager::_GetInstance() { return _Instance.Get(); }
 
 bool VornLibrariesManager::IsValidLibraryName(std::string_view name) noexcept {
   return InvalidNameReason(name) == nullptr;
 }
 
 std::shared_ptr<OVK::Library> VornLibrariesManager::GetLibrary(const std::string& name) {
-  VornLibrariesManager* manager = GetInstance();
+  VornLibrariesManager* manager = _GetInstance();
   return manager ? manager->_LoadLibrary(name) : nullptr;
 }
 
@@ -92,7 +90,7 @@ std::shared_ptr<OVK::Library> VornLibrariesManager::_LoadLibrary(const std::stri
 }
 
 std::shared_ptr<OVK::Library> VornLibrariesManager::GetClientLibrary(const std::string& name) {
-  VornLibrariesManager* manager = GetInstance();
+  VornLibrariesManager* manager = _GetInstance();
   return manager ? manager->_LoadClientLibrary(name) : nullptr;
 }
 
@@ -145,14 +143,14 @@ std::shared_ptr<OVK::Library> VornLibrariesManager::_Load(const std::string& nam
 }
 
 void VornLibrariesManager::SetPluginFolders(std::vector<std::string> folders) {
-  VornLibrariesManager* manager = GetInstance();
+  VornLibrariesManager* manager = _GetInstance();
   if (!manager) return;
   std::erase_if(folders, [](const std::string& folder) { return folder.empty(); });
   manager->m_pluginFolders = std::move(folders);
 }
 
 void VornLibrariesManager::DeclareClientLibrary(const std::string& name) {
-  VornLibrariesManager* manager = GetInstance();
+  VornLibrariesManager* manager = _GetInstance();
   if (!manager) return;
   if (const char* reason = InvalidNameReason(name)) {
     Vorn::RaiseError("[Vorn - Libraries Manager] Refused declaration of library '" + _ShownName(name) + "': " + reason);
@@ -162,11 +160,12 @@ void VornLibrariesManager::DeclareClientLibrary(const std::string& name) {
 }
 
 void VornLibrariesManager::_AddReleaseHook(const void* owner, std::function<void()> hook) {
-  if (VornLibrariesManager* manager = GetInstance()) manager->m_releaseHooks.insert_or_assign(owner, std::move(hook));
+  if (VornLibrariesManager* manager = _GetInstance()) manager->m_releaseHooks.insert_or_assign(owner, std::move(hook));
 }
 
 void VornLibrariesManager::_RemoveReleaseHook(const void* owner) {
-  if (_Instance && (!_Ended || g_releasingHooks)) _Instance->m_releaseHooks.erase(owner);
+  VornLibrariesManager* manager = g_runningHooks ? g_runningHooks : _Instance.Peek();
+  if (manager) manager->m_releaseHooks.erase(owner);
 }
 
 std::shared_ptr<OVK::Library> Vorn::GetLibrary(const std::string& name) { return VornLibrariesManager::GetLibrary(name); }

@@ -8,6 +8,7 @@
 
 #include "vorn/containers/HashTable.h"
 #include "vorn/core/Export.h"
+#include "vorn/core/SingletonSlot.h"
 #include "vorn/host/Library.h"
 
 // Loads plug-in libraries by name, once each, and keeps them loaded until the
@@ -73,25 +74,25 @@ public:
   // still mapped. Whoever holds such objects (the library-based factories)
   // registers a hook under its own address; the manager's destructor runs
   // every hook, in registration order, before it unloads anything. A hook
-  // is removed by its owner when the owner goes.
+  // is removed by its owner when the owner goes. The manager is out of its
+  // slot while the hooks run: they find no manager, except that an owner a
+  // hook ends can still remove its own hook.
   static void _AddReleaseHook(const void* owner, std::function<void()> hook);
   static void _RemoveReleaseHook(const void* owner);
 
 private:
+  friend class Vorn::SingletonSlot<VornLibrariesManager>;
+
   VornLibrariesManager() = default;
 
-  static VornLibrariesManager* GetInstance();
+  static VornLibrariesManager* _GetInstance();
   std::shared_ptr<OVK::Library> _LoadLibrary(const std::string& name);
   std::shared_ptr<OVK::Library> _LoadClientLibrary(const std::string& name);
   // Loads `target` (a bare name for the loader's search, or a full path),
   // keeps the library under `name` on success, reports a failure.
   std::shared_ptr<OVK::Library> _Load(const std::string& name, const std::string& target);
 
-  static std::unique_ptr<VornLibrariesManager> _Instance;
-  // Set once the process-wide instance has been destroyed (trivially
-  // destructible, so it can be read during static destruction): no new
-  // manager is made after that.
-  static bool _Ended;
+  static Vorn::SingletonSlot<VornLibrariesManager> _Instance;
 
   Vorn::HashTable<std::string, std::shared_ptr<OVK::Library>> m_libraries;
   Vorn::HashTable<std::string, bool> m_clientLibraries;  // declared by the host
