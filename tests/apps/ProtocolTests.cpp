@@ -21,11 +21,14 @@
 #include "RpcServer.h"
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/ContextInfo.h"
+#include "vorn/contexts/MainComponent.h"
+#include "vorn/host/Binary.h"
 #include "vorn/json/Array.h"
 #include "vorn/json/Parser.h"
 #include "vorn/model/DataManager.h"
 #include "vorn/model/ModelObject.h"
 #include "vorn/remote/Binding.h"
+#include "vorn/remote/CommunicationManager.h"
 
 namespace {
 
@@ -34,7 +37,8 @@ std::string At(const VornJSONValue& value, std::initializer_list<std::string> pa
   return value.GetFromPath(std::vector<std::string>(path)).ToString();
 }
 
-// A remote object whose function fails the way plug-in code fails: by throwing.
+// A remote object whose function fails the way plug-in code fails: by
+// throwing; it publishes events of its own too.
 class Failing final : public VornRemoteObject {
 public:
   Failing() : VornRemoteObject("obj", "test") {
@@ -42,6 +46,8 @@ public:
   }
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
   void Register() { _RegisterRemoteObject(); }
+  void Tell(const VornJSONValue& data) { _PublishRemoteEvent("told", data); }
+  void Send(const OVK::Binary& data) { _PublishRemoteEvent("sent", data); }
 };
 
 class Protocol : public ::testing::Test {
@@ -57,9 +63,10 @@ protected:
                               {"min", 0}, {"step", 5}, {"value", 0}})
       tick.try_emplace(key, value);
     VornDataManager::GetTree("demo")->GetChildren().front()->AddChild(tick);
-    static auto failing = std::make_shared<Failing>();
+    failing = std::make_shared<Failing>();
     failing->Register();
   }
+  static inline std::shared_ptr<Failing> failing;
   void SetUp() override {
     server.WatchContexts();
     server.Open(&a);
@@ -202,6 +209,9 @@ TEST_F(Protocol, FunctionsAnswerTheirValueByNameOrThroughCallObject) {
   };
   for (const auto& [method, params] : rows) EXPECT_EQ(Ask(a, method, params).GetFromPath({"result"}).Stringify(), "\"hi\"") << params;
   EXPECT_EQ(At(Ask(a, "sample.demo.echo", R"(["hi","more"])"), {"error", "data", "reason"}), "params");
+  // A user's edit through the sample's function shows in its rendered view.
+  Ask(a, "sample.demo.editTweaker", R"({"id":"visible","value":false})");
+  EXPECT_NE(At(Ask(a, "sample.demo.render"), {"result"}).find("Visible (boolean): false"), std::string::npos);
   EXPECT_EQ(At(Ask(a, "no.such.thing"), {"error", "data", "reason"}), "unknownMethod");
 }
 
@@ -229,6 +239,26 @@ TEST_F(Protocol, NotificationsFollowTheModelForConnectedClientsOnly) {
   EXPECT_TRUE(heard.GetFromPath({"gallery"}).IsInt() && heard.GetFromPath({"demo"}).IsUndefined()) << heard.Stringify();
   Ask(b, "sample.demo.setValue", R"({"id":"width","value":8})");
   EXPECT_EQ(notes[&a].size(), 3u);
+}
+
+// A context's own events go to its clients with its sequence number; other
+// remote objects' to every client, their data unwrapped or in base64.
+TEST_F(Protocol, RemoteEventsBecomeNotificationsOfTheirContextsClients) {
+  VornCommunicationManager_V1::SetMBXNode(&server);
+  Ask(a, "vorn.connect", R"({"contexts":["demo"]})");
+  const VornJSONValue seq = Ask(a, "vorn.getTree", R"({"context":"demo"})").GetFromPath({"result", "seq"});
+  VornMainComponent::GetContextInfo("demo")->context->PublishRemoteEvent("tick");
+  failing->Tell(VornJSONValue(VornJSONObject{{"x", 1}}));
+  const unsigned char bytes[] = {1, 2, 3};
+  failing->Send(OVK::Binary(bytes, sizeof bytes));
+  VornCommunicationManager_V1::SetMBXNode(nullptr);
+  const std::string told = R"({"jsonrpc":"2.0","method":"vorn.event","params":{"sender":"obj","event":"told","data":{"x":1}}})";
+  const std::string sent = R"({"jsonrpc":"2.0","method":"vorn.event","params":{"sender":"obj","event":"sent","dataBase64":"AQID"}})";
+  const std::string tick =
+      R"({"jsonrpc":"2.0","method":"vorn.event","params":{"sender":"demo","event":"tick","seq":)" + seq.Stringify() + "}}";
+  ASSERT_EQ(a.sent.size(), 5u);  // after the two answers
+  EXPECT_EQ(std::vector<std::string>(a.sent.begin() + 2, a.sent.end()), (std::vector<std::string>{tick, told, sent}));
+  EXPECT_EQ(b.sent, (std::vector<std::string>{told, sent}));
 }
 
 class Extra final : public VornBaseContext {
