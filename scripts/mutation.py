@@ -32,6 +32,7 @@ The build dir defaults to the coverage preset's (build/coverage, -O0: the
 quickest to recompile); coverage data of these runs goes to a scratch folder.
 """
 import argparse
+import fcntl
 import json
 import os
 import re
@@ -162,6 +163,11 @@ def main():
     if bad:
         print("stale faults:\n  " + "\n  ".join(bad))
         return 2
+
+    # Faults are planted in the shared source tree: two runs at once (from
+    # two build dirs) would build each other's faults. Take turns.
+    lock = open(os.path.join(tempfile.gettempdir(), "vorn-mutation.lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
 
     build = os.path.abspath(args.build_dir)
     if not os.path.exists(os.path.join(build, "build.ninja")):
