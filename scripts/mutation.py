@@ -135,6 +135,31 @@ def check_snippets():
     return bad
 
 
+def changed_subsystems(rev):
+    """Subsystems whose library folder or suites differ between rev and the
+    working tree. A change to what every subsystem shares (build files, test
+    support, the faults themselves) counts for all of them."""
+    out = run(["git", "diff", "--name-only", rev, "--", "vorn", "apps", "tests", "cmake", "CMakeLists.txt",
+               "docs/mutation-faults.json"])
+    if out.returncode != 0:
+        sys.exit(f"git diff {rev}: {out.stdout.strip()}")
+    # Folders whose suites guard a subsystem under another name.
+    suites_of = {"mainthread": "runtime", "bridge": "json", "orvelnode": "apps"}
+    changed = set()
+    for path in out.stdout.split():
+        parts = path.split("/")
+        if parts[0] in ("vorn", "tests") and len(parts) > 2:
+            sub = "apps" if parts[1] == "apps" else suites_of.get(parts[1], parts[1])
+            if parts[1] in ("web", "package"):  # no suite of the mutation check
+                continue
+            changed |= set(SUITES) if sub not in SUITES else {sub}
+        elif parts[0] == "apps":
+            changed.add("apps")
+        else:
+            changed |= set(SUITES)
+    return changed
+
+
 def read_baseline():
     caught = set()
     if os.path.exists(BASELINE):
@@ -153,6 +178,10 @@ def main():
     ap.add_argument("--write-baseline", action="store_true")
     ap.add_argument("--timeout", type=int, default=0,
                     help="seconds for a subsystem's suites (default: 4x their clean run, at least 20 s)")
+    ap.add_argument("--changed-since", metavar="REV",
+                    help="only the faults of subsystems whose sources or tests differ from REV")
+    ap.add_argument("--max-seconds", type=int, default=0,
+                    help="start no fault after this many seconds; the rest are reported as not run")
     args = ap.parse_args()
 
     if args.list:
@@ -174,6 +203,12 @@ def main():
         subprocess.run(["cmake", "--preset", "coverage", "-B", build], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     # The unmutated suites must pass first, or nothing below means anything.
     faults = [f for f in FAULTS if not args.only or f[0] in args.only]
+    if args.changed_since:
+        changed = changed_subsystems(args.changed_since)
+        print("changed since " + args.changed_since + ": " + (" ".join(sorted(changed)) or "nothing"))
+        faults = [f for f in faults if f[1] in changed]
+        if not faults:
+            return 0
     regexes = sorted({SUITES[f[1]] for f in faults})
     scratch = tempfile.mkdtemp(prefix="vorn-mutation-")
     env = dict(os.environ, GCOV_PREFIX=scratch)
@@ -232,7 +267,11 @@ def main():
                 print(f"the unmutated suites {regex} do not pass: fix them first")
                 return 2
             timeouts[regex] = args.timeout or max(20, int(4 * durations[regex]) + 1)
+        began = time.time()
         for fid, sub, rel, orig, faulty, desc in faults:
+            if args.max_seconds and time.time() - began > args.max_seconds:
+                print(f"{fid:4} not run: over {args.max_seconds} s", flush=True)
+                continue
             path = source(rel)
             text = open(path).read()
             # Only the library is worth sparing a rebuild: an app's header
