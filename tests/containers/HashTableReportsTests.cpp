@@ -1,39 +1,21 @@
 // Vorn::HashTable's capacity reports, built into both suites: logged in the
-// default mode, thrown as std::overflow_error with VORN_USE_STD_EXCEPTIONS.
-// Either way the table is left as it was; growth itself never reports.
+// default mode, thrown with VORN_USE_STD_EXCEPTIONS. Either way the table is
+// left as it was; growth itself never reports.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <stdexcept>
-#include <string>
 #include <utility>
 #include <vector>
 
 #include "containers/HashTableTestSupport.h"
+#include "core/CoreTestSupport.h"
 #include "vorn/containers/HashTable.h"
-#include "vorn/core/ErrorPolicy.h"
-#include "vorn/host/SysLog.h"
 
 namespace {
 
 using Entries = std::vector<std::pair<std::uint64_t, int>>;
-
-template <class F>
-std::string ReportOf(F&& f) {
-  KRTAbendCapture capture;
-  if (Vorn::UsesStdExceptions()) {
-    try {
-      f();
-    } catch (const std::overflow_error& e) {
-      return e.what();
-    }
-    return "<nothing thrown>";
-  }
-  f();
-  EXPECT_EQ(capture.Count(), 1u);
-  return capture.Last();
-}
+using vorn_test::ReportOf;
 
 TEST(HashTableReports, CapacityReportsKeepTheTable) {
   // Clustered hashes force growth by distance, far beyond what the load

@@ -40,38 +40,35 @@ TEST(JsonParser, ValuesKeepOrderAndFirstOfRepeatedKeys) {
 
 TEST(JsonParser, Numbers) {
   // Integers up to 2^53 - 1 in magnitude stay integers, larger ones become
-  // their text; the magnitude test must not overflow on INT64_MIN.
-  EXPECT_EQ(Value("9007199254740991"), VornJSONValue(std::int64_t{9007199254740991}));
-  EXPECT_EQ(Value("-9007199254740991"), VornJSONValue(std::int64_t{-9007199254740991}));
-  EXPECT_EQ(Value("12345678901234567"), VornJSONValue("12345678901234567"));
-  EXPECT_EQ(Value("-9007199254740992"), VornJSONValue("-9007199254740992"));
-  EXPECT_EQ(Value("-9223372036854775808"), VornJSONValue("-9223372036854775808"));
+  // their text; the magnitude test must not overflow on INT64_MIN. Kinds
+  // must match too: -0 is the integer 0.
+  const std::pair<const char*, VornJSONValue> cases[] = {
+      {"9007199254740991", std::int64_t{9007199254740991}}, {"-9007199254740991", std::int64_t{-9007199254740991}},
+      {"12345678901234567", "12345678901234567"}, {"-9007199254740992", "-9007199254740992"},
+      {"-9223372036854775808", "-9223372036854775808"}, {"-0", 0}, {"1.0", 1.0}, {"1e2", 100.0},
+      {"-2.5E-3", -0.0025}, {"1.000000000000000000000000000000000000001", 1.0}, {"5e-324", 5e-324},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(Value(text), expected) << text;
   // Beyond the 64-bit range too, as written, on the reader's two paths.
   for (bool trickled : {false, true}) {
     const auto parsed = ParseCaptured("[12345678901234567890,-99999999999999999999,1]", false, trickled);
     EXPECT_EQ(parsed.value.Stringify(), R"(["12345678901234567890","-99999999999999999999",1])");
     EXPECT_TRUE(parsed.reports.empty());
   }
-  EXPECT_TRUE(Value("-0").IsInt());
-  EXPECT_EQ(Value("-0"), VornJSONValue(0));
-  EXPECT_EQ(Value("1.0"), VornJSONValue(1.0));
-  EXPECT_EQ(Value("1e2"), VornJSONValue(100.0));
-  EXPECT_EQ(Value("-2.5E-3"), VornJSONValue(-0.0025));
-  EXPECT_EQ(Value("1.000000000000000000000000000000000000001"), VornJSONValue(1.0));
-  EXPECT_TRUE(std::signbit(*Value("-0.0").GetIfDouble()));
-  // Too small for a double: zero like any rounding, not a fault.
-  for (const char* tiny : {"1e-400", "-2.4e-324", "0.00000000000000000000000000001e-320"}) {
+  // Too small for a double: zero (keeping the sign) like any rounding, not a fault.
+  for (const char* tiny : {"-0.0", "1e-400", "-2.4e-324", "0.00000000000000000000000000001e-320"}) {
     const auto parsed = ParseCaptured(tiny);
     EXPECT_TRUE(parsed.reports.empty()) << tiny;
     EXPECT_EQ(parsed.value, VornJSONValue(0.0)) << tiny;
     EXPECT_EQ(std::signbit(*parsed.value.GetIfDouble()), tiny[0] == '-') << tiny;
   }
-  EXPECT_EQ(Value("5e-324"), VornJSONValue(5e-324));
 }
 
 TEST(JsonParser, StringsAndSurrogates) {
   EXPECT_EQ(Value(R"("\"\\\/\b\f\n\r\t")"), VornJSONValue("\"\\/\b\f\n\r\t"));
-  EXPECT_EQ(Value(R"("\u0041\u00e9\u00E9\u20ac")"), VornJSONValue("A\xC3\xA9\xC3\xA9\xE2\x82\xAC"));
+  // Each UTF-8 length at its boundaries: U+07FF is the last of two bytes, U+0800 the first of three.
+  EXPECT_EQ(Value(R"("\u0041\u00e9\u00E9\u07ff\u0800\u20ac")"),
+            VornJSONValue("A\xC3\xA9\xC3\xA9\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC"));
   EXPECT_EQ(Value(R"("\ud83d\ude00")"), VornJSONValue("\xF0\x9F\x98\x80"));
   EXPECT_EQ(Value(R"("\uDBFF\uDFFF")"), VornJSONValue("\xF4\x8F\xBF\xBF"));
   EXPECT_EQ(Value(R"("\udc00")"), VornJSONValue("\xED\xB0\x80"));  // a lone low surrogate as it is
@@ -88,18 +85,16 @@ TEST(JsonParser, EachFaultIsReportedOnceWithItsLine) {
 }
 
 TEST(JsonParser, AfterAFaultReadersFallBackAndContainersStop) {
-  EXPECT_EQ(Value("12a"), VornJSONValue(0));  // every number fault gives 0
-  EXPECT_EQ(Value("1e400"), VornJSONValue(0));
-  EXPECT_EQ(Value(R"("ab\qcd")"), VornJSONValue("ab"));  // strings keep what was read
-  EXPECT_EQ(Value("\"abc"), VornJSONValue("abc"));
-  EXPECT_EQ(Value("tru"), VornJSONValue(true));  // the "t" branch gives true
-  EXPECT_EQ(Value("fals"), VornJSONValue(false));
-  EXPECT_TRUE(Value("nul").IsUndefined());
-  EXPECT_EQ(Text("[1 2]"), "[1]");
-  EXPECT_EQ(Text("[1,[2,tru,4],5]"), "[1,[2,true]]");
-  EXPECT_EQ(Text(R"({"a":1,"b":"x\q","c":3})"), R"({"a":1,"b":"x"})");
-  EXPECT_EQ(Text(R"({"a":1,"b\q":2})"), R"({"a":1})");
-  EXPECT_EQ(Text("{\"k\":2} x"), R"({"k":2})");  // the value is kept despite trailing text
+  // Every number fault gives 0, strings keep what was read, the "t" and "f"
+  // branches give their boolean; a container ends at its first fault, and a
+  // value is kept despite trailing text.
+  const std::pair<const char*, const char*> cases[] = {
+      {"12a", "0"}, {"1e400", "0"}, {R"("ab\qcd")", R"("ab")"}, {"\"abc", R"("abc")"}, {"tru", "true"},
+      {"fals", "false"}, {"nul", "undefined"}, {"[1 2]", "[1]"}, {"[1,[2,tru,4],5]", "[1,[2,true]]"},
+      {R"({"a":1,"b":"x\q","c":3})", R"({"a":1,"b":"x"})"}, {R"({"a":1,"b\q":2})", R"({"a":1})"},
+      {"{\"k\":2} x", R"({"k":2})"},
+  };
+  for (const auto& [doc, text] : cases) EXPECT_EQ(Text(doc), text) << doc;
 }
 
 TEST(JsonParser, LenientModeTakesBareTextAndIgnoresWhatFollows) {
@@ -113,23 +108,29 @@ TEST(JsonParser, LenientModeTakesBareTextAndIgnoresWhatFollows) {
 
 TEST(JsonParser, SegmentsGiveAbsoluteIntegersOrVerbatimText) {
   KRTAbendCapture capture;
-  const auto segment = [](const char* text) { return VornJSONParser::ParseSegment(text); };
-  EXPECT_EQ(segment("12"), VornJSONValue(12));
-  EXPECT_EQ(segment(" -5 rest"), VornJSONValue(5));
-  EXPECT_EQ(segment("-1.9e1"), VornJSONValue(19));  // truncated
-  EXPECT_EQ(segment("12345678901234567"), VornJSONValue("12345678901234567"));
-  EXPECT_EQ(segment("-9223372036854775808"), VornJSONValue("9223372036854775807"));
-  // Doubles beyond the 64-bit range saturate instead of overflowing.
-  EXPECT_EQ(segment("-1e300"), VornJSONValue("9223372036854775807"));
-  EXPECT_EQ(segment("  a b "), VornJSONValue("a b "));
-  EXPECT_EQ(segment(""), VornJSONValue(""));
+  // Doubles are truncated, and beyond the 64-bit range saturate instead of overflowing.
+  const std::pair<const char*, VornJSONValue> cases[] = {
+      {"12", 12}, {" -5 rest", 5}, {"-1.9e1", 19}, {"12345678901234567", "12345678901234567"},
+      {"-9223372036854775808", "9223372036854775807"}, {"-1e300", "9223372036854775807"}, {"  a b ", "a b "},
+      {"", ""},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(VornJSONParser::ParseSegment(text), expected) << text;
   EXPECT_EQ(capture.Count(), 0u);
-  EXPECT_EQ(segment("1a"), VornJSONValue(0));
+  EXPECT_EQ(VornJSONParser::ParseSegment("1a"), VornJSONValue(0));
   // An index beyond the 64-bit range is still a fault here.
-  EXPECT_EQ(segment("99999999999999999999"), VornJSONValue(0));
+  EXPECT_EQ(VornJSONParser::ParseSegment("99999999999999999999"), VornJSONValue(0));
   EXPECT_EQ(capture.Messages(),
             (Strings{P("Invalid number: unexpected trailing characters after \"1\" at line 1"),
                      P("Invalid number format: cannot convert \"99999999999999999999\" to number at line 1")}));
+}
+
+// Objects compare by content, members in any order.
+TEST(JsonObject, EqualOnlyWithTheSameMembersAndValues) {
+  const auto object = [](const char* doc) { return *Value(doc).GetIfObject(); };
+  const VornJSONObject a = object(R"({"x":1,"y":"s"})");
+  EXPECT_TRUE(a == object(R"({"y":"s","x":1})"));
+  for (const char* other : {R"({"x":1})", R"({"x":1,"y":"s","z":null})", R"({"x":1,"y":"t"})", R"({"x":1,"z":"s"})"})
+    EXPECT_FALSE(a == object(other) || object(other) == a) << other;
 }
 
 TEST(JsonParser, FilesAndStreams) {
