@@ -16,7 +16,7 @@ namespace {
 
 using Vorn::SingletonThreads;
 
-// What the instances did, cleared before each case.
+// What the instances did in the current case.
 struct Record {
   std::atomic<int> created{0}, deleted{0}, live{0}, maxLive{0};
   int hooked = 0;
@@ -26,27 +26,27 @@ struct Record {
   bool failAllocation = false;
   bool sayDeleted = false;
 };
-Record g_record;
+Record* g_record = nullptr;
 
 template <SingletonThreads Threads>
 struct Item {
   static inline Vorn::SingletonSlot<Item, Threads>* slot = nullptr;
 
   Item() {
-    ++g_record.created;
-    const int live = ++g_record.live;
-    int seen = g_record.maxLive.load();
-    while (live > seen && !g_record.maxLive.compare_exchange_weak(seen, live)) {
+    ++g_record->created;
+    const int live = ++g_record->live;
+    int seen = g_record->maxLive.load();
+    while (live > seen && !g_record->maxLive.compare_exchange_weak(seen, live)) {
     }
   }
   ~Item() {
-    g_record.teardownSawAnInstance = slot->Peek() != nullptr;
-    --g_record.live;
-    ++g_record.deleted;
-    if (g_record.sayDeleted) std::fputs("deleted\n", stderr);
+    g_record->teardownSawAnInstance = slot->Peek() != nullptr;
+    --g_record->live;
+    ++g_record->deleted;
+    if (g_record->sayDeleted) std::fputs("deleted\n", stderr);
   }
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return g_record.failAllocation ? nullptr : ::operator new(size, std::nothrow);
+    return g_record->failAllocation ? nullptr : ::operator new(size, std::nothrow);
   }
   static void operator delete(void* p) noexcept { ::operator delete(p); }
 };
@@ -63,8 +63,8 @@ void RunCases() {
     bool anyThreadsOnly = false;
   };
   constexpr auto hook = [](T& item) {
-    ++g_record.hooked;
-    g_record.hookSawItself = T::slot->Peek() == &item;
+    ++g_record->hooked;
+    g_record->hookSawItself = T::slot->Peek() == &item;
   };
   const Case cases[] = {
       {"made on the first Get, once", {},
@@ -79,9 +79,9 @@ void RunCases() {
       {"Delete takes the instance out before deleting it; Get makes a new one", {},
        [](Slot& s) {
          s.Get();
-         g_record.teardownSawAnInstance = true;
+         g_record->teardownSawAnInstance = true;
          s.Delete();
-         EXPECT_FALSE(g_record.teardownSawAnInstance);
+         EXPECT_FALSE(g_record->teardownSawAnInstance);
          EXPECT_EQ(s.Peek(), nullptr);
          EXPECT_NE(s.Get(), nullptr);
        },
@@ -90,15 +90,15 @@ void RunCases() {
        [](Slot& s) {
          s.Get();
          s.Get();
-         EXPECT_EQ(g_record.hooked, 1);
-         EXPECT_TRUE(g_record.hookSawItself);
+         EXPECT_EQ(g_record->hooked, 1);
+         EXPECT_TRUE(g_record->hookSawItself);
        },
        1, 1},
-      {"a refused creation makes nothing", {.mayCreate = [] { return g_record.mayCreate; }},
+      {"a refused creation makes nothing", {.mayCreate = [] { return g_record->mayCreate; }},
        [](Slot& s) {
-         g_record.mayCreate = false;
+         g_record->mayCreate = false;
          EXPECT_EQ(s.Get(), nullptr);
-         g_record.mayCreate = true;
+         g_record->mayCreate = true;
          EXPECT_NE(s.Get(), nullptr);
        },
        1, 1},
@@ -112,10 +112,10 @@ void RunCases() {
        0, 0},
       {"out of memory: no instance, no hook, and the next Get tries again", {.onCreated = hook},
        [](Slot& s) {
-         g_record.failAllocation = true;
+         g_record->failAllocation = true;
          EXPECT_EQ(s.Get(), nullptr);
-         EXPECT_EQ(g_record.hooked, 0);
-         g_record.failAllocation = false;
+         EXPECT_EQ(g_record->hooked, 0);
+         g_record->failAllocation = false;
          EXPECT_NE(s.Get(), nullptr);
        },
        1, 1},
@@ -123,7 +123,7 @@ void RunCases() {
        [](Slot& s) {
          EXPECT_EXIT(
              {
-               g_record.sayDeleted = true;
+               g_record->sayDeleted = true;
                s.Get();
                std::exit(0);
              },
@@ -143,26 +143,24 @@ void RunCases() {
            });
          for (std::thread& thread : threads) thread.join();
          EXPECT_EQ(empty.load(), 0);
-         EXPECT_EQ(g_record.maxLive.load(), 1);
+         EXPECT_EQ(g_record->maxLive.load(), 1);
        },
        -1, -1, true},
   };
   for (const Case& c : cases) {
     if (c.anyThreadsOnly && Threads != SingletonThreads::Any) continue;
     SCOPED_TRACE(c.name);
-    g_record.created = g_record.deleted = g_record.live = g_record.maxLive = 0;
-    g_record.hooked = 0;
-    g_record.hookSawItself = g_record.teardownSawAnInstance = g_record.failAllocation = false;
-    g_record.mayCreate = true;
+    Record record;
+    g_record = &record;
     Slot slot(c.options);
     T::slot = &slot;
     c.steps(slot);
     slot.Delete();
     if (c.created >= 0) {
-      EXPECT_EQ(g_record.created.load(), c.created);
-      EXPECT_EQ(g_record.deleted.load(), c.deleted);
+      EXPECT_EQ(g_record->created.load(), c.created);
+      EXPECT_EQ(g_record->deleted.load(), c.deleted);
     }
-    EXPECT_EQ(g_record.live.load(), 0);  // whatever was made went
+    EXPECT_EQ(g_record->live.load(), 0);  // whatever was made went
   }
 }
 

@@ -131,14 +131,7 @@ public:
   // One top-level step: a publish, a subscription or an unsubscription.
   void Step() {
     m_budget = 12;
-    const int action = Pick(6);
-    if (action == 0) {
-      Subscribe();
-    } else if (action == 1) {
-      UnsubscribeRandom();
-    } else {
-      Publish(Pick(kHandlers), Pick(kNameCount));
-    }
+    Act(nullptr);
     // Outside a publish an expired token nobody holds is gone, except a
     // handler's first, which may wait for the next walk of its list.
     for (const auto& l : m_listeners) {
@@ -198,10 +191,24 @@ private:
     Expire(l);
   }
 
-  void UnsubscribeRandom() {
-    if (m_listeners.empty()) return;
-    ++m_counters.otherUnsubscribes;
-    Unsubscribe(*m_listeners[Pick(static_cast<int>(m_listeners.size()))]);
+  // From a callback (`self`): also unsubscribe itself, check IsListened, or
+  // publish again.
+  void Act(Listener* self) {
+    const int action = Pick(6);
+    if (action == 0) {
+      Subscribe();
+    } else if (action == 1 && self) {
+      ++m_counters.selfUnsubscribes;
+      Unsubscribe(*self);
+    } else if (action <= 2 && !m_listeners.empty()) {
+      ++m_counters.otherUnsubscribes;
+      Unsubscribe(*m_listeners[Pick(static_cast<int>(m_listeners.size()))]);
+    } else if (action == 3 && self) {
+      CheckIsListened(Pick(kHandlers), Pick(kNameCount));
+    } else if (action >= 3 && m_stack.size() <= kMaxDepth) {
+      m_counters.nested += self != nullptr;
+      Publish(Pick(kHandlers), Pick(kNameCount));
+    }
   }
 
   void Publish(int h, int n) {
@@ -244,23 +251,7 @@ private:
     ++l.running;
 
     const int actions = m_budget > 0 ? Pick(4) : 0;
-    for (int i = 0; i < actions; ++i) {
-      --m_budget;
-      const int action = Pick(6);
-      if (action == 0) {
-        Subscribe();
-      } else if (action == 1) {
-        ++m_counters.selfUnsubscribes;
-        Unsubscribe(l);
-      } else if (action == 2) {
-        UnsubscribeRandom();
-      } else if (action == 3) {
-        CheckIsListened(Pick(kHandlers), Pick(kNameCount));
-      } else if (m_stack.size() <= kMaxDepth) {
-        ++m_counters.nested;
-        Publish(Pick(kHandlers), Pick(kNameCount));
-      }
-    }
+    for (int i = 0; i < actions; ++i, --m_budget) Act(&l);
     // Read what the callable owns after everything it did.
     EXPECT_EQ(label, l.label);
     --l.running;

@@ -71,15 +71,11 @@ TEST(VornObjectRefID, ReadsHexadecimalTextAndAnythingElseGivesTheInvalidId) {
     unsigned long long raw;  // all ones: the invalid id
   };
   const Case cases[] = {
-      {"FF", 255},
-      {"0", 0},
+      {"FF", 255}, {"0", 0}, {"fedcba9876543210", 0xfedcba9876543210ull}, {"", kAllOnes}, {"g1", kAllOnes},
       {"0x1f", 0x1f},  // the stream accepts the prefix in hexadecimal mode
       {"\t 1a", 0x1a},  // leading white space is skipped
       {"10 20", 0x10},  // reading stops at the first number
       {"12g", 0x12},    // ... and at the first non-digit
-      {"fedcba9876543210", 0xfedcba9876543210ull},
-      {"", kAllOnes},
-      {"g1", kAllOnes},
       {"10000000000000000", kAllOnes},  // 65 bits
       {"ffffffffffffffff", kAllOnes},   // reads fine but is the invalid marker itself
   };
@@ -158,13 +154,10 @@ TEST(VornRawValueTypeDefinition, CheckTypeWantsTheNativeTypeExceptForUnknown) {
     bool accepted;
   };
   const Case cases[] = {
-      {"number", false, 2.5, true},
-      {"number", false, 1, false},
+      {"number", false, 2.5, true}, {"number", false, 1, false},
       {"object", false, VornValue(), false},  // void*: an empty value is not a null pointer
-      {"integer", true, std::vector<int>{1, 2}, true},
-      {"integer", true, std::vector<double>{1.0}, false},
-      {"unknown", false, VornValue(), true},
-      {"unknown", false, "s", true},
+      {"integer", true, std::vector<int>{1, 2}, true}, {"integer", true, std::vector<double>{1.0}, false},
+      {"unknown", false, VornValue(), true}, {"unknown", false, "s", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + (c.isArray ? "[] " : " ") + std::string(c.value.GetTypeName()));
