@@ -22,6 +22,7 @@
 #include "vorn/host/Errors.h"
 #include "vorn/host/Files.h"
 #include "vorn/host/Message.h"
+#include "vorn/host/Paths.h"
 #include "vorn/host/Status.h"
 #include "vorn/host/UnicodeString.h"
 #include "vorn/host/Uuid.h"
@@ -152,6 +153,23 @@ TEST(Parameters, MembersAreFoundByKindRewrittenInPlaceAndCompared) {
   EXPECT_EQ(node.Emit("VornRemoteEvent", p), 0);
   EXPECT_FALSE(recorder.Last().hasTarget);
   EXPECT_TRUE(recorder.Last().parameters == p);
+}
+
+TEST(FindPath, GivesTheFirstDirectorysMatchAbsoluteAndNormalised) {
+  TempDir tmp;
+  tmp.Write("b/f.txt");
+  const std::string a = tmp.Str() + "/a", b = tmp.Str() + "/b";
+  ScopedCwd cwd(tmp.Path());
+  struct Case { const char* relative; std::string dirs, found; };
+  const Case cases[] = {
+      {"f.txt", a + ";" + b, b + "/f.txt"},
+      {"\\f.txt", ";b\\", b + "/f.txt"},  // a relative directory; a leading separator stays inside
+      {"", b + "/./", b},                   // the directory itself, without its trailing slash
+      {"", "/", "/"},                       // the root keeps its own
+      {"f.txt", ";;", ""},                  // empty pieces name no directory
+      {"missing", b, ""}};
+  for (const Case& c : cases) EXPECT_EQ(KRTFindPath(c.relative, c.dirs.c_str()), c.found) << c.relative << " in " << c.dirs;
+  EXPECT_EQ(KRTFindPath(nullptr, "/"), "");
 }
 
 class Files : public ::testing::Test {

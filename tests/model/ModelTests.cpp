@@ -146,7 +146,11 @@ TEST(VornModelProperty, CreationAndEverySetAreCheckedAgainstTheDeclaredType) {
   EXPECT_EQ(count->GetRawValue<double>(), 0.0);
   EXPECT_EQ(capture.Last(), "[Vorn - Model Property] Type mismatch for 'count' raw value!");
 
-  // Arrays take array values only; ints widen to a floating type.
+  // Ints widen to a floating type, alone or in arrays; arrays take array values only.
+  auto step = VornModelPropertiesDicoManager::_CreatePropertyFromValue("step", VornValue(2));
+  ASSERT_NE(step, nullptr);
+  EXPECT_TRUE(step->SetValue(VornValue(2)));
+  EXPECT_EQ(step->GetRawValue<double>(), 2.0);
   auto lengths = VornModelPropertiesDicoManager::_CreatePropertyFromValue("lengths", VornValue(std::vector<int>{1, 2}));
   ASSERT_NE(lengths, nullptr);
   EXPECT_TRUE(lengths->SetValue(VornValue(std::vector<int>{1, 2})));
@@ -170,6 +174,7 @@ TEST(VornModelObject, SetsPublishChangedEntriesOnlyAndRefuseWhatTheDictionaryRef
   EXPECT_TRUE(object->SetValues(Values({{"name", Str("a")}, {"label", Str("L")}})));
   EXPECT_FALSE(object->SetValues(Values({{"name", Str("a")}})));
   object->Activate();  // the typed setter: value and map in both events
+  EXPECT_TRUE(object->SetValue<std::string>("label", "hushed", true));  // silent: no event
   EXPECT_EQ(log.entries, (std::vector<std::string>{"onChange:name value", "onChange name", "onChange:label value",
                                                    "onChange label name", "onChange:isActive value isActive",
                                                    "onChange value isActive"}));
