@@ -345,6 +345,7 @@ public:
     object->_RegisterRemoteObject();
     return object;
   }
+  using VornRemoteObject::_AddRemoteFunction;
   using VornRemoteObject::_PublishRemoteEvent;
 
 private:
@@ -367,6 +368,7 @@ TEST_F(Communication, RoutesCallsToRegisteredObjects) {
   auto first = TestObject::Make("obj");
   EXPECT_EQ(first->GetRefsRegistryName(), "refs");
   EXPECT_TRUE(first->MustConvertKRTObjectsToJSON());
+  EXPECT_FALSE(first->_AddRemoteFunction("echo", Vorn::MakeRemoteFunction("echo", {}, [] { return 0; })));
   auto second = TestObject::Make("obj");
   EXPECT_EQ(capture.Last(), "[Vorn - CommunicationManager] A Remote Object in namespace 'ns' with ID 'obj' already exists!");
   EXPECT_TRUE(Call("ns", "obj", "echo", R"({"v":[1]})"));
@@ -444,49 +446,65 @@ TEST_F(Communication, EmitsEventsInTheWireFormat) {
   EXPECT_EQ(node.Count(), 3u);
 }
 
-TEST_F(Communication, CallsLibraryAndNamespaceFunctions) {
+// Loaded by the host, so clients may name them; released with the manager.
+TEST_F(Communication, LibraryFunctionsAreMadeOnceThenCachedAndAnswerEachCall) {
   using M = VornCommunicationManager_V1;
-  // Loaded by the host, so clients may name them.
-  ASSERT_TRUE(Vorn::GetLibrary(kFunctionsLib) && Vorn::GetLibrary(kPartialLib));
+  ASSERT_NE(Vorn::GetLibrary(kFunctionsLib), nullptr);
   auto live = PluginFunction<int (*)()>(kFunctionsLib, "VornTestLiveFunctions");
   ASSERT_NE(live, nullptr);
   const int before = live();
   const auto args = Obj(R"({"a":1})");
   EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Echo", replies.Recorder(), args));
   EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Echo", replies.Recorder(), args));
-  EXPECT_EQ(live(), before + 1);  // created once, then cached
-  auto x = M::LoadLibraryFunction(kFunctionsLib, "Echo", false);
-  auto y = M::LoadLibraryFunction(kFunctionsLib, "Echo", false);
-  EXPECT_NE(x, y);
-  EXPECT_EQ(live(), before + 3);
+  EXPECT_EQ(live(), before + 1);
   EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":2})")));
   EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":0})")));
-  EXPECT_EQ(M::LoadLibraryFunction(kFunctionsLib, "Shared", true), M::LoadLibraryFunction(kFunctionsLib, "Shared", true));
   ASSERT_EQ(replies.values.size(), 4u);
   EXPECT_EQ(static_cast<VornJSONObject&>(replies.values[0]), args);
   EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":3})");
   EXPECT_EQ(replies.values[3].Stringify(), R"({"error":{"message":"division by zero"}})");
   EXPECT_EQ(capture.Count(), 0u);
+  Access::Reset();
+  EXPECT_EQ(live(), before);
+}
 
-  // A class of another family under the requested name is released, not called.
+TEST_F(Communication, LoadedLibraryFunctionsAreFreshUnlessShared) {
+  using M = VornCommunicationManager_V1;
+  ASSERT_NE(Vorn::GetLibrary(kFunctionsLib), nullptr);
+  EXPECT_NE(M::LoadLibraryFunction(kFunctionsLib, "Echo", false), M::LoadLibraryFunction(kFunctionsLib, "Echo", false));
+  EXPECT_EQ(M::LoadLibraryFunction(kFunctionsLib, "Shared", true), M::LoadLibraryFunction(kFunctionsLib, "Shared", true));
+}
+
+// A class of another family under the requested name is released, not called.
+TEST_F(Communication, LibraryCallsOfOtherClassesOrBadNamesAreNotAnswered) {
+  using M = VornCommunicationManager_V1;
+  ASSERT_TRUE(Vorn::GetLibrary(kFunctionsLib) && Vorn::GetLibrary(kPartialLib));
+  const auto args = Obj("{}");
   EXPECT_FALSE(M::TryCallLibraryFunction(kFunctionsLib, "NotAFunction", replies.Recorder(), args));
   EXPECT_EQ(capture.Last(), "[Vorn] Class 'NotAFunction' of library '" + kFunctionsLib + "' is not a remote function");
   EXPECT_FALSE(M::TryCallLibraryFunction(kPartialLib, "Null", replies.Recorder(), args));
   EXPECT_EQ(capture.Last(), "[Vorn] Function 'Null' not found in library '" + kPartialLib + "'");
   EXPECT_FALSE(M::TryCallLibraryFunction("../" + kFunctionsLib, "Echo", replies.Recorder(), args));
   EXPECT_FALSE(M::TryCallLibraryFunction("", "Echo", replies.Recorder(), args));
-  EXPECT_EQ(replies.values.size(), 4u);
+  EXPECT_TRUE(replies.values.empty());
+}
 
-  EXPECT_FALSE(M::TryCallRemoteFunction("tools", "echo", replies.Recorder(), args));
-  EXPECT_TRUE(M::AddNamespaceFunction("tools", "echo", x));
-  EXPECT_FALSE(M::AddNamespaceFunction("tools", "echo", y));
-  EXPECT_TRUE(M::TryCallRemoteFunction("tools", "echo", replies.Recorder(), args));
-  EXPECT_FALSE(M::TryCallRemoteFunction("", "echo", replies.Recorder(), args));
-  EXPECT_EQ(replies.values.size(), 5u);
-  Access::Reset();
-  x.reset();
-  y.reset();
-  EXPECT_EQ(live(), before);
+TEST_F(Communication, NamespaceFunctionsAnswerFromTheirAddingToTheirRemoval) {
+  using M = VornCommunicationManager_V1;
+  auto echo = Vorn::MakeRemoteFunction("echo", {"v"}, [](VornJSONValue v) { return v; });
+  auto zero = Vorn::MakeRemoteFunction("zero", {}, [] { return 0; });
+  const auto call = [&](const char* ns) { return M::TryCallRemoteFunction(ns, "echo", replies.Recorder(), Obj(R"({"v":1})")); };
+  EXPECT_FALSE(call("tools"));
+  EXPECT_TRUE(M::AddNamespaceFunction("tools", "echo", echo));
+  EXPECT_FALSE(M::AddNamespaceFunction("tools", "echo", zero));  // the first stays
+  EXPECT_FALSE(M::AddNamespaceFunction("", "echo", zero));
+  EXPECT_TRUE(call("tools"));
+  EXPECT_FALSE(call(""));
+  EXPECT_TRUE(M::RemoveNamespaceFunction("tools", "echo"));
+  EXPECT_FALSE(M::RemoveNamespaceFunction("tools", "echo"));
+  EXPECT_FALSE(call("tools"));
+  ASSERT_EQ(replies.values.size(), 1u);
+  EXPECT_EQ(replies.values[0].Stringify(), R"({"_func_return":1})");
 }
 
 TEST_F(Communication, ListsTheObjectsAndFunctionsClientsCanCall) {
