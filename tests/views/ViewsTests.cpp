@@ -7,6 +7,7 @@
 
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/ContextInfo.h"
+#include "vorn/events/EventData.h"
 #include "vorn/host/SysLog.h"
 #include "vorn/json/Convert.h"
 #include "vorn/json/Parser.h"
@@ -109,101 +110,155 @@ TEST_F(TweakerFiles, ATweakerTakesAcceptedNewValuesFromDataWithoutEcho) {
   EXPECT_EQ(tweaker->GetValue()->GetRawValue<double>(), 2.5);
 }
 
-TEST_F(TweakerFiles, ViewsKeepTweakersAndModelInStepAndLetGoWhenReleased) {
-  auto contextInfo = std::make_shared<VornContextInfo>();
-  contextInfo->context = std::make_shared<TestContext>();
-  contextInfo->viewInfos = {View("TestView"), View("NotAView"), View("OneFileView")};
-  const Ptr root = VornDataManager::InitializeDataTree(nullptr, "views");
-  root->UpdateChildren(Record("A", "angle", 1.0), false);
-  const Ptr a = root->GetChildren()[0];
-  a->AddChild(Record("B", "angle", 2.0));
-  a->AddChild(Record("C", nullptr, VornValue()));
-  root->UpdateChildren(Record("D", "boolean", true), false);
+namespace {
+// A tweaker exposing the usage flag's setter that concrete tweakers call.
+struct UsageTweaker : VornBaseTweaker {
+  bool _IsValueAccepted(const VornValue&) override { return true; }
+  using VornBaseTweaker::_SetIsUsed;
+};
+}  // namespace
 
-  VornViewsManager::GenerateViews(contextInfo, "views", root);
-  ASSERT_EQ(VornViewsManager::GetViews("views").size(), 2u);  // the class that is not a view is skipped
-  auto view = VornViewsManager::GetView("views", "edit");
-  ASSERT_NE(view, nullptr);
+TEST(Tweaker, UsageChangesAreAnnouncedOnlyWhenAsked) {
+  const auto tweaker = std::make_shared<UsageTweaker>();
+  std::vector<bool> heard;
+  auto token = tweaker->Subscribe("onUsageStatusChange", [&](const std::shared_ptr<VornEventData>& data) {
+    heard.push_back(data->GetValue()->GetRawValue<bool>());
+  });
+  tweaker->_SetIsUsed(true, true);
+  tweaker->_SetIsUsed(false, false);
+  EXPECT_FALSE(tweaker->IsUsed());
+  EXPECT_EQ(heard, std::vector<bool>{true});
+}
+
+namespace {
+// The views of context `name` over a tree built from JSON records.
+class ViewOfTree : public TweakerFiles {
+protected:
+  void Build(const std::string& name, std::initializer_list<const char*> records,
+             std::vector<VornViewInfo*> views = {View("TestView")}, bool withContext = true) {
+    VornDataTypesManager::RegisterDataTypes("VornBasicDataTypes");
+    context = name;
+    info = std::make_shared<VornContextInfo>();
+    if (withContext) info->context = std::make_shared<TestContext>();
+    info->viewInfos = std::move(views);
+    root = VornDataManager::InitializeDataTree(nullptr, name);
+    for (const char* json : records)
+      root->AddChild(Vorn::ConvertJSONObjectToValuesByString(VornJSONParser::ParseText(json, false)));
+    VornViewsManager::GenerateViews(info, name, root);
+    view = VornViewsManager::GetView(name, "edit");
+  }
+  void TearDown() override {
+    VornViewsManager::OnContextEnd(context);
+    VornDataManager::OnContextEnd(context);
+  }
+  std::string context;
+  std::shared_ptr<VornContextInfo> info;
+  Ptr root;
+  std::shared_ptr<VornBaseView> view;
+};
+
+// A typed angle A with a typed child B and an untyped C, and a boolean D.
+class TreeView : public ViewOfTree {
+protected:
+  void SetUp() override {
+    Build("views", {R"({"id":"A","type":"angle","value":1.0,"children":[{"id":"B","type":"angle","value":2.0},
+                       {"id":"C"}]})", R"({"id":"D","type":"boolean","value":true})"},
+          {View("TestView"), View("NotAView"), View("OneFileView")});
+    ASSERT_NE(view, nullptr);
+    a = root->GetChildren()[0];
+  }
+  std::shared_ptr<VornBaseTweaker> TweakerOf(const char* id) { return view->FindTweakerOfObject(id)->tweaker; }
+  Ptr a;
+};
+}  // namespace
+
+TEST_F(TreeView, ViewsComeFromTheirClassesAndShowTypedObjectsChildrenFirst) {
+  EXPECT_EQ(VornViewsManager::GetViews("views").size(), 2u);  // the class that is not a view is skipped
   std::vector<std::string> shown;
   for (const auto& info : view->GetTweakers()) shown.push_back(info->modelObjects[0]->GetID());
-  EXPECT_EQ(shown, (std::vector<std::string>{"B", "A", "D"}));  // children before parents, no root
-  // The view's own files were registered; the second view exports one name only.
+  EXPECT_EQ(shown, (std::vector<std::string>{"B", "A", "D"}));  // no root, no untyped object
+}
+
+// The second view exports one name only; a definition read first is kept.
+TEST_F(TreeView, ViewsRegisterTheFilesTheyName) {
   std::shared_ptr<VornTypeTemplateDef> found;
   EXPECT_TRUE(VornTweakerFactory::GetTemplateDefinition("viewText", found));
   EXPECT_FALSE(VornTweakerFactory::GetTemplateDefinition("compactOnly", found));
   ASSERT_TRUE(VornTweakerFactory::GetTemplateDefinition("number", found));
-  EXPECT_EQ(found->library, "vorn_test_plugin_tweakers");  // first definition kept
+  EXPECT_EQ(found->library, "vorn_test_plugin_tweakers");
+}
 
-  auto tweakerA = view->GetTweakers()[1]->tweaker;
+TEST_F(TreeView, ModelChangesReachTheTweakerAsDataWithoutEcho) {
   int echoes = 0;
-  auto token = tweakerA->Subscribe("onValueChange", [&](const auto&) { ++echoes; });
-  a->SetValue("value", VornValue(5.0));  // model -> tweaker, as data
-  EXPECT_EQ(tweakerA->GetValue()->GetRawValue<double>(), 5.0);
+  auto token = TweakerOf("A")->Subscribe("onValueChange", [&](const auto&) { ++echoes; });
+  a->SetValue("value", VornValue(5.0));
+  EXPECT_EQ(TweakerOf("A")->GetValue()->GetRawValue<double>(), 5.0);
   EXPECT_EQ(echoes, 0);
+}
+
+TEST_F(TreeView, TweakerEditsAreWrittenToTheObjectsValue) {
   int changes = 0;
-  auto change = a->Subscribe("onChange", [&](const auto&) { ++changes; });
-  EXPECT_TRUE(tweakerA->EditValue(VornValue(7.0)));  // tweaker -> model "value"
+  auto token = a->Subscribe("onChange", [&](const auto&) { ++changes; });
+  EXPECT_TRUE(TweakerOf("A")->EditValue(VornValue(7.0)));
   EXPECT_EQ(a->GetValue("value")->GetRawValue<double>(), 7.0);
   EXPECT_EQ(changes, 1);
+}
 
-  a->AddChild(Record("E", "angle", 3.0));  // listened to: a tweaker of its own
+TEST_F(TreeView, ANewTypedObjectGetsATweakerAndItIsAnnounced) {
+  std::vector<std::string> generated;
+  auto token = view->Subscribe("onTweakerGenerated", [&](const std::shared_ptr<VornEventData>& data) {
+    const auto created = std::dynamic_pointer_cast<VornTweakerCreationEventData>(data);
+    generated.push_back(created ? created->GetTweaker()->GetID() : "?");
+  });
+  a->AddChild(Record("E", "angle", 3.0));
   EXPECT_EQ(view->GetTweakers().size(), 4u);
-  root->RemoveChild("D", true);  // its destruction takes the tweaker out
-  EXPECT_EQ(view->GetTweakers().size(), 3u);
+  EXPECT_EQ(generated, std::vector<std::string>{"edit/E"});
+}
 
-  view->Initialize(nullptr, root, contextInfo, false);  // a second call does nothing
+TEST_F(TreeView, AnObjectsDestructionTakesItsTweakerOut) {
+  root->RemoveChild("D", true);
+  EXPECT_EQ(view->GetTweakers().size(), 2u);
+  EXPECT_EQ(view->FindTweakerOfObject("D"), nullptr);
+}
+
+TEST_F(TreeView, InitializingOrGeneratingAgainChangesNothing) {
+  view->Initialize(nullptr, root, info, false);
   EXPECT_EQ(view->GetTweakers().size(), 3u);
-  VornViewsManager::GenerateViews(contextInfo, "views", root);  // the first list stays
+  VornViewsManager::GenerateViews(info, "views", root);
   EXPECT_EQ(VornViewsManager::GetView("views", "edit"), view);
+}
 
-  // Released views are never called back.
+TEST_F(TreeView, ReleasedViewsAreNeverCalledBack) {
   const std::weak_ptr<VornBaseView> gone = view;
-  const auto kept = std::move(tweakerA);
+  const auto kept = TweakerOf("A");
   view.reset();
   VornViewsManager::OnContextEnd("views");
   EXPECT_TRUE(gone.expired());
+  EXPECT_EQ(VornViewsManager::GetView("views", "edit"), nullptr);
   a->AddChild(Record("F", "angle", 4.0));
   EXPECT_TRUE(kept->EditValue(VornValue(9.0)));
-  EXPECT_EQ(a->GetValue("value")->GetRawValue<double>(), 7.0);
-  VornDataManager::OnContextEnd("views");
+  EXPECT_EQ(a->GetValue("value")->GetRawValue<double>(), 1.0);
+}
 
-  EXPECT_EQ(VornViewsManager::GetView("views", "edit"), nullptr);
-
-  // A record without its context: the view reports it and generates nothing.
-  auto noContext = std::make_shared<VornContextInfo>();
-  noContext->viewInfos = {View("TestView")};
+TEST_F(ViewOfTree, AViewWithoutItsContextReportsAndGeneratesNothing) {
   KRTAbendCapture capture;
-  VornViewsManager::GenerateViews(noContext, "alone", root);
+  Build("alone", {R"({"id":"A","type":"angle","value":1.0})"}, {View("TestView")}, false);
   EXPECT_EQ(capture.Last(), "[Vorn - Base View] VornBaseView::Initialize => Context not found in VornContextInfo!");
-  EXPECT_TRUE(VornViewsManager::GetView("alone", "edit")->GetTweakers().empty());
-  VornViewsManager::OnContextEnd("alone");
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(view->GetTweakers().empty());
 }
 
 namespace {
 // A view of four objects: a bounded angle, a read-only boolean, two angles
 // sharing an id.
-class CheckedEdits : public TweakerFiles {
+class CheckedEdits : public ViewOfTree {
 protected:
   void SetUp() override {
-    VornDataTypesManager::RegisterDataTypes("VornBasicDataTypes");
-    auto contextInfo = std::make_shared<VornContextInfo>();
-    contextInfo->context = std::make_shared<TestContext>();
-    contextInfo->viewInfos = {View("TestView")};
-    root = VornDataManager::InitializeDataTree(nullptr, "checked");
-    for (const char* json : {R"({"id":"a","type":"angle","value":1.0,"min":0,"max":90})",
-                             R"({"id":"ro","type":"boolean","value":false,"readOnly":true})",
-                             R"({"id":"twin","type":"angle","value":1.0})", R"({"id":"twin","type":"angle"})"})
-      root->AddChild(Vorn::ConvertJSONObjectToValuesByString(VornJSONParser::ParseText(json, false)));
-    VornViewsManager::GenerateViews(contextInfo, "checked", root);
-    view = VornViewsManager::GetView("checked", "edit");
+    Build("checked", {R"({"id":"a","type":"angle","value":1.0,"min":0,"max":90})",
+                      R"({"id":"ro","type":"boolean","value":false,"readOnly":true})",
+                      R"({"id":"twin","type":"angle","value":1.0})", R"({"id":"twin","type":"angle"})"});
     ASSERT_NE(view, nullptr);
   }
-  void TearDown() override {
-    VornViewsManager::OnContextEnd("checked");
-    VornDataManager::OnContextEnd("checked");
-  }
-  Ptr root;
-  std::shared_ptr<VornBaseView> view;
 };
 }  // namespace
 
