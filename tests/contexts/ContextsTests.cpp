@@ -146,56 +146,81 @@ TEST(VornMainComponent, ContextsListenersHearRegistrationsUntilRemoved) {
   EXPECT_EQ(heard, (std::vector<std::string>{"heard +tree", "heard -"}));
 }
 
-TEST(VornClientAppsManager, ConnectionReportsJoinContextsAndDriveTheirHooks) {
-  auto one = std::make_shared<RecordingContext>("one");
-  auto two = std::make_shared<RecordingContext>("two");
-  ASSERT_TRUE(one->RegisterInVorn() && two->RegisterInVorn());
-  const OVK::ChannelId channel(7);
+namespace {
+// Contexts "one" and "two", and the app "app" naming "one", registered after
+// a report that it connected on channel 7.
+class ClientApps : public ::testing::Test {
+protected:
+  using M = VornClientAppsManager;
+  void SetUp() override {
+    ASSERT_TRUE(one->RegisterInVorn() && two->RegisterInVorn());
+    M::ChangeClientAppConnectionStatus(channel, true, "app", {});
+    connectedBefore = M::IsClientAppConnected("app");
+    ASSERT_TRUE(M::Register(app));
+  }
+  void TearDown() override {
+    for (const std::string& id : M::GetClientAppIDs()) M::Unregister(id);
+    one->RequestDestruction();
+    two->RequestDestruction();
+  }
+  void JoinTwo() { M::ChangeClientAppConnectionStatus(channel, true, "", {"two"}); }
+  std::shared_ptr<RecordingContext> one = std::make_shared<RecordingContext>("one");
+  std::shared_ptr<RecordingContext> two = std::make_shared<RecordingContext>("two");
+  std::shared_ptr<TestApp> app = std::make_shared<TestApp>("app", std::vector<std::string>{"one"});
+  const OVK::ChannelId channel{7};
+  bool connectedBefore = false;
+};
+}  // namespace
 
-  // A report before the app exists is kept.
-  VornClientAppsManager::ChangeClientAppConnectionStatus(channel, true, "app", {});
-  EXPECT_TRUE(VornClientAppsManager::IsClientAppConnected("app"));
-  auto app = std::make_shared<TestApp>("app", std::vector<std::string>{"one"});
-  ASSERT_TRUE(VornClientAppsManager::Register(app));
-  EXPECT_EQ(VornClientAppsManager::GetClientApp(channel), app);
+TEST_F(ClientApps, AConnectionReportedBeforeItsAppIsKeptForIt) {
+  EXPECT_TRUE(connectedBefore);
+  EXPECT_EQ(M::GetClientApp(channel), app);
+}
 
-  // By channel alone; "two" is new and joined, "one" (named at construction) is not.
-  VornClientAppsManager::ChangeClientAppConnectionStatus(channel, true, "", {"two"});
-  VornClientAppsManager::ChangeClientAppConnectionStatus(OVK::ChannelId(99), true, "", {"one"});  // unknown: ignored
+// "two" is new and joined, "one" (named at construction) is not; the
+// context joined after the event went out.
+TEST_F(ClientApps, AReportByChannelJoinsOnlyTheContextsItNames) {
+  JoinTwo();
+  M::ChangeClientAppConnectionStatus(OVK::ChannelId(99), true, "", {"one"});  // unknown: ignored
   EXPECT_TRUE(app->IsConnected());
   EXPECT_FALSE(app->GetContextStatus("one"));
   EXPECT_TRUE(app->GetContextStatus("two"));
   EXPECT_TRUE(one->GetClientApps().empty());
-  ASSERT_EQ(two->GetClientApps().size(), 1u);
-  EXPECT_TRUE(two->log.empty());  // joined after the event went out
+  EXPECT_EQ(two->GetClientApps().size(), 1u);
+  EXPECT_TRUE(two->log.empty());
+}
 
-  VornClientAppsManager::ShowClientApp("app");
-  EXPECT_TRUE(VornClientAppsManager::IsClientAppDisplayed("app"));
-  VornClientAppsManager::HideClientApp("app");
-  VornClientAppsManager::CloseClientApp("app");
+TEST_F(ClientApps, ShowStatusAndDisconnectionReachTheJoinedContexts) {
+  JoinTwo();
+  M::ShowClientApp("app");
+  EXPECT_TRUE(M::IsClientAppDisplayed("app"));
+  M::HideClientApp("app");
+  M::CloseClientApp("app");
   EXPECT_FALSE(app->IsDisplayed());
-  VornClientAppsManager::ChangeClientContextStatus("app", "two", false);
-  VornClientAppsManager::ChangeClientAppConnectionStatus(channel, false, "app", {"two"});
+  M::ChangeClientContextStatus("app", "two", false);
+  M::ChangeClientAppConnectionStatus(channel, false, "app", {"two"});
   EXPECT_EQ(two->log, (std::vector<std::string>{"app shown", "app inactive", "app disconnected"}));
+}
 
-  // A refused duplicate's end leaves the stored app; Unregister ends only its own.
+TEST_F(ClientApps, RegistrationRefusesDuplicatesWhoseEndLeavesTheFirst) {
   auto copy = std::make_shared<TestApp>("app", std::vector<std::string>{});
-  auto other = std::make_shared<TestApp>("other", std::vector<std::string>{});
-  EXPECT_FALSE(VornClientAppsManager::Register(copy));
-  ASSERT_TRUE(VornClientAppsManager::Register(other));
+  EXPECT_FALSE(M::Register(copy));
   copy->RequestDestruction();
-  EXPECT_TRUE(VornClientAppsManager::HasClientApp("app"));
-  VornClientAppsManager::Unregister("app");
-  EXPECT_TRUE(app->IsDestructionRequested());
-  EXPECT_TRUE(two->GetClientApps().empty());  // the context let go too
-  EXPECT_EQ(VornClientAppsManager::GetClientAppIDs(), std::vector<std::string>{"other"});
-  EXPECT_EQ(VornClientAppsManager::ListenToClientApp("app", "onShow", [](const auto&) {}), nullptr);
-
+  EXPECT_TRUE(M::HasClientApp("app"));
   KRTAbendCapture capture;
-  EXPECT_FALSE(VornClientAppsManager::Register(nullptr));
+  EXPECT_FALSE(M::Register(nullptr));
   EXPECT_EQ(capture.Last(), "[VornClientAppsManager::Register] The provided object is not a valid VornBaseClientApp!");
-  one->RequestDestruction();
-  two->RequestDestruction();
+}
+
+TEST_F(ClientApps, UnregisterEndsOnlyItsAppAndItsContextsLetGo) {
+  JoinTwo();
+  auto other = std::make_shared<TestApp>("other", std::vector<std::string>{});
+  ASSERT_TRUE(M::Register(other));
+  M::Unregister("app");
+  EXPECT_TRUE(app->IsDestructionRequested());
+  EXPECT_TRUE(two->GetClientApps().empty());
+  EXPECT_EQ(M::GetClientAppIDs(), std::vector<std::string>{"other"});
+  EXPECT_EQ(M::ListenToClientApp("app", "onShow", [](const auto&) {}), nullptr);
 }
 
 // Connection records, over identifiers used once each (one per connection,

@@ -1,6 +1,6 @@
 // One client request from end to end, the user's edit the other way, and
 // the main component's destruction (final for the process: this suite runs
-// alone).
+// alone, its tests in order).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,61 +31,82 @@ VornJSONValue Call(const std::string& function, const VornJSONObject& arguments)
   EXPECT_EQ(replies, 1);
   return answer;
 }
+int Stat(const char* name) { return Call("stats", {}).GetFromPath({"_func_return", name}).Get<int>(); }
+
+// The context "flow" from its plug-in, with a view and the initial object A,
+// once for the suite: the last test destroys the main component for good.
+class RequestFlow : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    VornCommunicationManager_V1::SetMBXNode(&node);
+    VornTweakerFactory::RegisterTypes("TestTweakerRepresentations", "TestTweakerTemplates");
+    ContextFactory factory;
+    context = std::static_pointer_cast<VornBaseContext>(
+        std::shared_ptr<VornBaseClass>(factory.CreateInstanceSharedPtr("vorn_test_plugin_context", "TestFlowContext")));
+    if (!context) return;
+    auto info = std::make_shared<VornContextInfo>();
+    info->dataOptions = new VornDataOptions;
+    info->dataOptions->initialValues = Vorn::ConvertJSONObjectToValuesByString(
+        VornJSONObject{{"id", "A"}, {"type", "angle"}, {"value", 1.0}});
+    auto* view = new VornViewInfo;
+    view->libraryName = "vorn_test_plugin_views";
+    view->className = "TestView";
+    info->viewInfos.push_back(view);
+    if (!context->RegisterInVorn(info)) return;
+    a = VornDataManager::GetTree("flow")->GetChildren().at(0);
+    tweaker = VornViewsManager::GetView("flow", "edit")->GetTweakers().at(0)->tweaker;
+  }
+  void SetUp() override { ASSERT_TRUE(context && tweaker) << "the context did not register"; }
+  double Value() const { return a->GetValue("value")->GetRawValue<double>(); }
+  static inline MBX::RecordingNode node;
+  static inline std::shared_ptr<VornBaseContext> context;
+  static inline VornModelObject::Ptr a;
+  static inline std::shared_ptr<VornBaseTweaker> tweaker;
+};
 }  // namespace
 
-TEST(RequestFlow, ClientCallReachesModelViewsAndClientsThenEditsFlowBackAndShutdownEndsAll) {
-  MBX::RecordingNode node;
-  VornCommunicationManager_V1::SetMBXNode(&node);
-  VornTweakerFactory::RegisterTypes("TestTweakerRepresentations", "TestTweakerTemplates");
-
-  // The context comes from its plug-in, with a view and initial data.
-  ContextFactory factory;
-  auto context = std::static_pointer_cast<VornBaseContext>(
-      std::shared_ptr<VornBaseClass>(factory.CreateInstanceSharedPtr("vorn_test_plugin_context", "TestFlowContext")));
-  ASSERT_NE(context, nullptr);
-  auto info = std::make_shared<VornContextInfo>();
-  info->dataOptions = new VornDataOptions;
-  const VornValuesByString initial =
-      Vorn::ConvertJSONObjectToValuesByString(VornJSONObject{{"id", "A"}, {"type", "angle"}, {"value", 1.0}});
-  info->dataOptions->initialValues = initial;
-  auto* view = new VornViewInfo;
-  view->libraryName = "vorn_test_plugin_views";
-  view->className = "TestView";
-  info->viewInfos.push_back(view);
-  ASSERT_TRUE(context->RegisterInVorn(info));
-
-  auto tree = VornDataManager::GetTree("flow");
-  auto a = tree->FindChildren(initial, false, true).at(0);
-  auto tweaker = VornViewsManager::GetView("flow", "edit")->GetTweakers().at(0)->tweaker;
+// The root and A were announced to the context, A shown by the view.
+TEST_F(RequestFlow, TheRegisteredContextHeardItsTreeAndItsViewShowsIt) {
+  EXPECT_EQ(Stat("newObjects"), 2);
+  EXPECT_EQ(Stat("changes"), 1);  // the root gained A
   EXPECT_EQ(tweaker->GetValue()->GetRawValue<double>(), 1.0);
+}
 
-  // Client -> context function -> tree -> hooks and tweaker; one reply; one event out.
+TEST_F(RequestFlow, AClientCallUpdatesTreeAndTweakerAndTellsClientsOnce) {
+  const std::size_t emitted = node.Count();
   EXPECT_EQ(Call("setValue", VornJSONObject{{"id", "A"}, {"value", 2.5}}).Stringify(), R"({"_func_return":2.5})");
-  EXPECT_EQ(a->GetValue("value")->GetRawValue<double>(), 2.5);
+  EXPECT_EQ(Value(), 2.5);
   EXPECT_EQ(tweaker->GetValue()->GetRawValue<double>(), 2.5);
-  const auto emissions = node.Emissions();
-  ASSERT_EQ(emissions.size(), 1u);
-  EXPECT_EQ(emissions[0].event, "VornRemoteEvent");
-  EXPECT_EQ(emissions[0].target, "flow$VORN$valueSet");
-  EXPECT_EQ(*emissions[0].parameters.FindString("eventData"), R"({"data":"A"})");
+  ASSERT_EQ(node.Count(), emitted + 1);
+  EXPECT_EQ(node.Last().event, "VornRemoteEvent");
+  EXPECT_EQ(node.Last().target, "flow$VORN$valueSet");
+  EXPECT_EQ(*node.Last().parameters.FindString("eventData"), R"({"data":"A"})");
+}
 
-  // A bad call is answered with an error naming the argument, and changes nothing.
+TEST_F(RequestFlow, ABadCallIsAnsweredWithTheArgumentAndChangesNothing) {
+  const double before = Value();
+  const int changes = Stat("changes");
   EXPECT_EQ(Call("setValue", VornJSONObject{{"id", "A"}}).GetFromPath({"error", "argument"}).ToString(), "value");
+  EXPECT_EQ(Value(), before);
+  EXPECT_EQ(Stat("changes"), changes);
+}
 
-  // The user's edit: tweaker -> model "value" -> the context's hook (which
-  // also heard the root gain its first child).
+TEST_F(RequestFlow, AUsersEditReachesTheModelAndTheContextsHook) {
+  const int changes = Stat("changes");
   EXPECT_TRUE(tweaker->EditValue(VornValue(4.0)));
-  EXPECT_EQ(a->GetValue("value")->GetRawValue<double>(), 4.0);
-  EXPECT_EQ(Call("stats", {}).Stringify(), R"({"_func_return":{"newObjects":2,"changes":3,"destructions":0}})");
+  EXPECT_EQ(Value(), 4.0);
+  EXPECT_EQ(Stat("changes"), changes + 1);
+}
 
-  // Shutdown leaves no context, view or tree.
+// Last: shutdown leaves no context, view or tree.
+TEST_F(RequestFlow, ShutdownEndsContextViewsTreeAndCalls) {
   const std::weak_ptr<VornBaseContext> weakContext = context;
-  const std::weak_ptr<VornModelObject> weakTree = tree;
+  const std::weak_ptr<VornModelObject> weakA = a;
   const std::weak_ptr<VornBaseTweaker> weakTweaker = tweaker;
-  context.reset(), info.reset(), tree.reset(), a.reset(), tweaker.reset();
+  context.reset(), a.reset(), tweaker.reset();
   VornMainComponent::Destroy();
   VornCommunicationManager_V1::SetMBXNode(nullptr);
-  EXPECT_TRUE(weakContext.expired() && weakTree.expired() && weakTweaker.expired());
+  EXPECT_TRUE(weakContext.expired() && weakA.expired() && weakTweaker.expired());
   EXPECT_FALSE(VornMainComponent::IsEntityRegistered("flow"));
   EXPECT_FALSE(VornCommunicationManager_V1::TryCallRemoteObjectFunc("tests", "flow", "stats", [](const auto&) {}, {}));
 }
