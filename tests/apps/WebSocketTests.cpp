@@ -1,7 +1,7 @@
-// orvelnode's network side, from real clients: several at once, events to
-// all of them, bad and oversized frames, abrupt disconnects, the access
-// checks as a browser or an attacker meets them, the page's files, the
-// connection bound and the close at shutdown.
+// orvelnode's network side, from real clients: several at once, bad and
+// oversized frames, back-pressure, abrupt disconnects, the handshake's
+// access checks, the page's files, the connection bound and the close at
+// shutdown.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "ChildProcess.h"
-#include "vorn/json/Parser.h"
 
 namespace {
 namespace net = boost::asio;
@@ -63,8 +62,8 @@ struct Node {
 };
 
 struct Client {
-  explicit Client(unsigned short port, const std::string& target = "/rpc?token=" + kToken) : ws(Connect(port)) {
-    ws.handshake("127.0.0.1:" + std::to_string(port), target);
+  explicit Client(unsigned short port) : ws(Connect(port)) {
+    ws.handshake("127.0.0.1:" + std::to_string(port), "/rpc?token=" + kToken);
   }
   void Send(const std::string& text, bool binary = false) {
     ws.binary(binary);
@@ -77,29 +76,8 @@ struct Client {
     ws.read(buffer, ec);
     return ec ? std::string() : beast::buffers_to_string(buffer.data());
   }
-  // Messages up to the answer to request `id` (included).
-  std::vector<std::string> UntilAnswer(int id) {
-    std::vector<std::string> seen;
-    for (std::string message; !(message = Next()).empty();) {
-      seen.push_back(message);
-      if (message.find("\"id\":" + std::to_string(id) + ",") != std::string::npos) break;
-    }
-    return seen;
-  }
   websocket::stream<tcp::socket> ws;
 };
-
-std::string SetWidth(int id, double value) {
-  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-         R"(,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"setValue","arguments":{"id":"width","value":)" +
-         std::to_string(value) + "}}}";
-}
-
-int Count(const std::vector<std::string>& messages, const std::string& part) {
-  int n = 0;
-  for (const auto& m : messages) n += m.find(part) != std::string::npos;
-  return n;
-}
 
 http::response<http::string_body> Get(unsigned short port, const std::string& target,
                                       std::vector<std::pair<http::field, std::string>> fields = {},
@@ -119,64 +97,67 @@ http::response<http::string_body> Get(unsigned short port, const std::string& ta
 
 }  // namespace
 
-TEST(OrvelnodeWebSocket, ServesSeveralClientsAndSurvivesBadOnes) {
+TEST(OrvelnodeWebSocket, BadAndOversizedFramesAreAnsweredAndTheConnectionKept) {
   Node node({"--max-message", "4096"});
-  Client a(node.port), b(node.port);
-  a.Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.connect","params":{"contexts":["demo"]}})");
-  EXPECT_NE(a.Next().find(R"("client":"ws-)"), std::string::npos);
-  b.Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.connect"})");
-  EXPECT_NE(b.Next().find(R"("contexts":{"demo":0,"gallery":0})"), std::string::npos);
-  // A call from one client: its answer to it, the resulting notification to
-  // both (connected), once each.
-  a.Send(SetWidth(2, 300));
-  const auto seenByA = a.UntilAnswer(2);
-  EXPECT_EQ(Count(seenByA, "\"id\":2,\"result\""), 1);
-  EXPECT_EQ(Count(seenByA, "vorn.modelChanged"), 1);
-  b.Send(R"({"jsonrpc":"2.0","id":3,"method":"vorn.listContexts"})");
-  const auto seenByB = b.UntilAnswer(3);
-  EXPECT_EQ(Count(seenByB, "vorn.modelChanged"), 1);
-  EXPECT_EQ(Count(seenByB, "vorn.event"), 0);
-
-  // Bad and oversized frames are answered and the connection kept.
-  b.Send("{not json");
-  EXPECT_NE(b.Next().find("-32700"), std::string::npos);
-  b.Send("{}", true);
-  EXPECT_NE(b.Next().find("-32600"), std::string::npos);
-  b.Send(std::string(100000, ' '));
-  EXPECT_NE(b.Next().find("\"reason\":\"tooLarge\""), std::string::npos);
-  // Far more requests than may be in flight: the client's reads pause and
-  // resume, and every request is answered once, in order.
-  {
-    Client eager(node.port);
-    for (int i = 0; i < 300; ++i) eager.Send(R"({"jsonrpc":"2.0","id":)" + std::to_string(1000 + i) + R"(,"method":"vorn.listContexts"})");
-    int answered = 0;
-    for (std::string message; answered < 300 && !(message = eager.Next()).empty();)
-      if (message.find("\"id\":" + std::to_string(1000 + answered) + ",") != std::string::npos) ++answered;
-    EXPECT_EQ(answered, 300);
+  Client c(node.port);
+  const std::pair<std::string, std::string> frames[] = {
+      {"{not json", "-32700"}, {"{}", "-32600"}, {std::string(100000, ' '), "\"reason\":\"tooLarge\""}};
+  for (const auto& [frame, expected] : frames) {
+    c.Send(frame, frame == "{}");  // binary frames are read as text
+    EXPECT_NE(c.Next().find(expected), std::string::npos) << expected;
   }
-  // Clients that leave abruptly, one in the middle of its call.
+  c.Send(R"({"jsonrpc":"2.0","id":4,"method":"vorn.listContexts"})");
+  EXPECT_NE(c.Next().find("\"id\":4,\"result\""), std::string::npos);
+  node.Shutdown();
+}
+
+// Far more requests than may be in flight: the client's reads pause and
+// resume, and every request is answered once, in order.
+TEST(OrvelnodeWebSocket, AClientSendingPastTheInFlightBoundIsAnsweredInFull) {
+  Node node;
+  Client eager(node.port);
+  for (int i = 0; i < 300; ++i) eager.Send(R"({"jsonrpc":"2.0","id":)" + std::to_string(1000 + i) + R"(,"method":"vorn.listContexts"})");
+  int answered = 0;
+  for (std::string message; answered < 300 && !(message = eager.Next()).empty();)
+    if (message.find("\"id\":" + std::to_string(1000 + answered) + ",") != std::string::npos) ++answered;
+  EXPECT_EQ(answered, 300);
+  node.Shutdown();
+}
+
+// Changes reach every connected client, also a change of one that left.
+TEST(OrvelnodeWebSocket, ClientsLeavingAbruptlyLeaveTheOthersServed) {
+  Node node;
+  Client b(node.port);
+  b.Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.connect"})");
+  EXPECT_NE(b.Next().find(R"("client":"ws-)"), std::string::npos);
   for (int i = 0; i < 20; ++i) Connect(node.port).close();
-  {
+  {  // one leaves in the middle of its call
     Client leaving(node.port);
-    leaving.Send(SetWidth(4, 400));
+    leaving.Send(R"({"jsonrpc":"2.0","id":4,"method":"vorn.setValue","params":{"context":"demo","object":"width","value":400}})");
     leaving.ws.next_layer().shutdown(tcp::socket::shutdown_send);
     while (!leaving.Next().empty()) {
     }
   }
   b.Send(R"({"jsonrpc":"2.0","id":5,"method":"vorn.callObject","params":{"namespace":"sample","object":"demo","function":"getTree"}})");
-  const auto after = b.UntilAnswer(5);
-  ASSERT_FALSE(after.empty());
-  EXPECT_EQ(Count(after, "vorn.modelChanged"), 1);  // the leaver's change reached the others
-  EXPECT_NE(after.back().find("\"value\":400"), std::string::npos) << after.back();
+  const std::string change = b.Next(), answer = b.Next();
+  EXPECT_NE(change.find("vorn.modelChanged"), std::string::npos) << change;
+  EXPECT_NE(answer.find("\"value\":400"), std::string::npos) << answer;
+  node.Shutdown();
+}
 
-  // At shutdown every client gets a close frame.
+TEST(OrvelnodeWebSocket, ShutdownSendsEveryClientACloseFrame) {
+  Node node;
+  Client a(node.port), b(node.port);
   node.process.WriteLine(R"({"jsonrpc":"2.0","id":9,"method":"shutdown"})");
-  while (!a.Next().empty()) {
+  for (Client* client : {&a, &b}) {
+    while (!client->Next().empty()) {
+    }
+    EXPECT_EQ(client->ws.reason().code, websocket::close_code::going_away);
   }
-  EXPECT_EQ(a.ws.reason().code, websocket::close_code::going_away);
   EXPECT_EQ(node.process.Wait(), 0);
 }
 
+// The access checks (tested in process) as the handshake applies them.
 TEST(OrvelnodeWebSocket, RefusesOtherOriginsHostsAndClientsWithoutTheToken) {
   Node node;
   const std::string port = std::to_string(node.port);
@@ -185,7 +166,6 @@ TEST(OrvelnodeWebSocket, RefusesOtherOriginsHostsAndClientsWithoutTheToken) {
     int status;
   };
   const Row rows[] = {
-      {"/rpc?token=" + kToken, "127.0.0.1:" + port, "", 101},
       {"/rpc?token=" + kToken, "localhost:" + port, "http://localhost:" + port, 101},
       {"/rpc?token=wrong-token-0123456789ab", "127.0.0.1:" + port, "", 401},
       {"/rpc?token=" + kToken, "127.0.0.1:" + port, "http://evil.example", 403},
@@ -201,8 +181,13 @@ TEST(OrvelnodeWebSocket, RefusesOtherOriginsHostsAndClientsWithoutTheToken) {
     if (!row.origin.empty()) fields.emplace_back(http::field::origin, row.origin);
     EXPECT_EQ(Get(node.port, row.target, fields).result_int(), row.status) << row.target << " " << row.host << " " << row.origin;
   }
-  // The page's files: with the token, streamed with the page's headers and
-  // a cookie for the rest of the page; nothing outside the web root.
+  node.Shutdown();
+}
+
+// With the token, the page comes with its headers and a cookie that opens
+// the rest of its files.
+TEST(OrvelnodeWebSocket, ServesThePageWithItsHeadersAndACookieForItsFiles) {
+  Node node;
   const auto page = Get(node.port, "/?token=" + kToken);
   EXPECT_EQ(page.result_int(), 200);
   EXPECT_EQ(page["Content-Security-Policy"], "default-src 'self'");
@@ -212,7 +197,6 @@ TEST(OrvelnodeWebSocket, RefusesOtherOriginsHostsAndClientsWithoutTheToken) {
   EXPECT_EQ(Get(node.port, "/app.js", {{http::field::cookie, cookie.substr(0, cookie.find(';'))}}).result_int(), 200);
   EXPECT_EQ(Get(node.port, "/app.js").result_int(), 401);
   EXPECT_EQ(Get(node.port, "/app.js", {{http::field::authorization, "Bearer " + kToken}}, http::verb::head).result_int(), 200);
-  EXPECT_EQ(Get(node.port, "//etc/passwd?token=" + kToken).result_int(), 404);
   EXPECT_EQ(Get(node.port, "/?token=" + kToken, {}, http::verb::post).result_int(), 405);
   node.Shutdown();
 }
