@@ -71,7 +71,19 @@ TEST(VornMainComponent, RegistrationBuildsTheTreeAndTheContextHearsItsObjects) {
   b->SetValue("name", VornValue(std::string("after")));  // no longer listened to
   EXPECT_EQ(context->log, (std::vector<std::string>{"change", "gone b"}));
 
-  // A second context under the same name is refused, and its end leaves the first alone.
+  const std::weak_ptr<RecordingContext> weak = context;
+  context->RequestDestruction();
+  context.reset();
+  EXPECT_FALSE(VornMainComponent::IsEntityRegistered("ctx"));
+  EXPECT_EQ(VornDataManager::GetTree("ctx"), nullptr);
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST(VornMainComponent, ASecondContextOfANameIsRefusedAndItsEndLeavesTheFirst) {
+  auto context = std::make_shared<RecordingContext>("ctx");
+  ASSERT_TRUE(context->RegisterInVorn(InfoWith(Record("a"))));
+  const Ptr root = VornDataManager::GetTree("ctx");
+  ASSERT_NE(root, nullptr);
   KRTAbendCapture capture;
   auto intruder = std::make_shared<RecordingContext>("ctx");
   EXPECT_FALSE(intruder->RegisterInVorn(InfoWith(Record("x"))));
@@ -81,13 +93,7 @@ TEST(VornMainComponent, RegistrationBuildsTheTreeAndTheContextHearsItsObjects) {
   intruder.reset();
   EXPECT_TRUE(VornMainComponent::IsEntityRegistered("ctx"));
   EXPECT_EQ(VornDataManager::GetTree("ctx"), root);
-
-  const std::weak_ptr<RecordingContext> weak = context;
   context->RequestDestruction();
-  context.reset();
-  EXPECT_FALSE(VornMainComponent::IsEntityRegistered("ctx"));
-  EXPECT_EQ(VornDataManager::GetTree("ctx"), nullptr);
-  EXPECT_TRUE(weak.expired());
 }
 
 // Contexts made with `new`: refused, each stays the caller's, whole, and the

@@ -317,9 +317,16 @@ TEST(VornDataManager, TreesOfTwoContextsStayApart) {
   VornDataManager::RemoveModelObjects("two", {Id("n")}, false);
   EXPECT_EQ(two->GetChildCount(), 1u);
   EXPECT_EQ(one->GetChildCount(), 1u);
+  VornDataManager::OnContextEnd("one");
+  VornDataManager::OnContextEnd("two");
+  EXPECT_EQ(VornDataManager::GetTree("one"), nullptr);
+}
 
-  // Record ids become identifiers: what a client read, sent back with a
-  // change, updates the same node.
+// Record ids become identifiers: what a client read, sent back with a
+// change, updates the same node.
+TEST(VornDataManager, ANodeSentBackAsReadUpdatesItself) {
+  const Ptr one = VornDataManager::InitializeDataTree(nullptr, "one");
+  VornDataManager::UpdateDataTree("one", Id("n"));
   const Ptr n = one->GetChildren()[0];
   EXPECT_EQ(n->Dump().find("id")->second.GetRawValue<std::string>(), "n");
   EXPECT_EQ(n->ToJSON().Stringify(), R"({"id":"n"})");
@@ -332,6 +339,4 @@ TEST(VornDataManager, TreesOfTwoContextsStayApart) {
   EXPECT_EQ(one->GetChildCount(), 0u);
   EXPECT_TRUE(n->IsDestructionRequested());
   VornDataManager::OnContextEnd("one");
-  VornDataManager::OnContextEnd("two");
-  EXPECT_EQ(VornDataManager::GetTree("one"), nullptr);
 }
