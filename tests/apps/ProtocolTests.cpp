@@ -1,18 +1,14 @@
-// The protocol as a client author meets it, in process: the sample host
-// loaded from its manifest and served through fake peers. One row per error
-// reason, every method of the table in the docs and in rpc.discover, calls
-// by name, notifications that follow the model, and a randomized check that
-// writes through the remote face never leave the model, the view and the
-// notifications disagreeing.
+// The protocol as a client author meets it: the sample host loaded in
+// process from its manifest and served through fake peers.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FakePeer.h"
@@ -96,12 +92,7 @@ protected:
     return response;
   }
 
-  orvel::Limits SmallBatches() {
-    orvel::Limits limits;
-    limits.maxBatch = 2;
-    return limits;
-  }
-  orvel::RpcServer server{[] {}, SmallBatches()};
+  orvel::RpcServer server{[] {}, {.maxBatch = 2}};
   FakePeer a{"a"}, b{"b"};
   std::map<FakePeer*, std::vector<VornJSONValue>> notes;
   std::map<FakePeer*, std::size_t> read;
@@ -148,11 +139,12 @@ TEST_F(Protocol, EachErrorReasonHasItsCodeAndNamesWhatIsConcerned) {
     seen.insert(reason);
   };
   for (const Row& row : rows) check(Ask(a, row.method, row.params), row.reason, row.concerned, row.method + " " + row.params);
-  const std::pair<std::string, std::string> raw[] = {{"{not json", "parse"},
-                                                     {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"x\xff\"}", "encoding"},
-                                                     {R"({"jsonrpc":"2.0","id":1})", "invalidRequest"},
-                                                     {"[1,2,3]", "tooLarge"}};
-  for (const auto& [text, reason] : raw) check(Send(a, text), reason, "", text);
+  const std::tuple<std::string, std::string, std::string> raw[] = {
+      {"{not json", "parse", "reports"},
+      {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"x\xff\"}", "encoding", "offset"},
+      {R"({"jsonrpc":"2.0","id":1})", "invalidRequest", ""},
+      {"[1,2,3]", "tooLarge", "limit"}};
+  for (const auto& [text, reason, concerned] : raw) check(Send(a, text), reason, concerned, text);
   // Every reason the host has is met here, but those its own tests cover:
   // shutdown and time-outs (server tests), a tweaker's own refusal (views).
   const std::set<std::string> elsewhere{"shuttingDown", "timeout", "refused"};
