@@ -133,7 +133,7 @@ TEST(JsonObject, EqualOnlyWithTheSameMembersAndValues) {
     EXPECT_FALSE(a == object(other) || object(other) == a) << other;
 }
 
-TEST(JsonParser, FilesAndStreams) {
+TEST(JsonParser, FilesMissingBlankLongAndWithTrailingText) {
   TempDir tmp;
   const auto write = [&](const char* name, const std::string& content) { return tmp.Write(name, content).string(); };
   KRTAbendCapture capture;
@@ -149,7 +149,9 @@ TEST(JsonParser, FilesAndStreams) {
   EXPECT_EQ(capture.Count(), 0u);
   EXPECT_EQ(VornJSONParser::ParseFile(write("junk.json", "{}\n\n]")).Stringify(), "{}");
   EXPECT_EQ(capture.Messages(), Strings{P("Unexpected characters after JSON value at line 3")});
+}
 
+TEST(JsonParser, StreamsLenientKeepTheTailStrictReadToTheEndFailedGiveUndefined) {
   // A lenient parse leaves what follows the value in a seekable stream.
   std::istringstream input("{\"a\":1}  tail");
   EXPECT_EQ(VornJSONParser::ParseStream(input, true).Stringify(), R"({"a":1})");
@@ -206,8 +208,8 @@ TEST(JsonStringify, CompactTextInInsertionOrderWithoutUndefinedEntries) {
 }
 
 TEST(JsonStringify, EscapesStringsAndKeys) {
+  // The bulk test below checks string values; ToString gives them unquoted.
   const std::string tricky = std::string("\"\\\t") + '\x01' + "/";
-  EXPECT_EQ(VornJSONValue(tricky).Stringify(), R"("\"\\\t\u0001/")");
   EXPECT_EQ(VornJSONValue(tricky).ToString(), tricky);
   EXPECT_EQ(VornJSONObject({{"k\"ey", "v"}}).Stringify(), R"({"k\"ey":"v"})");
   const std::string k32(32, 'k'), k33(33, 'l');
