@@ -261,6 +261,15 @@ TEST_F(Protocol, RemoteEventsBecomeNotificationsOfTheirContextsClients) {
   EXPECT_EQ(b.sent, (std::vector<std::string>{told, sent}));
 }
 
+// The client's word on a context reaches the client app that stands for it.
+TEST_F(Protocol, ContextStatusReachesThePeersClientApp) {
+  for (const char* active : {"true", "false"}) {
+    EXPECT_EQ(Ask(a, "vorn.contextStatus", R"({"context":"demo","active":)" + std::string(active) + "}").GetFromPath({"result"}).Stringify(),
+              "true");
+    EXPECT_EQ(VornClientAppsManager::GetClientApp("a")->GetContextStatus("demo"), *active == 't');
+  }
+}
+
 class Extra final : public VornBaseContext {
 public:
   Extra() : VornBaseContext("extra", "test") {}
