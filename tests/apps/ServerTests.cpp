@@ -62,27 +62,37 @@ TEST(OrvelAccess, ServesOnlyRegularFilesInsideTheWebRoot) {
   }
 }
 
-TEST(OrvelAccess, TokenHostAndOriginChecks) {
-  const std::string token = orvel::MakeToken();
-  EXPECT_EQ(token.size(), 48u);
-  EXPECT_NE(token, orvel::MakeToken());
-  AccessPolicy local{token, 8080, true, {"https://app.example"}, {"devbox"}};
-  AccessPolicy open{token, 8080, false, {}, {}};
+const std::string kToken = orvel::MakeToken();
+// A loopback listener on port 8080 that also takes one origin and one host name.
+const AccessPolicy kLocal{kToken, 8080, true, {"https://app.example"}, {"devbox"}};
+
+TEST(OrvelAccess, TokensAreLongAndFresh) {
+  EXPECT_EQ(kToken.size(), 48u);
+  EXPECT_NE(kToken, orvel::MakeToken());
+}
+
+TEST(OrvelAccess, HostMustNameThisListener) {
   const std::pair<const char*, bool> hosts[] = {
       {"127.0.0.1:8080", true}, {"localhost", true},       {"LOCALHOST:8080", true},       {"[::1]:8080", true},
       {"[::1]", true},          {"devbox:8080", true},     {"127.0.0.1:9090", false},      {"rebind.evil.example", false},
       {"", false},              {"127.0.0.1.evil:8080", false}};
-  for (const auto& [host, ok] : hosts) EXPECT_EQ(orvel::HostAllowed(local, host), ok) << host;
+  for (const auto& [host, ok] : hosts) EXPECT_EQ(orvel::HostAllowed(kLocal, host), ok) << host;
+  const AccessPolicy open{kToken, 8080, false, {}, {}};
   EXPECT_TRUE(orvel::HostAllowed(open, "10.1.2.3:8080"));
   EXPECT_FALSE(orvel::HostAllowed(open, ""));  // off loopback a Host is still required
+}
 
+TEST(OrvelAccess, OriginMustBeTheHostsOwnOrAllowed) {
   const std::pair<std::optional<std::string_view>, bool> origins[] = {
       {std::nullopt, true}, {"http://127.0.0.1:8080", true}, {"https://app.example", true},
       {"http://evil.example", false}, {"null", false}, {"http://127.0.0.1:9090", false},
       {"http://127.0.0.1:8080.evil.example", false}};
   for (const auto& [origin, ok] : origins)
-    EXPECT_EQ(orvel::OriginAllowed(local, "127.0.0.1:8080", origin), ok) << origin.value_or("(none)");
+    EXPECT_EQ(orvel::OriginAllowed(kLocal, "127.0.0.1:8080", origin), ok) << origin.value_or("(none)");
+}
 
+TEST(OrvelAccess, TokenMustMatchWholeAndItsCookieOpensPagesOnly) {
+  const std::string& token = kToken;
   const std::string cookie = "a=b; " + orvel::TokenCookieName(8080) + "=" + token;
   struct TokenRow {
     std::string target, authorization, cookies;
@@ -99,9 +109,12 @@ TEST(OrvelAccess, TokenHostAndOriginChecks) {
                              {"/", "Basic " + token, "", true, false},
                              {"/", "", "", true, false}};
   for (const TokenRow& row : tokens)
-    EXPECT_EQ(orvel::TokenAccepted(local, row.target, row.authorization, row.cookies, row.cookieAllowed), row.ok)
+    EXPECT_EQ(orvel::TokenAccepted(kLocal, row.target, row.authorization, row.cookies, row.cookieAllowed), row.ok)
         << row.target << " | " << row.authorization << " | " << row.cookies;
   EXPECT_TRUE(orvel::TokenAccepted(AccessPolicy{}, "/", "", "", true));  // --no-token
+}
+
+TEST(OrvelAccess, LoopbackAddresses) {
   EXPECT_TRUE(orvel::IsLoopbackAddress("127.4.5.6") && orvel::IsLoopbackAddress("::1"));
   EXPECT_FALSE(orvel::IsLoopbackAddress("0.0.0.0") || orvel::IsLoopbackAddress("::") ||
                orvel::IsLoopbackAddress("192.168.1.1"));
