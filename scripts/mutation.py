@@ -311,7 +311,7 @@ def main():
                     f.write(rows[fault[0]] + "\n")
         print(f"baseline written to {os.path.relpath(BASELINE, ROOT)}")
         return 0
-    lost = sorted((read_baseline() & {f[0] for f in faults}) - caught)
+    lost = sorted((read_baseline() & {fid for fid, _, _ in results}) - caught)
     if lost:
         print("caught in the baseline, not caught now: " + " ".join(lost))
         return 1
