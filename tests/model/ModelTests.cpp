@@ -119,44 +119,59 @@ TEST(VornModelPropertiesDicoManager, ReadsDefinitionsReportsUnknownKeysAndNeverO
   EXPECT_TRUE(d.readOnly && d.mustBeDumped && !d.isExchangeable);
 }
 
-TEST(VornModelProperty, CreationAndEverySetAreCheckedAgainstTheDeclaredType) {
+namespace {
+class Properties : public ::testing::Test {
+protected:
+  void SetUp() override { VornModelPropertiesDicoManager::RegisterDico("TestDico", "resources\\Vorn\\"); }
+  static std::shared_ptr<VornModelProperty> Make(const char* name, const VornValue& value) {
+    return VornModelPropertiesDicoManager::_CreatePropertyFromValue(name, value);
+  }
   KRTAbendCapture capture;
-  VornModelPropertiesDicoManager::RegisterDico("TestDico", "resources\\Vorn\\");
-  EXPECT_EQ(VornModelPropertiesDicoManager::_CreatePropertyFromValue("nowhere", VornValue(1)), nullptr);
+};
+}  // namespace
+
+TEST_F(Properties, CreationIsRefusedForUnknownNamesAndIncompatibleValues) {
+  EXPECT_EQ(Make("nowhere", VornValue(1)), nullptr);
   EXPECT_EQ(capture.Last(), kTag + "Property nowhere does not exist!");
-  EXPECT_EQ(VornModelPropertiesDicoManager::_CreatePropertyFromValue("count", VornValue(std::string("x"))), nullptr);
+  EXPECT_EQ(Make("count", VornValue(std::string("x"))), nullptr);
   EXPECT_EQ(capture.Last(), kTag + "Property \"count\" creation error: value type \"" +
                                std::string(Vorn::RawTypeName<std::string>()) +
                                "\" not compatible with proprety type \"integer\"!");
   EXPECT_EQ(VornModelPropertiesDicoManager::CreatePropertyFromNative<bool>("count"), nullptr);
+}
 
+TEST_F(Properties, SetsAreCheckedAgainstTheDeclaredTypeAndARefusalKeepsTheValue) {
   auto count = VornModelPropertiesDicoManager::CreatePropertyFromNative<int>("count");
   ASSERT_NE(count, nullptr);
   EXPECT_TRUE(count->GetAsJSONValue().IsNull());
   EXPECT_EQ(count->GetValue(), nullptr);
-  capture.Clear();
   EXPECT_EQ(count->GetRawValue<int>(), 0);
   EXPECT_EQ(capture.Last(), "[Vorn - Model Property] Property 'count' has no value!");
   EXPECT_TRUE(count->SetValue(VornValue(3)));
   EXPECT_FALSE(count->SetValue(VornValue(3)));  // equal: no change
   capture.Clear();
-  EXPECT_FALSE(count->SetValue(VornValue(std::string("4"))));  // wrong type: refused, kept
+  EXPECT_FALSE(count->SetValue(VornValue(std::string("4"))));
   EXPECT_EQ(capture.Count(), 1u);
   EXPECT_EQ(count->GetRawValue<int>(), 3);
   EXPECT_EQ(count->GetRawValue<double>(), 0.0);
   EXPECT_EQ(capture.Last(), "[Vorn - Model Property] Type mismatch for 'count' raw value!");
+}
 
-  // Ints widen to a floating type, alone or in arrays; arrays take array values only.
-  auto step = VornModelPropertiesDicoManager::_CreatePropertyFromValue("step", VornValue(2));
+// Alone or in arrays; arrays take array values only.
+TEST_F(Properties, IntsWidenToAFloatingType) {
+  auto step = Make("step", VornValue(2));
   ASSERT_NE(step, nullptr);
   EXPECT_TRUE(step->SetValue(VornValue(2)));
   EXPECT_EQ(step->GetRawValue<double>(), 2.0);
-  auto lengths = VornModelPropertiesDicoManager::_CreatePropertyFromValue("lengths", VornValue(std::vector<int>{1, 2}));
+  auto lengths = Make("lengths", VornValue(std::vector<int>{1, 2}));
   ASSERT_NE(lengths, nullptr);
   EXPECT_TRUE(lengths->SetValue(VornValue(std::vector<int>{1, 2})));
   EXPECT_EQ(lengths->GetRawValue<std::vector<double>>(), (std::vector<double>{1.0, 2.0}));
   EXPECT_FALSE(lengths->SetValue(VornValue(1.5)));
-  auto anything = VornModelPropertiesDicoManager::_CreatePropertyFromValue("anything", VornValue());
+}
+
+TEST_F(Properties, AnUnknownTypeTakesAnyValue) {
+  auto anything = Make("anything", VornValue());
   ASSERT_NE(anything, nullptr);
   EXPECT_TRUE(anything->SetValue(VornValue(std::string("text"))));
   EXPECT_TRUE(anything->SetValue(VornValue(2.5)));
