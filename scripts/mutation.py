@@ -188,15 +188,15 @@ def main():
         for fid, sub, rel, _, _, desc in FAULTS:
             print(f"{fid:4} {sub:10} {rel:34} {desc}")
         return 0
-    bad = check_snippets()
-    if bad:
-        print("stale faults:\n  " + "\n  ".join(bad))
-        return 2
 
     # Faults are planted in the shared source tree: two runs at once (from
     # two build dirs) would build each other's faults. Take turns.
     lock = open(os.path.join(tempfile.gettempdir(), "vorn-mutation.lock"), "w")
     fcntl.flock(lock, fcntl.LOCK_EX)
+    bad = check_snippets()
+    if bad:
+        print("stale faults:\n  " + "\n  ".join(bad))
+        return 2
 
     build = os.path.abspath(args.build_dir)
     if not os.path.exists(os.path.join(build, "build.ninja")):
