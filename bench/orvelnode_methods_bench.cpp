@@ -15,8 +15,7 @@
 //
 // The 10,000-object context comes from a manifest written to a temporary
 // directory at start and removed at the end. The library's resources are
-// found through "KRTInstallPath", which the program points at the source
-// tree when it is unset.
+// the source tree's, wherever the program is started.
 
 #include <benchmark/benchmark.h>
 

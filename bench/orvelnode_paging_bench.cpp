@@ -47,9 +47,8 @@
 //
 // Compare medians and same-run ratios, not absolute times: the machine is
 // shared. The manifests are written to temporary directories at start and
-// removed at the end; the library's resources are found through
-// "KRTInstallPath", which the program points at the source tree when it is
-// unset.
+// removed at the end; the library's resources are the source tree's,
+// wherever the program is started.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>

@@ -5,14 +5,14 @@
 //
 //   vorn_bench_views --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 //
-// The resources and plug-ins are found through "KRTInstallPath" and the
-// loader's path, which the program points at the source and build trees
-// when they are unset.
+// The resources and plug-ins are those of the source and build trees the
+// program was built from, wherever it is started.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -60,6 +60,11 @@ std::shared_ptr<BenchView> View(const VornModelObject::Ptr& root) {
   }();
   auto view = std::make_shared<BenchView>();
   view->Initialize(nullptr, root, info, false);
+  for (const auto& made : view->GetTweakers())
+    if (!made->tweaker) {
+      std::fprintf(stderr, "no tweaker was made for a \"length\" object: the basic tweakers did not load\n");
+      std::exit(2);
+    }
   return view;
 }
 
@@ -109,5 +114,5 @@ BENCHMARK(BM_TweakerEditToModel)->Arg(100)->Arg(10000);
 }  // namespace
 
 int main(int argc, char** argv) {
-  return vorn_bench::RunWithResources(argc, argv, VORN_BENCH_INSTALL_DIR, VORN_BENCH_PLUGIN_DIR);
+  return vorn_bench::RunWithResources(argc, argv, VORN_BENCH_INSTALL_DIR, VORN_BENCH_PLUGIN_DIR, {"vorn_basic_tweakers"});
 }

@@ -32,13 +32,19 @@ struct alignas(64) HazardSlot {
 };
 constexpr std::size_t kHazardSlots = 256;
 HazardSlot g_hazards[kHazardSlots];
+// Slots at or beyond this index were never claimed: writers scan no further.
+std::atomic<std::size_t> g_hazardsInUse{0};
 
 struct HazardOwner {
   HazardSlot* slot = nullptr;
   HazardOwner() {
-    for (HazardSlot& s : g_hazards) {
+    for (std::size_t i = 0; i < kHazardSlots; ++i) {
+      HazardSlot& s = g_hazards[i];
       bool expected = false;
       if (!s.used.load(std::memory_order_relaxed) && s.used.compare_exchange_strong(expected, true)) {
+        std::size_t inUse = g_hazardsInUse.load();
+        while (inUse <= i && !g_hazardsInUse.compare_exchange_weak(inUse, i + 1)) {
+        }
         slot = &s;
         break;
       }
@@ -55,8 +61,9 @@ HazardSlot* ThreadHazard() {
 }
 
 bool IsHazard(const void* table) {
-  for (const HazardSlot& s : g_hazards)
-    if (s.table.load() == table) return true;
+  const std::size_t inUse = g_hazardsInUse.load();
+  for (std::size_t i = 0; i < inUse; ++i)
+    if (g_hazards[i].table.load() == table) return true;
   return false;
 }
 
@@ -64,8 +71,8 @@ bool IsHazard(const void* table) {
 
 VornFuncsRegistry::VornFuncsRegistry() {
   _SetExactType<VornFuncsRegistry>();
-  auto empty = std::make_shared<const Table>();
-  m_current.store(empty.get());
+  auto empty = std::make_shared<const Snapshot>();
+  m_current.store(&empty->table);
   _StoreTable(std::move(empty));
 }
 
@@ -75,14 +82,13 @@ VornFuncsRegistry::TablePtr VornFuncsRegistry::_LoadTable() const { return m_tab
 
 void VornFuncsRegistry::_StoreTable(TablePtr table) { m_table.store(std::move(table), std::memory_order_release); }
 
-bool VornFuncsRegistry::_CompareSwapTable(TablePtr& expected, const TablePtr& desired) {
-  return m_table.compare_exchange_strong(expected, desired, std::memory_order_acq_rel, std::memory_order_acquire);
-}
-
 template <class Read>
 auto VornFuncsRegistry::_Read(Read read) const {
   HazardSlot* slot = ThreadHazard();
-  if (!slot) return read(*_LoadTable());
+  if (!slot) {
+    const TablePtr held = _LoadTable();  // keeps the table and what it shows
+    return read(held->table);
+  }
   // Announce the table, then check it is still the published one: a writer
   // that replaced it after that check sees the announcement and keeps it.
   const Table* table = m_current.load(std::memory_order_acquire);
@@ -105,19 +111,17 @@ bool VornFuncsRegistry::_Write(Change change) {
   {
     std::lock_guard lock(m_writeMutex);
     TablePtr snapshot = _LoadTable();
-    for (;;) {
-      auto copy = std::make_shared<Table>(*snapshot);
-      if (!change(*copy)) return false;
-      const Table* published = copy.get();
-      // On failure `snapshot` now holds the current table: start again from it.
-      if (_CompareSwapTable(snapshot, copy)) {
-        m_current.store(published);
-        break;
-      }
-    }
+    VornFuncsRegistryEntry_sp dropped;
+    auto copy = std::make_shared<Snapshot>(Snapshot{snapshot->table, {}});
+    if (!change(copy->table, dropped)) return false;
+    m_current.store(&copy->table);
+    _StoreTable(std::move(copy));
+    // Readers may still find the dropped entry in the replaced table: it
+    // goes with that table.
+    snapshot->dropped = std::move(dropped);
     m_retired.push_back(std::move(snapshot));
     for (auto it = m_retired.begin(); it != m_retired.end();) {
-      if (IsHazard(it->get())) {
+      if (IsHazard(&(*it)->table)) {
         ++it;
       } else {
         released.push_back(std::move(*it));
@@ -140,19 +144,30 @@ VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntry(std::string_view name) con
 VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntryByKey(std::uint64_t key) const {
   return _Read([key](const Table& table) {
     auto it = table.find(key);
-    return it == table.end() ? VornFuncsRegistryEntry_sp() : it->second;
+    return it == table.end() ? VornFuncsRegistryEntry_sp() : VornFuncsRegistryEntry_sp(it->second);
   });
 }
 
 bool VornFuncsRegistry::UnregisterByKey(std::uint64_t key) {
-  return _Write([key](Table& copy) { return copy.erase(key); });
+  return _Write([this, key](Table& copy, VornFuncsRegistryEntry_sp& dropped) {
+    auto owned = m_owned.find(key);
+    if (owned == m_owned.end()) return false;
+    dropped = std::move(owned->second);
+    m_owned.erase(owned);
+    copy.erase(key);
+    return true;
+  });
 }
 
 bool VornFuncsRegistry::Unregister(std::string_view name) { return UnregisterByKey(KeyOf(name)); }
 
 bool VornFuncsRegistry::RegisterEntry(VornFuncsRegistryEntry_sp entry) {
   if (!entry) return false;
-  return _Write([&entry](Table& copy) { return copy.try_emplace(entry->GetKey(), entry).second; });
+  return _Write([this, &entry](Table& copy, VornFuncsRegistryEntry_sp&) {
+    if (!m_owned.try_emplace(entry->GetKey(), entry).second) return false;
+    copy.try_emplace(entry->GetKey(), entry.Get());
+    return true;
+  });
 }
 
 std::size_t VornFuncsRegistry::Size() const {

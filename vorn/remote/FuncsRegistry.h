@@ -88,9 +88,14 @@ private:
 };
 
 // Function names to registered callables. Readers take an immutable
-// snapshot of the table without locking; writers copy the table, change the
-// copy and publish it by compare-and-swap, retrying on conflict. Any thread
-// may call any operation.
+// snapshot of the table without locking; writers, one at a time (they take a
+// mutex readers never take), copy the table, change the copy and publish it.
+// Any thread may call any operation.
+//
+// Tables hold plain entry pointers, so that copying one for a write touches
+// no entry's count (readers counting their handles on the same entries would
+// contend with it). The registry owns the entries it publishes; an entry
+// taken out is released with the last table that still shows it.
 //
 // Readers do not copy the table's shared pointer: the standard atomic
 // shared pointer serialises its loads on an internal lock, so readers on
@@ -99,12 +104,9 @@ private:
 // reads in a hazard slot of its thread and copies out only the entry's
 // handle; a replaced table is released by the writer that replaced it once
 // no slot shows it (or by a later write, if a reader was still in it).
-// Writers serialise on a mutex, so that the raw published pointer and the
-// retirement of old tables follow the order of the compare-and-swaps;
-// readers never take it.
 class VORN_API VornFuncsRegistry : public Vorn_BaseClass {
 public:
-  using Table = Vorn::HashTable<std::uint64_t, VornFuncsRegistryEntry_sp, Vorn::Hash<std::uint64_t>,
+  using Table = Vorn::HashTable<std::uint64_t, VornFuncsRegistryEntry*, Vorn::Hash<std::uint64_t>,
                                 std::equal_to<std::uint64_t>, 80>;
 
   VornFuncsRegistry();
@@ -145,12 +147,19 @@ public:
   Vorn::SharedPtr<VornFuncsRegistry> GetSharedPtr();
 
 private:
-  using TablePtr = std::shared_ptr<const Table>;
+  // A published table, and the entry the write that replaced it took out
+  // (set once, under the writers' mutex, when the table is retired).
+  struct Snapshot {
+    Table table;
+    mutable VornFuncsRegistryEntry_sp dropped;
+  };
+  using TablePtr = std::shared_ptr<const Snapshot>;
   TablePtr _LoadTable() const;
   void _StoreTable(TablePtr table);
-  bool _CompareSwapTable(TablePtr& expected, const TablePtr& desired);
-  // The writers' protocol: snapshot, copy, `change` the copy (false: give
-  // up, returning false), compare-and-swap, retry on conflict.
+  // The writers' protocol, under the writers' mutex: copy the published
+  // table, `change` the copy and the owned entries (false: give up,
+  // returning false; `change` may hand back an entry it took out), publish
+  // the copy and retire the replaced table.
   template <class Change>
   bool _Write(Change change);
   // Calls `read` with the current table, protected for the length of the
@@ -161,5 +170,6 @@ private:
   std::atomic<TablePtr> m_table;
   std::atomic<const Table*> m_current{nullptr};  // what readers read
   std::mutex m_writeMutex;
+  Vorn::HashTable<std::uint64_t, VornFuncsRegistryEntry_sp> m_owned;  // the published entries (writers only)
   std::vector<TablePtr> m_retired;  // replaced tables a reader may still be in
 };
