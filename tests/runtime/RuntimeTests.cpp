@@ -147,6 +147,7 @@ TEST(FileExtension, FollowsThePathRules) {
       {"dir\\file.tar.gz", ".gz"}, {"file", ""},          {".bashrc", ""},        {".", ""},
       {"..", ""},                  {"dir.d\\file", ""},   {"a/b.c/d.json", ".json"}, {"C:file.txt", ".txt"},
       {"file.txt:s.exe", ".txt"},  {"..x", ".x"},         {"dir\\", ""},          {"file.", "."},
+      {"1:a.b", ""},  // only a letter makes a drive: "a.b" is the stream of file "1"
   };
   for (const auto& [path, extension] : cases) {
     EXPECT_EQ(Vorn::GetFileExtension(path, false), extension) << path;
