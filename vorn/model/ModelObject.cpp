@@ -56,6 +56,11 @@ VornModelObject::Ptr VornModelObject::_Build(const VornValuesByString& values, b
     object->m_properties.reserve(values.size() + (values.contains("id") ? 0 : 1) -
                                  (values.contains("children") ? 1 : 0));
   if (isTrueRoot) object->_StartTreeIndex();
+  // A record with children of its own gets an index of its own while they
+  // are built, so each child's search for an earlier one of its id does not
+  // walk what was built so far (quadratic in a large initial tree).
+  const bool buildIndex = !isTrueRoot && values.contains("children");
+  if (buildIndex) object->_StartBuildIndex();
   object->SetValue<std::string>("id", object->m_id, true);
   if (ownId && !object->_FindProperty("id")) object->m_id = KRTUuid().ToString();
   // Values first, so that whoever hears of the new child sees them.
@@ -68,6 +73,7 @@ VornModelObject::Ptr VornModelObject::_Build(const VornValuesByString& values, b
       object->SetValues(values, true);
     }
   }
+  if (buildIndex) object->_DropBuildIndex();
   if (parent) parent->AddChild(object);
   return object;
 }
@@ -157,13 +163,14 @@ const VornValue* VornModelObject::GetValue(const std::string& name) const {
   return property ? property->GetValue() : nullptr;
 }
 
-std::shared_ptr<VornModelProperty> VornModelObject::_GetPropertyBeforeSetFromValue(const std::string& name,
-                                                                                  const VornValue& value) {
-  if (auto existing = _GetProperty(name)) return existing;
+VornModelProperty* VornModelObject::_GetPropertyBeforeSetFromValue(const std::string& name, const VornValue& value) {
+  if (VornModelProperty* existing = _FindProperty(name)) return existing;
   if (IsDestructionRequested()) return nullptr;
   auto created = VornModelPropertiesDicoManager::_CreatePropertyFromValue(name, value);
-  if (created) _AddProperty(created);
-  return created;
+  if (!created) return nullptr;
+  VornModelProperty* property = created.get();
+  _AddProperty(std::move(created));
+  return property;
 }
 
 void VornModelObject::_OnPropertyChanged(const std::string& name, const VornModelProperty& property) {
@@ -176,7 +183,7 @@ void VornModelObject::_OnPropertyChanged(const std::string& name, const VornMode
 
 bool VornModelObject::SetValue(const std::string& name, const VornValue& value, bool silent, bool skipAggregate) {
   bool changed = false;
-  std::shared_ptr<VornModelProperty> property;
+  VornModelProperty* property = nullptr;  // properties stay as long as their object
   if (name == "children") {
     // A list of records is read in place; other forms are converted.
     changed = value.Holds<CriteriaList>() ? UpdateChildren(value.GetRawValue<CriteriaList>(), false)
@@ -203,10 +210,11 @@ bool VornModelObject::_SetTypedValue(const std::string& name, const VornValue& v
     const CriteriaList list = ReadValuesMapList(value);
     changed = _ManageChildrenSet(&list);
   } else {
-    auto property = _GetProperty(name);
+    VornModelProperty* property = _FindProperty(name);
     if (!property && !IsDestructionRequested()) {
-      property = VornModelPropertiesDicoManager::_CreatePropertyForType(name, type);
-      if (property) _AddProperty(property);
+      auto created = VornModelPropertiesDicoManager::_CreatePropertyForType(name, type);
+      property = created.get();
+      if (created) _AddProperty(std::move(created));
     }
     changed = property && property->SetValue(value);
     if (changed) _OnPropertyChanged(name, *property);
@@ -404,7 +412,7 @@ bool VornModelObject::HasValues(const Criteria& criteria, bool idOnly) const {
   }
   bool compared = false;
   for (const auto& [key, expected] : criteria) {
-    const auto property = _GetProperty(key);
+    const VornModelProperty* property = _FindProperty(key);
     if (idOnly && (!property || !property->IsID())) continue;
     compared = true;
     bool match;

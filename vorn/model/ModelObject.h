@@ -187,7 +187,7 @@ private:
   static Ptr _Build(const VornValuesByString& values, bool isTrueRoot, const Ptr& parent);
   bool _SetTypedValue(const std::string& name, const VornValue& value, const Vorn::TypeInfo& type, bool silent);
   std::shared_ptr<VornModelProperty> _GetProperty(const std::string& name) const;
-  std::shared_ptr<VornModelProperty> _GetPropertyBeforeSetFromValue(const std::string& name, const VornValue& value);
+  VornModelProperty* _GetPropertyBeforeSetFromValue(const std::string& name, const VornValue& value);
   // After a property changed: the cached name, the identifier and the index.
   void _OnPropertyChanged(const std::string& name, const VornModelProperty& property);
   bool _ManageChildrenSet(const CriteriaList* list);
@@ -202,12 +202,17 @@ private:
   // placed or let go, a new identifier, an indexed search (false: walk).
   // Defined with the index, in ModelTreeIndex.cpp.
   void _StartTreeIndex();
+  // An index for the subtree a record builds under a new object, dropped
+  // (the subtree unfiled) before the object is placed anywhere.
+  void _StartBuildIndex();
+  void _DropBuildIndex();
   void _IndexSubtree(VornModelObject* child);
   void _UnindexSubtree(VornModelObject* child);
   void _SetID(std::string id);
   bool _FindIndexed(const Criteria& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) const;
 
   bool m_isTrueRoot = false;
+  bool m_ownsBuildIndex = false;
   std::string m_id;
   // The objects whose children hold this one, once per placement. A
   // destruction request tells them first, so they let go of it; a direct

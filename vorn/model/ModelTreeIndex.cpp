@@ -10,6 +10,19 @@
 
 void VornModelObject::_StartTreeIndex() { m_tree = VornModelTreeIndex::ForTrueRoot(); }
 
+void VornModelObject::_StartBuildIndex() {
+  m_tree = VornModelTreeIndex::ForTrueRoot();
+  m_ownsBuildIndex = true;
+}
+
+void VornModelObject::_DropBuildIndex() {
+  if (!m_ownsBuildIndex) return;
+  const std::shared_ptr<VornModelTreeIndex> tree = std::move(m_tree);
+  m_ownsBuildIndex = false;
+  for (const Ptr& child : m_children)
+    if (child && child->m_tree == tree) tree->Detach(*child);
+}
+
 void VornModelObject::_IndexSubtree(VornModelObject* child) {
   if (m_tree) m_tree->Attach(*this, *child);
 }
@@ -138,7 +151,8 @@ void VornModelTreeIndex::Rekey(VornModelObject& node, std::string id) {
 bool VornModelTreeIndex::Find(const VornModelObject& from, const VornValuesByString& criteria, bool directOnly,
                               bool idOnly, std::vector<Ptr>& out) const {
   if (m_disabled || !m_idIndexable || (idOnly && !m_idIsID)) return false;
-  if (!from.m_isTrueRoot && !from.m_treeParent) return false;
+  const bool owner = from.m_isTrueRoot || from.m_ownsBuildIndex;
+  if (!owner && !from.m_treeParent) return false;
   auto id = criteria.find("id");
   if (id == criteria.end() || !id->second.Holds<std::string>()) return false;
   // Every node of the tree holds its identifier as a string "id", so only
@@ -152,12 +166,18 @@ bool VornModelTreeIndex::Find(const VornModelObject& from, const VornValuesByStr
     std::vector<const VornModelObject*> path;
   };
   std::vector<Match> matches;
+  // Every filed node descends from the true root that owns this index: from
+  // there a match needs no climb.
+  const bool fromTop = owner && from.m_tree.get() == this && !directOnly;
   for (VornModelObject* candidate = m_buckets.empty() ? nullptr : m_buckets[_BucketOf(wanted)]; candidate;
        candidate = candidate->m_idNext) {
     if (candidate->m_id != wanted) continue;
-    const VornModelObject* up = candidate->m_treeParent;
-    while (up && up != &from && !directOnly) up = up->m_treeParent;
-    if (up != &from || !candidate->HasValues(criteria, idOnly)) continue;
+    if (!fromTop) {
+      const VornModelObject* up = candidate->m_treeParent;
+      while (up && up != &from && !directOnly) up = up->m_treeParent;
+      if (up != &from) continue;
+    }
+    if (!candidate->HasValues(criteria, idOnly)) continue;
     matches.push_back({candidate, {}});
   }
   if (matches.size() > 1)

@@ -13,7 +13,10 @@ class VornModelObject;
 // whose criteria name "id" (every update by id) costs the matches, not a
 // walk of the tree; its results are the walk's, in the same pre-order.
 //
-// A true root owns the index of its tree; every other node of the tree
+// A true root owns the index of its tree, and so does a new object while
+// the record it is built from builds its subtree (the index is dropped
+// before the object is placed, so building a large tree from one record
+// stays linear); every other node of the tree
 // records the index and the parent that placed it there
 // (VornModelObject::m_tree and m_treeParent), which only the index changes.
 // Kept exact through every set, add, removal and destruction. Disabled for
