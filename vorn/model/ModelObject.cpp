@@ -61,8 +61,14 @@ VornModelObject::Ptr VornModelObject::_Build(const VornValuesByString& values, b
   // walk what was built so far (quadratic in a large initial tree).
   const bool buildIndex = !isTrueRoot && values.contains("children");
   if (buildIndex) object->_StartBuildIndex();
-  object->SetValue<std::string>("id", object->m_id, true);
-  if (ownId && !object->_FindProperty("id")) object->m_id = KRTUuid().ToString();
+  if (ownId) {
+    // The record's own value, set as the record will set it (no copy of the
+    // identifier made for the typed setter).
+    object->SetValue("id", recordId->second, true);
+    if (!object->_FindProperty("id")) object->m_id = KRTUuid().ToString();
+  } else {
+    object->SetValue<std::string>("id", object->m_id, true);
+  }
   // Values first, so that whoever hears of the new child sees them.
   if (!values.empty()) {
     if (isTrueRoot) {

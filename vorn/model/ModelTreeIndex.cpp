@@ -166,6 +166,7 @@ bool VornModelTreeIndex::Find(const VornModelObject& from, const VornValuesByStr
     std::vector<const VornModelObject*> path;
   };
   std::vector<Match> matches;
+  VornModelObject* single = nullptr;
   // Every filed node descends from the true root that owns this index: from
   // there a match needs no climb.
   const bool fromTop = owner && from.m_tree.get() == this && !directOnly;
@@ -178,7 +179,17 @@ bool VornModelTreeIndex::Find(const VornModelObject& from, const VornValuesByStr
       if (up != &from) continue;
     }
     if (!candidate->HasValues(criteria, idOnly)) continue;
+    // One match, the usual answer, needs no list.
+    if (!single && matches.empty()) {
+      single = candidate;
+      continue;
+    }
+    if (single) matches.push_back({std::exchange(single, nullptr), {}});
     matches.push_back({candidate, {}});
+  }
+  if (single) {
+    out.push_back(std::static_pointer_cast<VornModelObject>(single->GetSharedPtr()));
+    return true;
   }
   if (matches.size() > 1)
     for (Match& match : matches) {
