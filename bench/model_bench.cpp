@@ -1,5 +1,6 @@
 // Data trees built one record at a time through VornDataManager, as a host
-// feeding its model does, then every node's "value" updated once by id.
+// feeding its model does, or from one record holding them all, as a host
+// starts; then every node's "value" updated once by id.
 // Each record is a new child with its own "id" under a parent chosen so the
 // tree is about four levels deep; each node holds five properties ("id",
 // "name", "type", "value", "label").
@@ -83,6 +84,33 @@ void BM_BuildTreeByUpdates(benchmark::State& state) {
   state.counters["branching"] = static_cast<double>(shape.branching);
 }
 
+// A host's start: the whole tree given as one record, here one node with
+// every other one as a direct child (the widest list, where each child's
+// search for an earlier one of its id is the costliest).
+void BM_BuildTreeFromOneRecord(benchmark::State& state) {
+  const std::size_t count = static_cast<std::size_t>(state.range(0));
+  std::vector<VornValuesByString> children;
+  children.reserve(count);
+  for (std::size_t k = 0; k < count; ++k) children.push_back(Record(k));
+  VornValuesByString all;
+  all.try_emplace("id", VornValue(std::string("all")));
+  all.try_emplace("children", std::move(children));
+  double bytesPerNode = 0;
+  for (auto _ : state) {
+    const std::size_t before = HeapInUse();
+    VornDataManager::InitializeDataTree(nullptr, "bench");
+    VornDataManager::UpdateDataTree("bench", all);
+    state.PauseTiming();
+    bytesPerNode = static_cast<double>(HeapInUse() - before) / static_cast<double>(count);
+    VornDataManager::OnContextEnd("bench");
+    state.ResumeTiming();
+  }
+  state.counters["s_per_op"] = benchmark::Counter(static_cast<double>(count),
+                                                   benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+  state.counters["heap_bytes_per_node"] = bytesPerNode;
+}
+
 void BM_UpdateValueById(benchmark::State& state) {
   const Shape shape(static_cast<std::size_t>(state.range(0)));
   Build(shape, "bench");
@@ -102,8 +130,13 @@ void BM_UpdateValueById(benchmark::State& state) {
                                                        benchmark::Counter::kInvert);
 }
 
+// A million nodes take seconds to build and about a gigabyte: one iteration
+// per repetition there (repetitions come from the command line).
 BENCHMARK(BM_BuildTreeByUpdates)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildTreeByUpdates)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildTreeFromOneRecord)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UpdateValueById)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UpdateValueById)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -22,20 +22,27 @@ std::vector<std::shared_ptr<VornEventToken>>::iterator FindIndex(std::vector<std
 
 }  // namespace
 
+VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
+  if (!m_lists) m_lists = std::make_unique<_Lists>();
+  return *m_lists;
+}
+
 VornEventsHandler::~VornEventsHandler() {
+  if (!m_lists) return;
   Publish(Vorn::kEventDestruction, nullptr);
-  for (auto& [name, list] : m_listeners)
+  for (auto& [name, list] : m_lists->listeners)
     for (auto& token : list)
       if (token) token->_Expire();
 }
 
 std::shared_ptr<VornEventToken> VornEventsHandler::Subscribe(const std::string& name, Callback callback) {
-  const unsigned int index = m_nextTokenIndex.fetch_add(1);
+  _Lists& lists = _GetLists();
+  const unsigned int index = lists.nextTokenIndex.fetch_add(1);
   std::shared_ptr<VornEventToken> token(new VornEventToken(
       name, index, std::move(callback),
       [this](const std::string& tokenName, unsigned long tokenIndex) { _RemoveToken(tokenName, tokenIndex); }));
-  m_listeners[name].push_back(token);
-  ++m_listsVersion;
+  lists.listeners[name].push_back(token);
+  ++lists.listsVersion;
   return token;
 }
 
@@ -51,17 +58,17 @@ void VornEventsHandler::_EraseToken(TokenList& list, const VornEventToken* token
 }
 
 void VornEventsHandler::_Erase(TokenList& list, TokenList::iterator it) {
-  if (m_walks > 0) m_erasedWhileWalking.push_back(std::move(*it));
+  if (m_lists->walks > 0) m_lists->erasedWhileWalking.push_back(std::move(*it));
   list.erase(it);
-  ++m_listsVersion;
+  ++m_lists->listsVersion;
 }
 
 void VornEventsHandler::_EndWalk() noexcept {
-  if (--m_walks > 0 || m_erasedWhileWalking.empty()) return;
+  if (--m_lists->walks > 0 || m_lists->erasedWhileWalking.empty()) return;
   // Moved out first: a token's callable may do anything as it is destroyed,
   // publishing included.
   TokenList erased;
-  erased.swap(m_erasedWhileWalking);
+  erased.swap(m_lists->erasedWhileWalking);
 }
 
 bool VornEventsHandler::_OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClass>& self) const noexcept {
@@ -71,17 +78,19 @@ bool VornEventsHandler::_OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClas
 }
 
 void VornEventsHandler::_RemoveToken(const std::string& name, unsigned long index) {
-  auto found = m_listeners.find(name);
-  if (found == m_listeners.end()) return;
+  if (!m_lists) return;
+  auto found = m_lists->listeners.find(name);
+  if (found == m_lists->listeners.end()) return;
   TokenList& list = found->second;
   auto it = FindIndex(list, index);
   if (it == list.end()) return;
   if (!(*it)->m_expired) (*it)->_Expire();
   // The token whose callback runs stays in place; its walk erases it.
-  if (m_currentTokenIndex != index) _Erase(list, it);
+  if (m_lists->currentTokenIndex != index) _Erase(list, it);
 }
 
 void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<VornEventData>& data) {
+  if (!m_lists) return;  // never subscribed to: no one to reach
   TolvTkCompatCtx errorScope;
   const bool destruction = name == Vorn::kEventDestruction;
   // Holding an owner for the whole publish keeps the handler and its lists
@@ -98,8 +107,8 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   if (self) ++m_publishOwners;
   if (!destruction && (!self || _OwnedOnlyByPublishes(self))) return;
 
-  auto found = m_listeners.find(name);
-  if (found == m_listeners.end()) return;
+  auto found = m_lists->listeners.find(name);
+  if (found == m_lists->listeners.end()) return;
 
   std::shared_ptr<VornEventData> payload;
   if (destruction) {
@@ -116,12 +125,12 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
     VornEventsHandler& handler;
     ~WalkScope() { handler._EndWalk(); }
   } walkScope{*this};
-  ++m_walks;
+  ++m_lists->walks;
 
   try {
     _Walk(found->second, payload, self, destruction);
   } catch (const KRTErrorPtr& error) {
-    m_currentTokenIndex = 0;
+    m_lists->currentTokenIndex = 0;
     try {
       KRTXHContextCxx::CatchBlockProlog(error);
       KRTXHContextCxx::Flush();
@@ -129,10 +138,10 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
       TolvTkCompatCtx::Rethrow();
     }
   } catch (const std::exception& error) {
-    m_currentTokenIndex = 0;
+    m_lists->currentTokenIndex = 0;
     KRTSysLogAbend(error.what());
   } catch (...) {
-    m_currentTokenIndex = 0;
+    m_lists->currentTokenIndex = 0;
     KRTSysLogAbend("UNEXPECTED ERROR!");
   }
 }
@@ -155,8 +164,8 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
       continue;
     }
     const unsigned int index = token->GetIndex();
-    const unsigned long long version = m_listsVersion;
-    m_currentTokenIndex = index;
+    const unsigned long long version = m_lists->listsVersion;
+    m_lists->currentTokenIndex = index;
 
     // A once-token is delivered once, even to a nested publish of the same
     // event that runs while its first call is still going on.
@@ -171,7 +180,7 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
         (*callback)(data);
       }  // a callable dropped while it ran goes here, with any owner it captured
       if (!destruction && _OwnedOnlyByPublishes(self)) {
-        m_currentTokenIndex = 0;
+        m_lists->currentTokenIndex = 0;
         return;
       }
     }
@@ -179,9 +188,9 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
       if (!token->m_expired) token->_Expire();
       _EraseToken(list, token);
     }
-    m_currentTokenIndex = 0;
+    m_lists->currentTokenIndex = 0;
 
-    if (m_listsVersion == version) {
+    if (m_lists->listsVersion == version) {
       ++pos;  // nothing moved: the next token is in the next slot
     } else {
       pos = static_cast<std::size_t>(
@@ -195,8 +204,9 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
 }
 
 bool VornEventsHandler::IsListened(const std::string& name) {
-  auto found = m_listeners.find(name);
-  if (found == m_listeners.end()) return false;
+  if (!m_lists) return false;
+  auto found = m_lists->listeners.find(name);
+  if (found == m_lists->listeners.end()) return false;
   TokenList& list = found->second;
   bool live = false;
   // Copy first: removing expired tokens edits the list.

@@ -28,6 +28,11 @@ inline constexpr const char* kEventDestruction = "__Vorn__onDestruction__";
 // and none is skipped, whatever the list becomes. A handler whose last owner
 // went during a publish is destroyed when that publish returns, after the
 // walk stops.
+//
+// A handler nobody ever subscribed to holds no listener tables: they are
+// made at the first subscription, so the many handlers that are never
+// listened to (model objects of large trees) cost a pointer, and publishing
+// on them returns at once.
 class VORN_API VornEventsHandler : public VornBaseClass {
 public:
   using Callback = VornEventToken::Callback;
@@ -62,6 +67,9 @@ protected:
   // Called once by RequestDestruction, before the request is published, so
   // a derived class can act before any listener hears of it.
   virtual void _OnDestructionRequested() {}
+  // False while nobody ever subscribed: a publish would reach no one, so
+  // its data need not be built.
+  bool _MayHaveListeners() const noexcept { return m_lists && !m_lists->listeners.empty(); }
 
 private:
   using TokenList = std::vector<std::shared_ptr<VornEventToken>>;
@@ -74,20 +82,27 @@ private:
   void _EndWalk() noexcept;
   bool _OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClass>& self) const noexcept;
 
-  bool m_destructionRequested = false;
-  unsigned int m_currentTokenIndex = 0;
+  struct _Lists {
+    unsigned int currentTokenIndex = 0;
+    std::atomic<unsigned int> nextTokenIndex{0};
+    // Lists are never erased before the destructor, so a reference to one
+    // stays valid while callbacks subscribe to other names.
+    std::unordered_map<std::string, TokenList> listeners;
+    // Bumped by every insertion into or erasure from a list: a walk whose
+    // step left it unchanged moves to the next slot without searching.
+    unsigned long long listsVersion = 0;
+    // Walks in progress, and the tokens erased from a list meanwhile. Those
+    // are kept until the last walk ends, so a walk can hold the running
+    // token by a plain pointer.
+    unsigned int walks = 0;
+    TokenList erasedWhileWalking;
+  };
+  _Lists& _GetLists();
+
+  // Made at the first subscription, kept until the destructor.
+  std::unique_ptr<_Lists> m_lists;
   // Publishes in progress that hold an owner of this handler.
   unsigned int m_publishOwners = 0;
-  std::atomic<unsigned int> m_nextTokenIndex{0};
-  // Lists are never erased before the destructor, so a reference to one
-  // stays valid while callbacks subscribe to other names.
-  std::unordered_map<std::string, TokenList> m_listeners;
-  // Bumped by every insertion into or erasure from a list: a walk whose
-  // step left it unchanged moves to the next slot without searching.
-  unsigned long long m_listsVersion = 0;
-  // Walks in progress, and the tokens erased from a list meanwhile. Those are
-  // kept until the last walk ends, so a walk can hold the running token by a
-  // plain pointer.
-  unsigned int m_walks = 0;
-  TokenList m_erasedWhileWalking;
+  // Last, so a derived class may use the padding after it.
+  bool m_destructionRequested = false;
 };

@@ -24,6 +24,11 @@ bool SameModelObjectID(const VornModelObject* a, const VornModelObject* b) {
 }
 [[maybe_unused]] const bool g_handlesCompareByID = Vorn::SetAnyHandleEquality<VornModelObject, &SameModelObjectID>();
 
+const std::string& EmptyString() {
+  static const std::string empty;
+  return empty;
+}
+
 Ptr Shared(VornModelObject* object) { return std::static_pointer_cast<VornModelObject>(object->GetSharedPtr()); }
 
 std::shared_ptr<VornValue> SharedCopy(const VornValue& value) { return std::make_shared<VornValue>(value); }
@@ -31,22 +36,51 @@ std::shared_ptr<VornValue> SharedCopy(const VornValue& value) { return std::make
 
 VornModelObject::VornModelObject(_BuildKey) : m_id(KRTUuid().ToString()) {}
 
+VornModelObject::VornModelObject(_BuildKey, std::string id) : m_id(std::move(id)) {}
+
 VornModelObject::Ptr VornModelObject::BuildSharedPtrFromOptions(const VornModelObjectInitOptions& options) {
-  Ptr object = std::make_shared<VornModelObject>(_BuildKey());
-  object->m_isTrueRoot = options.isTrueRoot;
-  if (options.isTrueRoot) object->_StartTreeIndex();
-  object->SetValue<std::string>("id", object->m_id, true);
+  return _Build(options.values, options.isTrueRoot, options.parent);
+}
+
+VornModelObject::Ptr VornModelObject::_Build(const VornValuesByString& values, bool isTrueRoot, const Ptr& parent) {
+  // A record that brings its own string "id" replaces the fresh identifier
+  // at once: none is generated for it (the generated one is used when the
+  // dictionaries refuse a string "id", as they would refuse it too).
+  const auto recordId = isTrueRoot ? values.end() : values.find("id");
+  const bool ownId = recordId != values.end() && recordId->second.Holds<std::string>();
+  Ptr object = ownId ? std::make_shared<VornModelObject>(_BuildKey(), recordId->second.GetRawValue<std::string>())
+                     : std::make_shared<VornModelObject>(_BuildKey());
+  object->m_isTrueRoot = isTrueRoot;
+  // Room for "id" and the record's values: one exact allocation.
+  if (!isTrueRoot)
+    object->m_properties.reserve(values.size() + (values.contains("id") ? 0 : 1) -
+                                 (values.contains("children") ? 1 : 0));
+  if (isTrueRoot) object->_StartTreeIndex();
+  // A record with children of its own gets an index of its own while they
+  // are built, so each child's search for an earlier one of its id does not
+  // walk what was built so far (quadratic in a large initial tree).
+  const bool buildIndex = !isTrueRoot && values.contains("children");
+  if (buildIndex) object->_StartBuildIndex();
+  if (ownId) {
+    // The record's own value, set as the record will set it (no copy of the
+    // identifier made for the typed setter).
+    object->SetValue("id", recordId->second, true);
+    if (!object->_FindProperty("id")) object->m_id = KRTUuid().ToString();
+  } else {
+    object->SetValue<std::string>("id", object->m_id, true);
+  }
   // Values first, so that whoever hears of the new child sees them.
-  if (!options.values.empty()) {
-    if (options.isTrueRoot) {
+  if (!values.empty()) {
+    if (isTrueRoot) {
       VornValuesByString wrapped;
-      wrapped.try_emplace("children", CriteriaList{options.values});
+      wrapped.try_emplace("children", CriteriaList{values});
       object->SetValues(wrapped, true);
     } else {
-      object->SetValues(options.values, true);
+      object->SetValues(values, true);
     }
   }
-  if (options.parent) options.parent->AddChild(object);
+  if (buildIndex) object->_DropBuildIndex();
+  if (parent) parent->AddChild(object);
   return object;
 }
 
@@ -55,17 +89,75 @@ VornModelObject::~VornModelObject() {
   _UnindexSubtree(this);
   _Deactivate(false, false);
   for (const Ptr& child : m_children)
-    if (child) std::erase(child->m_holders, this);
+    if (child) child->_RemoveHolderEverywhere(this);
   std::vector<Ptr> children = std::move(m_children);
   for (const Ptr& child : children)
     if (child) child->RequestDestruction();
 }
 
+// --- holders ---------------------------------------------------------------------
+
+void VornModelObject::_AddHolder(VornModelObject* holder) {
+  if (!m_holder) {
+    m_holder = holder;
+    return;
+  }
+  if (!m_moreHolders) m_moreHolders = std::make_unique<std::vector<VornModelObject*>>();
+  m_moreHolders->push_back(holder);
+}
+
+bool VornModelObject::_RemoveHolder(VornModelObject* holder) noexcept {
+  if (!holder) return false;
+  if (m_holder == holder) {
+    // The next in placement order moves up.
+    if (m_moreHolders && !m_moreHolders->empty()) {
+      m_holder = m_moreHolders->front();
+      m_moreHolders->erase(m_moreHolders->begin());
+    } else {
+      m_holder = nullptr;
+    }
+    return true;
+  }
+  if (!m_moreHolders) return false;
+  auto it = std::find(m_moreHolders->begin(), m_moreHolders->end(), holder);
+  if (it == m_moreHolders->end()) return false;
+  m_moreHolders->erase(it);
+  return true;
+}
+
+void VornModelObject::_RemoveHolderEverywhere(VornModelObject* holder) noexcept {
+  while (_RemoveHolder(holder)) {
+  }
+}
+
+bool VornModelObject::_IsHeldBy(const VornModelObject* holder) const noexcept {
+  if (!holder) return false;
+  if (m_holder == holder) return true;
+  return m_moreHolders && std::find(m_moreHolders->begin(), m_moreHolders->end(), holder) != m_moreHolders->end();
+}
+
 // --- properties ------------------------------------------------------------------
 
+VornModelProperty* VornModelObject::_FindProperty(const std::string& name) const noexcept {
+  for (const auto& property : m_properties)
+    if (property->GetName() == name) return property.get();
+  return nullptr;
+}
+
+void VornModelObject::_AddProperty(std::shared_ptr<VornModelProperty> property) {
+  m_properties.push_back(std::move(property));
+}
+
 std::shared_ptr<VornModelProperty> VornModelObject::_GetProperty(const std::string& name) const {
-  auto it = m_properties.find(name);
-  return it == m_properties.end() ? nullptr : it->second;
+  for (const auto& property : m_properties)
+    if (property->GetName() == name) return property;
+  return nullptr;
+}
+
+const std::string& VornModelObject::GetName() const noexcept {
+  const VornModelProperty* property = _FindProperty("name");
+  const VornValue* value = property ? property->GetValue() : nullptr;
+  return value && value->Holds<std::string>() ? value->GetRawValue<std::string>() : EmptyString();
 }
 
 std::shared_ptr<VornModelProperty> VornModelObject::GetProperty(const std::string& name) const {
@@ -73,40 +165,41 @@ std::shared_ptr<VornModelProperty> VornModelObject::GetProperty(const std::strin
 }
 
 const VornValue* VornModelObject::GetValue(const std::string& name) const {
-  auto it = m_properties.find(name);
-  return it == m_properties.end() ? nullptr : it->second->GetValue();
+  const VornModelProperty* property = _FindProperty(name);
+  return property ? property->GetValue() : nullptr;
 }
 
-std::shared_ptr<VornModelProperty> VornModelObject::_GetPropertyBeforeSetFromValue(const std::string& name,
-                                                                                  const VornValue& value) {
-  if (auto existing = _GetProperty(name)) return existing;
+VornModelProperty* VornModelObject::_GetPropertyBeforeSetFromValue(const std::string& name, const VornValue& value) {
+  if (VornModelProperty* existing = _FindProperty(name)) return existing;
   if (IsDestructionRequested()) return nullptr;
   auto created = VornModelPropertiesDicoManager::_CreatePropertyFromValue(name, value);
-  if (created) m_properties.try_emplace(name, created);
-  return created;
+  if (!created) return nullptr;
+  VornModelProperty* property = created.get();
+  _AddProperty(std::move(created));
+  return property;
 }
 
 void VornModelObject::_OnPropertyChanged(const std::string& name, const VornModelProperty& property) {
   const VornValue* value = property.GetValue();
   if (!value || !value->Holds<std::string>()) return;
-  if (name == "name") {
-    m_name = value->GetRawValue<std::string>();
-  } else if (name == "id") {
+  if (name == "id") {
     _SetID(value->GetRawValue<std::string>());  // a fresh string: no capacity left from the generated id
   }
 }
 
 bool VornModelObject::SetValue(const std::string& name, const VornValue& value, bool silent, bool skipAggregate) {
   bool changed = false;
-  std::shared_ptr<VornModelProperty> property;
+  VornModelProperty* property = nullptr;  // properties stay as long as their object
   if (name == "children") {
-    changed = UpdateChildren(ReadValuesMapList(value), false);
+    // A list of records is read in place; other forms are converted.
+    changed = value.Holds<CriteriaList>() ? UpdateChildren(value.GetRawValue<CriteriaList>(), false)
+                                          : UpdateChildren(ReadValuesMapList(value), false);
   } else {
     property = _GetPropertyBeforeSetFromValue(name, value);
     changed = property && property->SetValue(value);
     if (changed) _OnPropertyChanged(name, *property);
   }
-  if (changed && !silent) {
+  if (changed && !silent && _MayHaveListeners()) {
     // The value as stored (a widened number stays a double for listeners).
     const VornValue& stored = property ? *property->GetValue() : value;
     const VornValue_sp shared(SharedCopy(stored));
@@ -123,15 +216,16 @@ bool VornModelObject::_SetTypedValue(const std::string& name, const VornValue& v
     const CriteriaList list = ReadValuesMapList(value);
     changed = _ManageChildrenSet(&list);
   } else {
-    auto property = _GetProperty(name);
+    VornModelProperty* property = _FindProperty(name);
     if (!property && !IsDestructionRequested()) {
-      property = VornModelPropertiesDicoManager::_CreatePropertyForType(name, type);
-      if (property) m_properties.try_emplace(name, property);
+      auto created = VornModelPropertiesDicoManager::_CreatePropertyForType(name, type);
+      property = created.get();
+      if (created) _AddProperty(std::move(created));
     }
     changed = property && property->SetValue(value);
     if (changed) _OnPropertyChanged(name, *property);
   }
-  if (changed && !silent) _PublishChangeOnSingleSet(name, value);
+  if (changed && !silent && _MayHaveListeners()) _PublishChangeOnSingleSet(name, value);
   return changed;
 }
 
@@ -144,12 +238,12 @@ void VornModelObject::_PublishChangeOnSingleSet(const std::string& name, const V
 
 bool VornModelObject::SetValues(const VornValuesByString& values, bool silent) {
   bool any = false;
-  VornEventData::ValuesMap aggregate;
-  for (const auto& [name, value] : values) {
-    any = SetValue(name, value, silent, true) || any;
-    aggregate[name] = SharedCopy(value);
+  for (const auto& [name, value] : values) any = SetValue(name, value, silent, true) || any;
+  if (any && !silent && _MayHaveListeners()) {
+    VornEventData::ValuesMap aggregate;
+    for (const auto& [name, value] : values) aggregate[name] = SharedCopy(value);
+    Publish("onChange", VornEventData::Create(aggregate));
   }
-  if (any && !silent) Publish("onChange", VornEventData::Create(aggregate));
   return any;
 }
 
@@ -160,8 +254,8 @@ bool VornModelObject::SetValues(const VornJSONObject& values, bool silent) {
 VornValuesByString VornModelObject::Dump() const {
   VornValuesByString dump;
   dump.reserve(m_properties.size() + 1);
-  for (const auto& [name, property] : m_properties)
-    if (const VornValue* value = property->GetValue()) dump.try_emplace(name, *value);
+  for (const auto& property : m_properties)
+    if (const VornValue* value = property->GetValue()) dump.try_emplace(property->GetName(), *value);
   dump.insert_or_assign("id", VornValue(m_id));
   return dump;
 }
@@ -169,10 +263,10 @@ VornValuesByString VornModelObject::Dump() const {
 VornJSONObject VornModelObject::ToJSON() const {
   VornJSONObject json;
   json.Reserve(m_properties.size() + 1);
-  for (const auto& [name, property] : m_properties) {
+  for (const auto& property : m_properties) {
     VornJSONValue value = property->GetAsJSONValue();
     // Values JSON cannot show (records, object handles) are left out too.
-    if (!value.IsNullOrUndefined()) json.Insert(name, std::move(value));
+    if (!value.IsNullOrUndefined()) json.Insert(property->GetName(), std::move(value));
   }
   json.Set("id", m_id);
   return json;
@@ -197,6 +291,8 @@ VornModelObject::CriteriaList VornModelObject::ReadValuesMapList(const VornValue
 // --- tree ------------------------------------------------------------------------------
 
 bool VornModelObject::_IsInSubtreeOf(const VornModelObject* ancestor) const {
+  if (ancestor == this) return true;
+  if (ancestor->m_children.empty()) return false;  // a new leaf: nothing to walk
   std::vector<const VornModelObject*> stack{ancestor};
   while (!stack.empty()) {
     const VornModelObject* node = stack.back();
@@ -216,21 +312,22 @@ void VornModelObject::AddChild(const Ptr& child) {
     return;
   }
   child->m_parent = std::static_pointer_cast<VornModelObject>(GetSharedPtr());
-  child->m_holders.push_back(this);
+  child->_AddHolder(this);
   m_children.push_back(child);
   _IndexSubtree(child.get());
-  Publish("onAddChild", VornMOAddChildEventData::Create(child));
+  if (_MayHaveListeners()) Publish("onAddChild", VornMOAddChildEventData::Create(child));
 }
 
 void VornModelObject::AddChild(const VornValuesByString& values) {
-  AddChild(BuildSharedPtrFromOptions({values, false, nullptr}));
+  AddChild(_Build(values, false, nullptr));
 }
 
 void VornModelObject::_OnDestructionRequested() {
-  const std::vector<VornModelObject*> holders = m_holders;
+  std::vector<VornModelObject*> holders;
+  if (m_holder) holders.push_back(m_holder);
+  if (m_moreHolders) holders.insert(holders.end(), m_moreHolders->begin(), m_moreHolders->end());
   for (VornModelObject* holder : holders)
-    if (std::find(m_holders.begin(), m_holders.end(), holder) != m_holders.end())
-      holder->_OnChildDestructionRequested(this);
+    if (_IsHeldBy(holder)) holder->_OnChildDestructionRequested(this);
 }
 
 void VornModelObject::_OnChildDestructionRequested(VornModelObject* child) {
@@ -245,10 +342,9 @@ void VornModelObject::_RemoveChild(VornModelObject* child, bool requestDestructi
   // Let go before the request goes out, as for a request made elsewhere.
   auto it = std::find_if(m_children.begin(), m_children.end(), same);
   m_children.erase(it);
-  auto holder = std::find(child->m_holders.begin(), child->m_holders.end(), this);
-  if (holder != child->m_holders.end()) child->m_holders.erase(holder);
+  child->_RemoveHolder(this);
   _UnindexSubtree(child);
-  Publish("onRemoveChild", VornMORemoveChildEventData::Create(keep));
+  if (_MayHaveListeners()) Publish("onRemoveChild", VornMORemoveChildEventData::Create(keep));
   if (requestDestruction) child->RequestDestruction();
 }
 
@@ -322,7 +418,7 @@ bool VornModelObject::HasValues(const Criteria& criteria, bool idOnly) const {
   }
   bool compared = false;
   for (const auto& [key, expected] : criteria) {
-    const auto property = _GetProperty(key);
+    const VornModelProperty* property = _FindProperty(key);
     if (idOnly && (!property || !property->IsID())) continue;
     compared = true;
     bool match;

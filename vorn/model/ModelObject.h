@@ -57,6 +57,20 @@ struct VORN_API VornModelObjectInitOptions {
 // walk of the tree; results are those of the walk, in the same pre-order.
 // An object placed twice in one tree (the same handle added under two
 // parents) makes that tree fall back to walking.
+//
+// Size. A tree of a million nodes has to fit in memory, so a node keeps
+// what it needs and no more: its properties in a plain array in the order
+// they were first set, looked up by a scan of their names (objects hold a
+// handful; the dictionaries' names are short), each property pointing at
+// the kind it shares with every property of its name (ModelProperty.h); no
+// cached copy of "name"; its holders inline while there is one; listener
+// tables only once someone subscribes (EventsHandler.h); and its link in
+// the tree's id index inside the node (ModelTreeIndex.h). With five
+// properties (four short strings, a number) a node costs about 960 bytes of
+// heap, where it took 1.9 KiB; a quarter of that is the values' own holders.
+//
+// Events cost nothing when nobody listens: the event data (copies of the
+// values) is only built for an object that has listeners.
 class VORN_API VornModelObject : public VornEventsHandler {
 public:
   using Ptr = std::shared_ptr<VornModelObject>;
@@ -72,22 +86,24 @@ public:
 
   const std::string& GetID() const noexcept { return m_id; }
   bool IsTrueRoot() const noexcept { return m_isTrueRoot; }
-  const std::string& GetName() const noexcept { return m_name; }
+  // The "name" property's string, empty without one. The reference follows
+  // the property: a later set of "name" invalidates it.
+  const std::string& GetName() const noexcept;
   bool operator==(const VornModelObject& other) const noexcept { return m_id == other.m_id; }
 
   // --- properties
-  bool HasProperty(const std::string& name) const { return m_properties.contains(name); }
+  bool HasProperty(const std::string& name) const { return _FindProperty(name) != nullptr; }
   // The value, or null when the property is absent or has none. No report.
   const VornValue* GetValue(const std::string& name) const;
   std::shared_ptr<VornModelProperty> GetProperty(const std::string& name) const;
   template <class T>
   T GetRawValue(const std::string& name) const {
-    auto it = m_properties.find(name);
-    if (it == m_properties.end()) {
-      Vorn::_Internal_::ReportAbsentModelProperty(name, m_name);
+    const VornModelProperty* property = _FindProperty(name);
+    if (!property) {
+      Vorn::_Internal_::ReportAbsentModelProperty(name, GetName());
       return T{};
     }
-    return it->second->template GetRawValue<T>();
+    return property->template GetRawValue<T>();
   }
 
   // Sets one value; true when it changed. Undeclared names, values that do
@@ -152,14 +168,26 @@ public:
     explicit _BuildKey() = default;
   };
   explicit VornModelObject(_BuildKey);
+  // With the identifier the record brings.
+  VornModelObject(_BuildKey, std::string id);
 
 private:
   friend class VornModelTreeIndex;
   friend struct VornModelObjectTestAccess;
 
+  VornModelProperty* _FindProperty(const std::string& name) const noexcept;
+  void _AddProperty(std::shared_ptr<VornModelProperty> property);
+  // Holders: the first inline, the others (an object placed more than
+  // once) in a list made when needed.
+  void _AddHolder(VornModelObject* holder);
+  // Forgets one placement by `holder`; false when it holds none.
+  bool _RemoveHolder(VornModelObject* holder) noexcept;
+  void _RemoveHolderEverywhere(VornModelObject* holder) noexcept;
+  bool _IsHeldBy(const VornModelObject* holder) const noexcept;
+  static Ptr _Build(const VornValuesByString& values, bool isTrueRoot, const Ptr& parent);
   bool _SetTypedValue(const std::string& name, const VornValue& value, const Vorn::TypeInfo& type, bool silent);
   std::shared_ptr<VornModelProperty> _GetProperty(const std::string& name) const;
-  std::shared_ptr<VornModelProperty> _GetPropertyBeforeSetFromValue(const std::string& name, const VornValue& value);
+  VornModelProperty* _GetPropertyBeforeSetFromValue(const std::string& name, const VornValue& value);
   // After a property changed: the cached name, the identifier and the index.
   void _OnPropertyChanged(const std::string& name, const VornModelProperty& property);
   bool _ManageChildrenSet(const CriteriaList* list);
@@ -174,20 +202,26 @@ private:
   // placed or let go, a new identifier, an indexed search (false: walk).
   // Defined with the index, in ModelTreeIndex.cpp.
   void _StartTreeIndex();
+  // An index for the subtree a record builds under a new object, dropped
+  // (the subtree unfiled) before the object is placed anywhere.
+  void _StartBuildIndex();
+  void _DropBuildIndex();
   void _IndexSubtree(VornModelObject* child);
   void _UnindexSubtree(VornModelObject* child);
   void _SetID(std::string id);
   bool _FindIndexed(const Criteria& criteria, bool directOnly, bool idOnly, std::vector<Ptr>& out) const;
 
-  std::string m_id;
-  std::string m_name;
   bool m_isTrueRoot = false;
+  bool m_ownsBuildIndex = false;
+  std::string m_id;
   // The objects whose children hold this one, once per placement. A
   // destruction request tells them first, so they let go of it; a direct
   // link rather than an event subscription per child, which would cost
   // about 450 bytes per node.
-  std::vector<VornModelObject*> m_holders;
-  Vorn::HashTable<std::string, std::shared_ptr<VornModelProperty>> m_properties;
+  VornModelObject* m_holder = nullptr;
+  std::unique_ptr<std::vector<VornModelObject*>> m_moreHolders;
+  // In the order of their first set; names are unique.
+  std::vector<std::shared_ptr<VornModelProperty>> m_properties;
   std::weak_ptr<VornModelObject> m_parent;
   std::vector<Ptr> m_children;
   // The id index of the tree this object belongs to (a true root owns it),
@@ -195,4 +229,6 @@ private:
   // changes them.
   std::shared_ptr<VornModelTreeIndex> m_tree;
   VornModelObject* m_treeParent = nullptr;
+  // The next node in this node's bucket of the tree's id index.
+  VornModelObject* m_idNext = nullptr;
 };

@@ -39,22 +39,22 @@ bool Widen(const VornRawValueTypeDefinition& type, const VornValue& value, VornV
 }
 }  // namespace
 
-VornModelProperty::VornModelProperty(_BuildKey, std::string name, std::shared_ptr<const VornModelPropertyDefinition> definition,
-                                     std::shared_ptr<VornRawValueTypeDefinition> valueType)
-    : m_definition(std::move(definition)), m_valueType(std::move(valueType)), m_name(std::move(name)) {}
+VornModelProperty::VornModelProperty(_BuildKey, Vorn::_Internal_::ModelPropertyKindRef kind) : m_kind(std::move(kind)) {}
 
 VornModelProperty::~VornModelProperty() = default;
 
 bool VornModelProperty::Accepts(const VornValue& value, bool reportError) const {
-  const bool fits = m_valueType && (m_valueType->CheckType(value, false) || Widen(*m_valueType, value, nullptr));
-  if (!fits && reportError) Vorn::_Internal_::ReportPropertyIncompatibility(m_name, value.GetTypeName(), m_definition->type);
+  const VornRawValueTypeDefinition* type = m_kind->valueType.get();
+  const bool fits = type && (type->CheckType(value, false) || Widen(*type, value, nullptr));
+  if (!fits && reportError)
+    Vorn::_Internal_::ReportPropertyIncompatibility(GetName(), value.GetTypeName(), m_kind->definition->type);
   return fits;
 }
 
 bool VornModelProperty::SetValue(const VornValue& value) {
   if (!Accepts(value, true)) return false;
   VornValue widened;
-  const VornValue& stored = Widen(*m_valueType, value, &widened) ? widened : value;
+  const VornValue& stored = Widen(*m_kind->valueType, value, &widened) ? widened : value;
   if (m_hasValue && m_value == stored) return false;
   m_value = stored;
   m_hasValue = true;

@@ -10,6 +10,19 @@
 
 void VornModelObject::_StartTreeIndex() { m_tree = VornModelTreeIndex::ForTrueRoot(); }
 
+void VornModelObject::_StartBuildIndex() {
+  m_tree = VornModelTreeIndex::ForTrueRoot();
+  m_ownsBuildIndex = true;
+}
+
+void VornModelObject::_DropBuildIndex() {
+  if (!m_ownsBuildIndex) return;
+  const std::shared_ptr<VornModelTreeIndex> tree = std::move(m_tree);
+  m_ownsBuildIndex = false;
+  for (const Ptr& child : m_children)
+    if (child && child->m_tree == tree) tree->Detach(*child);
+}
+
 void VornModelObject::_IndexSubtree(VornModelObject* child) {
   if (m_tree) m_tree->Attach(*this, *child);
 }
@@ -44,26 +57,59 @@ std::shared_ptr<VornModelTreeIndex> VornModelTreeIndex::ForTrueRoot() {
   return std::make_shared<VornModelTreeIndex>(indexable, id.isID);
 }
 
+std::size_t VornModelTreeIndex::_BucketOf(std::string_view id) const noexcept {
+  return std::hash<std::string_view>()(id) & (m_buckets.size() - 1);
+}
+
+void VornModelTreeIndex::_Grow() {
+  std::vector<VornModelObject*> old(std::max<std::size_t>(16, m_buckets.size() * 2), nullptr);
+  old.swap(m_buckets);
+  // Each chain's order reversed on the way: lookups do not rely on it.
+  for (VornModelObject* head : old)
+    while (head) {
+      VornModelObject* next = head->m_idNext;
+      VornModelObject*& bucket = m_buckets[_BucketOf(head->m_id)];
+      head->m_idNext = bucket;
+      bucket = head;
+      head = next;
+    }
+}
+
 void VornModelTreeIndex::_File(VornModelObject* node) {
-  if (!m_disabled) m_byId.emplace(node->m_id, node);
+  if (m_disabled) return;
+  if (m_count >= m_buckets.size()) _Grow();
+  VornModelObject*& bucket = m_buckets[_BucketOf(node->m_id)];
+  node->m_idNext = bucket;
+  bucket = node;
+  ++m_count;
 }
 
 void VornModelTreeIndex::_Unfile(VornModelObject* node) {
-  auto [first, last] = m_byId.equal_range(node->m_id);
-  for (auto it = first; it != last; ++it)
-    if (it->second == node) {
-      m_byId.erase(it);
+  if (m_disabled || m_buckets.empty()) return;
+  for (VornModelObject** link = &m_buckets[_BucketOf(node->m_id)]; *link; link = &(*link)->m_idNext)
+    if (*link == node) {
+      *link = node->m_idNext;
+      node->m_idNext = nullptr;
+      --m_count;
       return;
     }
 }
 
 void VornModelTreeIndex::_Disable() {
   m_disabled = true;
-  m_byId.clear();
+  // The nodes' links are left as they are: nothing reads them any more.
+  std::vector<VornModelObject*>().swap(m_buckets);
+  m_count = 0;
 }
 
 void VornModelTreeIndex::Attach(VornModelObject& parent, VornModelObject& child) {
   if (m_disabled) return;
+  if (!child.m_tree && child.m_children.empty()) {  // a new leaf, the common case: no walk
+    child.m_tree = parent.m_tree;
+    child.m_treeParent = &parent;
+    _File(&child);
+    return;
+  }
   std::vector<std::pair<VornModelObject*, VornModelObject*>> stack{{&child, &parent}};
   while (!stack.empty()) {
     auto [node, placedBy] = stack.back();
@@ -105,31 +151,53 @@ void VornModelTreeIndex::Rekey(VornModelObject& node, std::string id) {
 bool VornModelTreeIndex::Find(const VornModelObject& from, const VornValuesByString& criteria, bool directOnly,
                               bool idOnly, std::vector<Ptr>& out) const {
   if (m_disabled || !m_idIndexable || (idOnly && !m_idIsID)) return false;
-  if (!from.m_isTrueRoot && !from.m_treeParent) return false;
+  const bool owner = from.m_isTrueRoot || from.m_ownsBuildIndex;
+  if (!owner && !from.m_treeParent) return false;
   auto id = criteria.find("id");
   if (id == criteria.end() || !id->second.Holds<std::string>()) return false;
   // Every node of the tree holds its identifier as a string "id", so only
   // the nodes filed under that identifier can match.
-  const auto [first, last] = m_byId.equal_range(id->second.GetRawValue<std::string>());
+  const std::string& wanted = id->second.GetRawValue<std::string>();
 
-  // Each match below `from`, with its path from there.
+  // Each match below `from`; its path from there is only needed to order
+  // several matches.
   struct Match {
     VornModelObject* node;
     std::vector<const VornModelObject*> path;
   };
   std::vector<Match> matches;
-  for (auto hit = first; hit != last; ++hit) {
-    VornModelObject* candidate = hit->second;
-    std::vector<const VornModelObject*> path{candidate};
-    const VornModelObject* up = candidate->m_treeParent;
-    while (up && up != &from && !directOnly) {
-      path.push_back(up);
-      up = up->m_treeParent;
+  VornModelObject* single = nullptr;
+  // Every filed node descends from the true root that owns this index: from
+  // there a match needs no climb.
+  const bool fromTop = owner && from.m_tree.get() == this && !directOnly;
+  for (VornModelObject* candidate = m_buckets.empty() ? nullptr : m_buckets[_BucketOf(wanted)]; candidate;
+       candidate = candidate->m_idNext) {
+    if (candidate->m_id != wanted) continue;
+    if (!fromTop) {
+      const VornModelObject* up = candidate->m_treeParent;
+      while (up && up != &from && !directOnly) up = up->m_treeParent;
+      if (up != &from) continue;
     }
-    if (up != &from || !candidate->HasValues(criteria, idOnly)) continue;
-    std::reverse(path.begin(), path.end());
-    matches.push_back({candidate, std::move(path)});
+    if (!candidate->HasValues(criteria, idOnly)) continue;
+    // One match, the usual answer, needs no list.
+    if (!single && matches.empty()) {
+      single = candidate;
+      continue;
+    }
+    if (single) matches.push_back({std::exchange(single, nullptr), {}});
+    matches.push_back({candidate, {}});
   }
+  if (single) {
+    out.push_back(std::static_pointer_cast<VornModelObject>(single->GetSharedPtr()));
+    return true;
+  }
+  if (matches.size() > 1)
+    for (Match& match : matches) {
+      match.path.push_back(match.node);
+      for (const VornModelObject* up = match.node->m_treeParent; up != &from; up = up->m_treeParent)
+        match.path.push_back(up);
+      std::reverse(match.path.begin(), match.path.end());
+    }
   // The walk's pre-order: an ancestor first, else the earlier sibling.
   auto position = [](const VornModelObject* parent, const VornModelObject* child) {
     const auto& siblings = parent->m_children;

@@ -43,20 +43,20 @@ void VornModelPropertiesDicoManager::_RegisterDico(const std::string& name, cons
   VornModelPropsDicoVisitor visitor;
   reader.Apply(visitor);
   for (const auto& [propertyName, definition] : visitor.GetDefinitions())
-    m_definitions.try_emplace(propertyName, std::make_shared<const VornModelPropertyDefinition>(definition));
+    m_definitions.try_emplace(propertyName, _Entry{std::make_shared<const VornModelPropertyDefinition>(definition), {}});
 }
 
-std::shared_ptr<const VornModelPropertyDefinition> VornModelPropertiesDicoManager::_Find(const std::string& name) const {
+VornModelPropertiesDicoManager::_Entry* VornModelPropertiesDicoManager::_Find(const std::string& name) {
   auto it = m_definitions.find(name);
-  return it == m_definitions.end() ? nullptr : it->second;
+  return it == m_definitions.end() ? nullptr : &it->second;
 }
 
 bool VornModelPropertiesDicoManager::_GetPropertyDefinition(const std::string& name,
                                                             VornModelPropertyDefinition& definition) {
   VornModelPropertiesDicoManager* instance = _GetInstance();
-  const auto found = instance ? instance->_Find(name) : nullptr;
+  const _Entry* found = instance ? instance->_Find(name) : nullptr;
   if (!found) return false;
-  definition = *found;
+  definition = *found->definition;
   return true;
 }
 
@@ -64,34 +64,48 @@ void VornModelPropertiesDicoManager::_LogPropertyAbsenceException(const std::str
   Vorn::RaiseError(std::string(kTag) + "Property " + name + " does not exist!");
 }
 
-std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_Create(
-    const std::string& name, const std::shared_ptr<const VornModelPropertyDefinition>& definition, bool compatible,
-    std::string_view valueTypeName) {
+Vorn::_Internal_::ModelPropertyKindRef VornModelPropertiesDicoManager::_KindOf(const std::string& name, _Entry& entry) {
+  const VornModelPropertyDefinition& definition = *entry.definition;
+  auto valueType = VornValueTypesManager::GetRawValueTypeDefinition(definition.type, definition.isArray != 0);
+  VornModelPropertiesDicoManager* instance = _GetInstance();
+  std::unique_lock<std::mutex> lock;
+  if (instance) lock = std::unique_lock<std::mutex>(instance->m_kindsLock);
+  if (!entry.kind || entry.kind->valueType != valueType)
+    entry.kind = Vorn::_Internal_::ModelPropertyKindRef(
+        new Vorn::_Internal_::ModelPropertyKind(name, entry.definition, std::move(valueType)));
+  return entry.kind;
+}
+
+std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_Create(const std::string& name,
+                                                                         Vorn::_Internal_::ModelPropertyKindRef kind,
+                                                                         bool compatible,
+                                                                         std::string_view valueTypeName) {
   if (!compatible) {
-    Vorn::_Internal_::ReportPropertyIncompatibility(name, valueTypeName, definition->type);
+    Vorn::_Internal_::ReportPropertyIncompatibility(name, valueTypeName, kind->definition->type);
     return nullptr;
   }
-  auto valueType = VornValueTypesManager::GetRawValueTypeDefinition(definition->type, definition->isArray != 0);
-  return std::make_shared<VornModelProperty>(VornModelProperty::_BuildKey(), name, definition, std::move(valueType));
+  return std::make_shared<VornModelProperty>(VornModelProperty::_BuildKey(), std::move(kind));
 }
 
 std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreateProperty(
     const std::string& name, const VornModelPropertyDefinition& definition, bool compatible,
     const Vorn::TypeInfo& valueType) {
-  return _Create(name, std::make_shared<const VornModelPropertyDefinition>(definition), compatible, valueType.name);
+  // A definition of the caller's own: a kind of its own too.
+  _Entry entry{std::make_shared<const VornModelPropertyDefinition>(definition), {}};
+  return _Create(name, _KindOf(name, entry), compatible, valueType.name);
 }
 
 std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreatePropertyFromValue(const std::string& name,
                                                                                           const VornValue& value) {
   VornModelPropertiesDicoManager* instance = _GetInstance();
-  const auto definition = instance ? instance->_Find(name) : nullptr;
-  if (!definition) {
+  _Entry* entry = instance ? instance->_Find(name) : nullptr;
+  if (!entry) {
     _LogPropertyAbsenceException(name);
     return nullptr;
   }
-  auto property = _Create(name, definition, true, {});
+  auto property = _Create(name, _KindOf(name, *entry), true, {});
   if (!property->Accepts(value, false)) {
-    Vorn::_Internal_::ReportPropertyIncompatibility(name, value.GetTypeName(), definition->type);
+    Vorn::_Internal_::ReportPropertyIncompatibility(name, value.GetTypeName(), entry->definition->type);
     return nullptr;
   }
   return property;
@@ -100,14 +114,15 @@ std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreateProper
 std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreatePropertyForType(const std::string& name,
                                                                                         const Vorn::TypeInfo& type) {
   VornModelPropertiesDicoManager* instance = _GetInstance();
-  const auto definition = instance ? instance->_Find(name) : nullptr;
-  if (!definition) {
+  _Entry* entry = instance ? instance->_Find(name) : nullptr;
+  if (!entry) {
     _LogPropertyAbsenceException(name);
     return nullptr;
   }
-  const auto valueType = VornValueTypesManager::GetRawValueTypeDefinition(definition->type, definition->isArray != 0);
+  auto kind = _KindOf(name, *entry);
+  const auto& valueType = kind->valueType;
   const bool compatible = valueType && (valueType->typeName == "unknown" || valueType->typeInfo.key == type.key);
-  return _Create(name, definition, compatible, type.name);
+  return _Create(name, std::move(kind), compatible, type.name);
 }
 
 // --- visitors -----------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,15 +70,25 @@ private:
   static void _DeleteInstance();
   static std::shared_ptr<VornModelProperty> _CreatePropertyForType(const std::string& name,
                                                                    const Vorn::TypeInfo& type);
-  static std::shared_ptr<VornModelProperty> _Create(const std::string& name,
-                                                    const std::shared_ptr<const VornModelPropertyDefinition>& definition,
+  struct _Entry {
+    std::shared_ptr<const VornModelPropertyDefinition> definition;
+    // The kind the last property of this name was built with; reused while
+    // the value types registry gives the same value type.
+    Vorn::_Internal_::ModelPropertyKindRef kind;
+  };
+  // The kind of a new property of a registered name (valueType looked up
+  // again, as every property did, so a registry made again is followed).
+  static Vorn::_Internal_::ModelPropertyKindRef _KindOf(const std::string& name, _Entry& entry);
+  static std::shared_ptr<VornModelProperty> _Create(const std::string& name, Vorn::_Internal_::ModelPropertyKindRef kind,
                                                     bool compatible, std::string_view valueTypeName);
-  std::shared_ptr<const VornModelPropertyDefinition> _Find(const std::string& name) const;
+  _Entry* _Find(const std::string& name);
   void _RegisterDico(const std::string& name, const std::string& folder);
 
   static Vorn::SingletonSlot<VornModelPropertiesDicoManager> _Instance;
   // Definitions are immutable once registered: properties share them.
-  std::map<std::string, std::shared_ptr<const VornModelPropertyDefinition>> m_definitions;
+  std::map<std::string, _Entry> m_definitions;
+  // Guards the entries' kinds: properties may be built on several threads.
+  std::mutex m_kindsLock;
 };
 
 // Reads the top level of a dictionary: one property per object member.

@@ -1,0 +1,165 @@
+// What keeps large trees small and linear to build: records building whole
+// subtrees (searched through a build index), holders kept inline, names read
+// from the property, properties sharing their kind, listener tables made late.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "vorn/host/SysLog.h"
+#include "vorn/model/DataManager.h"
+#include "vorn/model/ModelObject.h"
+
+namespace {
+using Ptr = VornModelObject::Ptr;
+
+VornValuesByString Record(const std::string& id, const std::string& name = "",
+                          std::vector<VornValuesByString> children = {}) {
+  VornValuesByString values;
+  values.try_emplace("id", VornValue(id));
+  if (!name.empty()) values.try_emplace("name", VornValue(name));
+  if (!children.empty()) values.try_emplace("children", std::move(children));
+  return values;
+}
+
+// The tree as text: id:name(children...), in order.
+std::string Shape(const Ptr& node) {
+  std::string text = node->GetID() + ":" + node->GetName();
+  if (node->GetChildCount() == 0) return text;
+  text += "(";
+  for (const Ptr& child : node->GetChildren()) text += Shape(child) + " ";
+  text.back() = ')';
+  return text;
+}
+
+// The reference: an update matches the first node of that id below, in
+// pre-order, and updates it (its children recursively), or adds a new child.
+struct RefNode {
+  std::string id, name;
+  std::vector<std::unique_ptr<RefNode>> children;
+
+  RefNode* FindFirst(const std::string& wanted) {
+    for (auto& child : children) {
+      if (child->id == wanted) return child.get();
+      if (RefNode* found = child->FindFirst(wanted)) return found;
+    }
+    return nullptr;
+  }
+  void Apply(const VornValuesByString& values) {
+    if (auto name = values.find("name"); name != values.end()) this->name = name->second.GetRawValue<std::string>();
+    if (auto list = values.find("children"); list != values.end())
+      for (const auto& child : list->second.GetRawValue<std::vector<VornValuesByString>>()) Update(child);
+  }
+  void Update(const VornValuesByString& values) {
+    const std::string& wanted = values.find("id")->second.GetRawValue<std::string>();
+    if (RefNode* found = FindFirst(wanted)) return found->Apply(values);
+    children.push_back(std::make_unique<RefNode>());
+    children.back()->id = wanted;
+    children.back()->Apply(values);
+  }
+  std::string Shape() const {
+    std::string text = id + ":" + name;
+    if (children.empty()) return text;
+    text += "(";
+    for (const auto& child : children) text += child->Shape() + " ";
+    text.back() = ')';
+    return text;
+  }
+};
+
+VornValuesByString RandomRecord(std::mt19937& random, int depth) {
+  const std::string id = "i" + std::to_string(random() % 6);  // few ids: many repeats
+  std::vector<VornValuesByString> children;
+  if (depth > 0)
+    for (unsigned n = random() % 5; n > 0; --n) children.push_back(RandomRecord(random, depth - 1));
+  return Record(id, random() % 2 ? "n" + std::to_string(random() % 100) : "", std::move(children));
+}
+
+}  // namespace
+
+TEST(ModelScale, RecordsBuildingSubtreesMatchTheReferenceAndLeaveTheTreeIndexed) {
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 40; ++round) {
+    const std::string context = "scale" + std::to_string(round);
+    const Ptr root = VornDataManager::InitializeDataTree(nullptr, context);
+    RefNode reference;
+    reference.id = context;
+    // The first record builds a subtree under a new node; the next ones
+    // update it through the tree's index or add beside it.
+    const VornValuesByString first = Record("top", "", {RandomRecord(random, 4), RandomRecord(random, 4)});
+    VornDataManager::UpdateDataTree(context, first);
+    reference.Update(first);
+    for (int update = 0; update < 3; ++update) {
+      const VornValuesByString next = Record("top", "", {RandomRecord(random, 3)});
+      VornDataManager::UpdateDataTree(context, next);
+      reference.FindFirst("top")->Apply(next);
+    }
+    ASSERT_EQ(Shape(root), reference.Shape()) << "round " << round;
+    // Searched through the index, every id finds what the reference has.
+    for (int i = 0; i < 6; ++i) {
+      VornValuesByString criteria;
+      criteria.try_emplace("id", VornValue("i" + std::to_string(i)));
+      const auto found = root->FindChildren(criteria, false, true);
+      RefNode* expected = reference.FindFirst("i" + std::to_string(i));
+      ASSERT_EQ(found.empty(), expected == nullptr) << "round " << round << ", i" << i;
+      if (expected) {
+        EXPECT_EQ(found.front()->GetName(), expected->name) << "round " << round << ", i" << i;
+      }
+    }
+    VornDataManager::OnContextEnd(context);
+  }
+}
+
+TEST(ModelScale, HoldersNamesKindsAndLateListeners) {
+  KRTAbendCapture capture;
+  const Ptr a = VornModelObject::BuildSharedPtrFromOptions({Record("a"), false, nullptr});
+  const Ptr b = VornModelObject::BuildSharedPtrFromOptions({Record("b"), false, nullptr});
+  const Ptr shared = VornModelObject::BuildSharedPtrFromOptions({Record("s", "first"), false, nullptr});
+
+  // One handle placed twice, then let go by one holder: a destruction request
+  // reaches the holder left, once.
+  a->AddChild(shared);
+  b->AddChild(shared);
+  b->AddChild(shared);
+  a->RemoveChild("s", false);
+  EXPECT_EQ(a->GetChildCount(), 0u);
+  EXPECT_EQ(b->GetChildCount(), 2u);
+  int removals = 0;
+  auto token = b->Subscribe("onRemoveChild", [&](const std::shared_ptr<VornEventData>&) { ++removals; });
+  shared->RequestDestruction();
+  EXPECT_EQ(b->GetChildCount(), 0u);
+  EXPECT_EQ(removals, 2);  // once per placement
+
+  // The name follows the property, however it is set.
+  EXPECT_EQ(a->GetName(), "");
+  a->SetValue("name", VornValue(std::string("alpha")));
+  EXPECT_EQ(a->GetName(), "alpha");
+  a->GetProperty("name")->SetValue(VornValue(std::string("beta")));
+  EXPECT_EQ(a->GetName(), "beta");
+  // Properties of one name share their definition.
+  b->SetValue("name", VornValue(std::string("x")));
+  EXPECT_EQ(&a->GetProperty("name")->GetDefinition(), &b->GetProperty("name")->GetDefinition());
+  EXPECT_EQ(a->GetProperty("name")->GetName(), "name");
+
+  // A record's string id is the identifier; any other kind leaves a
+  // generated one (and is reported).
+  EXPECT_EQ(a->GetID(), "a");
+  VornValuesByString numbered;
+  numbered.try_emplace("id", VornValue(7));
+  const Ptr generated = VornModelObject::BuildSharedPtrFromOptions({numbered, false, nullptr});
+  EXPECT_EQ(generated->GetID().size(), 36u);
+  EXPECT_EQ(generated->GetRawValue<std::string>("id"), generated->GetID());
+  EXPECT_GT(capture.Count(), 0u);
+
+  // Publishing before anyone listens reaches no one; a later listener hears
+  // the next change.
+  EXPECT_TRUE(generated->SetValue("label", VornValue(std::string("one"))));
+  std::vector<std::string> heard;
+  auto late = generated->Subscribe("onChange:label", [&](const std::shared_ptr<VornEventData>& data) {
+    heard.push_back(data->GetValue()->GetRawValue<std::string>());
+  });
+  EXPECT_TRUE(generated->SetValue("label", VornValue(std::string("two"))));
+  EXPECT_EQ(heard, std::vector<std::string>{"two"});
+}
