@@ -41,7 +41,11 @@ struct ListeningNode {
         node({ORVELNODE, "--listen", "0", "--token", kWsToken, SAMPLE_MANIFEST}, true) {
     static const std::string kBanner = "listening on http://127.0.0.1:";
     std::optional<std::string> banner;
-    if (error.empty()) banner = node.ReadLine(std::chrono::seconds(20));
+    // Loading the manifest may report things first (a view without a
+    // tweaker for some type): the banner is the first line that is one.
+    if (error.empty())
+      while ((banner = node.ReadLine(std::chrono::seconds(20))) && banner->find(kBanner) == std::string::npos) {
+      }
     if (banner && banner->find(kBanner) != std::string::npos)
       port = static_cast<unsigned short>(std::stoi(banner->substr(banner->find(kBanner) + kBanner.size())));
     else if (error.empty())

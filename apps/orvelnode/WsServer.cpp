@@ -9,10 +9,13 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "vorn/runtime/MainThreadManager.h"
 
@@ -77,6 +80,17 @@ private:
   std::string m_id;
   OVK::ChannelId m_channel;
   std::weak_ptr<WsSession> m_session;
+  // What the main thread has for the network thread: answers and finished
+  // messages gathered while one post is on its way, so that an answer and
+  // its Finished (and the answers of a busy pass) wake that thread once.
+  struct Outbox {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<const std::string>> messages;
+    std::size_t finished = 0;
+    bool posted = false;
+  };
+  std::shared_ptr<Outbox> m_outbox = std::make_shared<Outbox>();
+  void _Post();
 };
 
 struct WsServer::Impl {
@@ -261,14 +275,34 @@ private:
 };
 
 void WsPeer::Send(const std::shared_ptr<const std::string>& message) {
-  net::post(m_impl.ioc, [session = m_session, message] {
-    if (auto open = session.lock()) open->Queue(message);
-  });
+  std::lock_guard lock(m_outbox->mutex);
+  m_outbox->messages.push_back(message);
+  _Post();
 }
 
 void WsPeer::Finished() {
-  net::post(m_impl.ioc, [session = m_session] {
-    if (auto open = session.lock()) open->OnFinished();
+  std::lock_guard lock(m_outbox->mutex);
+  ++m_outbox->finished;
+  _Post();
+}
+
+void WsPeer::_Post() {
+  // A post already on its way takes what is added meanwhile, in order: it
+  // runs before anything posted later.
+  if (std::exchange(m_outbox->posted, true)) return;
+  net::post(m_impl.ioc, [session = m_session, outbox = m_outbox] {
+    std::vector<std::shared_ptr<const std::string>> messages;
+    std::size_t finished;
+    {
+      std::lock_guard lock(outbox->mutex);
+      messages.swap(outbox->messages);
+      finished = std::exchange(outbox->finished, 0);
+      outbox->posted = false;
+    }
+    const auto open = session.lock();
+    if (!open) return;
+    for (const auto& message : messages) open->Queue(message);
+    while (finished-- > 0) open->OnFinished();
   });
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support/TestApplication.h"
 #include "vorn/contexts/MainComponent.h"
@@ -54,4 +55,13 @@ TEST(Interactive, StopWithdrawsEveryRegistrationFirst) {
   App().FireAllPending();
   App().Advance(100);
   EXPECT_EQ(calls, 0);
+}
+
+TEST(Interactive, WatchingADescriptorIsRefused) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Vorn::WatchFd(fds[0], POLLIN, [](short) {}), 0u);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("WatchFd refused"), std::string::npos);
+  close(fds[0]), close(fds[1]);
 }

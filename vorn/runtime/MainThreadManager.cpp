@@ -6,6 +6,13 @@
 #include <exception>
 #include <string>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -47,6 +54,7 @@ private:
 
 // Ids are process-wide: they keep increasing across manager instances.
 std::atomic<std::uint32_t> g_lastTimeoutId{0};
+std::atomic<std::uint32_t> g_lastWatchId{0};
 
 void* IdAsClientData(std::uint32_t id) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(id)); }
 std::uint32_t IdFromClientData(void* data) {
@@ -61,10 +69,18 @@ VornMainThreadManager* VornMainThreadManager::_GetInstance() { return _Instance.
 
 void VornMainThreadManager::_DeleteInstance() { _Instance.Delete(); }
 
+VornMainThreadManager::VornMainThreadManager() : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  // Without it the loop still works: it then looks every millisecond.
+  if (m_wakeFd < 0) Vorn::LogError("[Vorn - Main Thread Manager] no eventfd: the main loop will poll");
+}
+
 VornMainThreadManager::~VornMainThreadManager() {
   _StopInstance();
-  std::lock_guard lock(m_timeoutMutex);
-  _DiscardTimeouts_NoLock_();
+  {
+    std::lock_guard lock(m_timeoutMutex);
+    _DiscardTimeouts_NoLock_();
+  }
+  if (m_wakeFd >= 0) close(m_wakeFd);
 }
 
 // --- main loop ---------------------------------------------------------------------
@@ -130,19 +146,19 @@ void VornMainThreadManager::_RunMainLoop() {
         m_mainWaitDueNs.store(nextDue);
       }
       if (m_queue.empty()) {
-        const auto wakeUp = [&] {
-          return !m_queue.empty() || !m_running.load() || m_mainWaitDueNs.load() < nextDue || NowNs() >= nextDue;
-        };
-        if (nextDue == kNever)
-          m_queueCondition.wait(lock, wakeUp);
-        else
-          m_queueCondition.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(nextDue)),
-                                      wakeUp);
+        // Whatever wakes us signals the eventfd, which stays signalled, so
+        // a wake-up between here and the poll is not lost. Every return
+        // goes back to the top, which looks again.
+        lock.unlock();
+        _PollWatches(nextDue);
+        lock.lock();
       }
       m_mainWaitDueNs.store(kBusy);
       continue;
     }
-    while (!m_queue.empty()) {
+    // A batch: what is queued now. Watched descriptors are looked at
+    // between batches, so a queue that keeps refilling cannot starve them.
+    for (std::size_t batch = m_queue.size(); batch > 0 && !m_queue.empty(); --batch) {
       Callback callback = std::move(m_queue.front());
       m_queue.pop_front();
       lock.unlock();
@@ -154,6 +170,11 @@ void VornMainThreadManager::_RunMainLoop() {
         throw;
       }
       callback = nullptr;  // released outside the lock, like the call
+      lock.lock();
+    }
+    if (m_watching.load() && m_running.load()) {
+      lock.unlock();
+      _PollWatches(0);
       lock.lock();
     }
   }
@@ -172,7 +193,7 @@ void VornMainThreadManager::_HaltRun_NoLock_() {
     std::lock_guard timeoutLock(m_timeoutMutex);
     m_running.store(false);
   }
-  m_queueCondition.notify_all();
+  _WakeMain();
   m_timeoutCondition.notify_all();
   if (m_schedulerThread.joinable() && m_schedulerThread.get_id() != std::this_thread::get_id())
     m_schedulerThread.join();
@@ -223,8 +244,10 @@ void VornMainThreadManager::__DoSchedulerLoop__() {
       queued = m_queue.size() != before;
     }
     if (queued) {
+      // The main thread waits only with its mark set (under this lock).
+      const bool idle = m_mainWaitDueNs.load() != kBusy;
       lock.unlock();
-      m_queueCondition.notify_one();
+      if (idle) _WakeMain();
       continue;
     }
     // While the main thread sleeps until that same due time it takes the
@@ -308,9 +331,11 @@ std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::
       std::push_heap(m_dueHeap.begin(), m_dueHeap.end(), &_DueLater);
       if (m_running.load()) {
         // Only a sleeper that would wake after this due time needs waking;
-        // lowering its mark makes its wait predicate true.
-        wakeScheduler = _LowerMark(m_schedulerWaitDueNs, dueNs);
+        // lowering its mark makes its wait predicate true. A timeout due at
+        // once that wakes the idle main thread is taken by it straight
+        // away: the scheduler, which would only stand by, is left asleep.
         wakeMain = _LowerMark(m_mainWaitDueNs, dueNs);
+        if (!(wakeMain && delayMs <= 0)) wakeScheduler = _LowerMark(m_schedulerWaitDueNs, dueNs);
       }
     }
   }
@@ -336,12 +361,9 @@ std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::
     }
   } else {
     if (wakeScheduler) m_timeoutCondition.notify_all();
-    if (wakeMain) {
-      // Under the queue lock: the main thread holds it from reading the
-      // next due time until it sleeps, so the signal cannot fall between.
-      std::lock_guard queueLock(m_queueMutex);
-      m_queueCondition.notify_all();
-    }
+    // The eventfd stays signalled until the main thread looks: it cannot
+    // fall between the main thread's reading its due time and its wait.
+    if (wakeMain) _WakeMain();
   }
   return id;
 }
@@ -404,6 +426,99 @@ void VornMainThreadManager::_DiscardTimeouts_NoLock_() {
   m_dueHeap.clear();
 }
 
+// --- watched descriptors -----------------------------------------------------------------
+
+void VornMainThreadManager::_WakeMain() {
+  if (m_wakeFd < 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);  // only fails when already signalled
+}
+
+void VornMainThreadManager::_PollWatches(std::int64_t untilNs) {
+  {
+    std::lock_guard lock(m_watchMutex);
+    m_polled = m_watches;  // the set's memory is kept from pass to pass
+  }
+  m_pollFds.clear();
+  m_pollFds.push_back({m_wakeFd, POLLIN, 0});
+  for (const auto& watch : m_polled) m_pollFds.push_back({watch->fd, watch->events, 0});
+  timespec timeout{0, 0};
+  const timespec* limit = nullptr;
+  if (m_wakeFd < 0 && untilNs == kNever) untilNs = NowNs() + 1'000'000;
+  if (untilNs != kNever) {
+    const std::int64_t left = std::max<std::int64_t>(0, untilNs - NowNs());
+    timeout = {static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+    limit = &timeout;
+  }
+  const int ready = ppoll(m_pollFds.data(), m_pollFds.size(), limit, nullptr);
+  m_mainWaitDueNs.store(kBusy);  // awake: a due timeout is the scheduler's again
+  if (ready > 0 && m_pollFds[0].revents) {
+    std::uint64_t count;
+    [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
+  }
+  // Timed out or interrupted: nothing is ready, and the loop looks again.
+  for (std::size_t i = 0; ready > 0 && i < m_polled.size() && m_running.load(); ++i) {
+    const short revents = m_pollFds[i + 1].revents;
+    FdWatch& watch = *m_polled[i];
+    if (!revents || !watch.active.load()) continue;  // unwatched meanwhile
+    try {
+      watch.callback(revents);
+    } catch (...) {
+      m_polled.clear();
+      _EndRunAfterException();
+      throw;
+    }
+    if (revents & POLLNVAL) _UnwatchFd(watch.id);
+  }
+  m_polled.clear();  // callbacks of watches ended meanwhile are released here
+}
+
+std::uint32_t VornMainThreadManager::_WatchFd(int fd, short events, const Vorn::Function<void(short)>& callback) {
+  if (Vorn::IsKRTInteractiveApplication()) {
+    Vorn::LogError("[Vorn - Main Thread Manager] WatchFd refused: an interactive host's loop does the waiting");
+    return 0;
+  }
+  if (fd < 0 || events == 0 || !callback) return 0;
+  auto watch = std::make_shared<FdWatch>();
+  watch->id = g_lastWatchId.fetch_add(1) + 1;
+  watch->fd = fd;
+  watch->events = events;
+  watch->callback = callback;
+  {
+    std::lock_guard lock(m_watchMutex);
+    m_watches.push_back(watch);
+    m_watching.store(true);
+  }
+  // The main thread may be waiting on a set without this descriptor.
+  if (std::this_thread::get_id() != m_mainThreadId.load()) _WakeMain();
+  return watch->id;
+}
+
+bool VornMainThreadManager::_UnwatchFd(std::uint32_t id) {
+  std::shared_ptr<FdWatch> removed;  // released outside the lock
+  {
+    std::lock_guard lock(m_watchMutex);
+    const auto it = std::find_if(m_watches.begin(), m_watches.end(), [id](const auto& w) { return w->id == id; });
+    if (it == m_watches.end()) return false;
+    removed = std::move(*it);
+    m_watches.erase(it);
+    m_watching.store(!m_watches.empty());
+  }
+  removed->active.store(false);
+  if (std::this_thread::get_id() != m_mainThreadId.load()) _WakeMain();
+  return true;
+}
+
+void VornMainThreadManager::_DropWatches() {
+  std::vector<std::shared_ptr<FdWatch>> dropped;
+  {
+    std::lock_guard lock(m_watchMutex);
+    dropped.swap(m_watches);
+    m_watching.store(false);
+  }
+  for (const auto& watch : dropped) watch->active.store(false);
+}
+
 // --- stop ---------------------------------------------------------------------------------
 
 void VornMainThreadManager::_Stop() {
@@ -420,6 +535,7 @@ void VornMainThreadManager::_StopInstance() {
     std::lock_guard timeoutLock(m_timeoutMutex);
     _DiscardTimeouts_NoLock_();
   }
+  _DropWatches();
   // Outside the lock: these callbacks may stop again.
   if (std::this_thread::get_id() == m_mainThreadId.load()) __ExecuteAllCallbacks__(false);
 }
@@ -441,6 +557,16 @@ bool RemoveTimeout(const std::uint32_t& id) {
 bool HasTimeout(const std::uint32_t& id) {
   VornMainThreadManager* manager = VornMainThreadManager::_GetInstance();
   return manager && manager->_HasTimeout(id);
+}
+
+std::uint32_t WatchFd(int fd, short events, const Vorn::Function<void(short)>& callback) {
+  VornMainThreadManager* manager = VornMainThreadManager::_GetInstance();
+  return manager ? manager->_WatchFd(fd, events, callback) : 0;
+}
+
+bool UnwatchFd(const std::uint32_t& id) {
+  VornMainThreadManager* manager = VornMainThreadManager::_GetInstance();
+  return manager && manager->_UnwatchFd(id);
 }
 
 }  // namespace Vorn

@@ -4,9 +4,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <poll.h>  // POLLIN, POLLOUT for Vorn::WatchFd
 
 #include "vorn/containers/HashTable.h"
 #include "vorn/core/Export.h"
@@ -38,6 +41,38 @@ VORN_API bool RemoveTimeout(const std::uint32_t& id);
 // True while the timeout is pending.
 VORN_API bool HasTimeout(const std::uint32_t& id);
 
+// Watches a file descriptor from the custom main loop: `callback(revents)`
+// runs on the main thread whenever `fd` is ready for `events` (POLLIN,
+// POLLOUT, as poll(2)). The loop itself waits on the watched descriptors, so
+// a request arriving on one costs the idle process a single thread wake-up,
+// with no reader thread handing it over.
+//
+// - Level-triggered: the callback runs on every pass of the loop while the
+//   descriptor is ready, so it reads (or writes) or unwatches each time.
+//   revents may also carry POLLHUP and POLLERR, which poll reports unasked.
+//   A descriptor closed while watched (POLLNVAL) is told once, then its
+//   watch is removed.
+// - Ready watches are served while the loop waits with nothing queued and
+//   after each batch of queued callbacks, so neither starves the other. The
+//   order of queued callbacks and timeouts among themselves is unchanged.
+// - Any thread may watch and unwatch; the loop picks the change up at once.
+//   After UnwatchFd returns on the main thread the callback never runs
+//   again; from another thread, a call already under way may still finish.
+//   The descriptor must stay open until it is unwatched.
+// - A stop (EndCustomMainThreadLoop) drops every watch, as it drops pending
+//   timeouts: callbacks are released and the ids forgotten; the owner
+//   watches again in a later run. A run ended by a callback's exception
+//   keeps them. A watch made while no loop runs waits for the next one.
+// - A callback's exception ends the run as a queued callback's does.
+// - Refused in an interactive host, whose own loop does the waiting there:
+//   WatchFd logs an error and returns 0, and the caller keeps a thread of
+//   its own for the descriptor (orvelnode's stdio channel does). Also 0 for
+//   a negative descriptor, no events or no manager.
+// Returns the watch's id: 1, 2, ... process-wide.
+VORN_API std::uint32_t WatchFd(int fd, short events, const Vorn::Function<void(short)>& callback);
+// Ends a watch; true when it was active.
+VORN_API bool UnwatchFd(const std::uint32_t& id);
+
 }  // namespace Vorn
 
 // Runs callbacks on the library's main thread and serves timeouts.
@@ -48,11 +83,17 @@ VORN_API bool HasTimeout(const std::uint32_t& id);
 // into that queue. Interactive mode: timeouts go to the host application's
 // timer and the custom loop is refused.
 //
+// The idle main thread waits in poll(2) on an eventfd, which other threads
+// signal when they queue work for it, and on the descriptors watched with
+// Vorn::WatchFd; its timeout is the next due time.
+//
 // Timeouts are served in due order. An idle main thread sleeps until the
 // next due time and queues the due callbacks itself, which saves a thread
 // hand-off on every timeout; the scheduler then stands by and queues a due
 // callback only if the main thread is still busy 2 ms past its due time (at
-// once if the main thread was busy when the scheduler last looked). Either
+// once if the main thread was busy when the scheduler last looked); a
+// timeout due at once that wakes the idle main thread does not wake the
+// scheduler at all, so a zero-delay hand-over costs one wake-up. Either
 // way a callback runs only after the main thread is free, and the only
 // visible difference is where a due timeout lands among callbacks queued by
 // other means at about the same moment. The loop thread's timer slack is
@@ -68,6 +109,8 @@ private:
   friend std::uint32_t Vorn::SetTimeout(const Vorn::Function<void()>&, const std::int32_t&);
   friend bool Vorn::RemoveTimeout(const std::uint32_t&);
   friend bool Vorn::HasTimeout(const std::uint32_t&);
+  friend std::uint32_t Vorn::WatchFd(int, short, const Vorn::Function<void(short)>&);
+  friend bool Vorn::UnwatchFd(const std::uint32_t&);
   friend struct VornMainThreadManagerTestAccess;
   friend class Vorn::SingletonSlot<VornMainThreadManager, Vorn::SingletonThreads::Any>;
 
@@ -82,7 +125,15 @@ private:
     return a.dueNs != b.dueNs ? a.dueNs > b.dueNs : a.id > b.id;
   }
 
-  VornMainThreadManager() = default;
+  struct FdWatch {
+    std::uint32_t id;
+    int fd;
+    short events;
+    Vorn::Function<void(short)> callback;
+    std::atomic<bool> active{true};  // false once unwatched or dropped
+  };
+
+  VornMainThreadManager();
 
   // Created on first use by any thread, deleted by the main component; the
   // slot locks both (Vorn::SingletonThreads::Any).
@@ -122,6 +173,15 @@ private:
   void _StopInstance();
 
   void __ExecuteAllCallbacks__(bool check);
+  // Waits (main thread, without the queue lock) on the wake-up eventfd and
+  // the watched descriptors until `untilNs` (kNever: no limit; 0: only
+  // looks), then runs the callbacks of the ready watches.
+  void _PollWatches(std::int64_t untilNs);
+  // Signals the eventfd the idle main thread waits on.
+  void _WakeMain();
+  std::uint32_t _WatchFd(int fd, short events, const Vorn::Function<void(short)>& callback);
+  bool _UnwatchFd(std::uint32_t id);
+  void _DropWatches();
   void __DoSchedulerLoop__();
   // Moves the callbacks of the timeouts due at `now` into `into`, in due
   // order, forgetting their ids; returns the next due time, or kNever.
@@ -158,7 +218,6 @@ private:
   Vorn::HashTable<std::uint32_t, VornTimeoutData*> m_timeouts;
   std::atomic<std::uint32_t> m_lastTimeoutId{0};
   std::deque<Callback> m_queue;
-  std::condition_variable m_queueCondition;
   std::atomic<std::thread::id> m_mainThreadId{};
   std::atomic<bool> m_running{false};
   std::thread m_schedulerThread;
@@ -176,6 +235,14 @@ private:
   static constexpr std::size_t kCompactFloor = 64;
   std::atomic<std::int64_t> m_mainWaitDueNs{kBusy};
   std::atomic<std::int64_t> m_schedulerWaitDueNs{kBusy};
+
+  int m_wakeFd = -1;  // eventfd
+  std::mutex m_watchMutex;
+  std::vector<std::shared_ptr<FdWatch>> m_watches;
+  std::atomic<bool> m_watching{false};  // m_watches is not empty
+  // Main thread only: the watches being polled and their poll set.
+  std::vector<std::shared_ptr<FdWatch>> m_polled;
+  std::vector<struct pollfd> m_pollFds;
 
   std::mutex m_threadMutex;  // starting and joining the scheduler thread
   std::atomic<bool> m_loopActive{false};
