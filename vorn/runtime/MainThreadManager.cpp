@@ -8,6 +8,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,7 +70,9 @@ VornMainThreadManager* VornMainThreadManager::_GetInstance() { return _Instance.
 
 void VornMainThreadManager::_DeleteInstance() { _Instance.Delete(); }
 
-VornMainThreadManager::VornMainThreadManager() : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+VornMainThreadManager::VornMainThreadManager()
+    : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_timerFd(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {
   // Without it the loop still works: it then looks every millisecond.
   if (m_wakeFd < 0) Vorn::LogError("[Vorn - Main Thread Manager] no eventfd: the main loop will poll");
 }
@@ -81,6 +84,7 @@ VornMainThreadManager::~VornMainThreadManager() {
     _DiscardTimeouts_NoLock_();
   }
   if (m_wakeFd >= 0) close(m_wakeFd);
+  if (m_timerFd >= 0) close(m_timerFd);
 }
 
 // --- main loop ---------------------------------------------------------------------
@@ -439,26 +443,45 @@ void VornMainThreadManager::_PollWatches(std::int64_t untilNs) {
     std::lock_guard lock(m_watchMutex);
     m_polled = m_watches;  // the set's memory is kept from pass to pass
   }
-  m_pollFds.clear();
-  m_pollFds.push_back({m_wakeFd, POLLIN, 0});
-  for (const auto& watch : m_polled) m_pollFds.push_back({watch->fd, watch->events, 0});
+  if (m_wakeFd < 0 && untilNs == kNever) untilNs = NowNs() + 1'000'000;
   timespec timeout{0, 0};
   const timespec* limit = nullptr;
-  if (m_wakeFd < 0 && untilNs == kNever) untilNs = NowNs() + 1'000'000;
+  bool timer = false;
   if (untilNs != kNever) {
-    const std::int64_t left = std::max<std::int64_t>(0, untilNs - NowNs());
-    timeout = {static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
-    limit = &timeout;
+    const std::int64_t left = untilNs - NowNs();
+    // poll(2) stretches its own timeout by 0.1% (50 us on 50 ms) whatever
+    // the thread's timer slack; a timerfd armed for the due time keeps the
+    // lowered slack. Armed again only when the due time changes.
+    timer = left > 0 && m_timerFd >= 0;
+    if (timer && m_timerDueNs != untilNs) {
+      const itimerspec due{{0, 0},
+                           {static_cast<time_t>(untilNs / 1'000'000'000), static_cast<long>(untilNs % 1'000'000'000)}};
+      timer = timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &due, nullptr) == 0;
+      m_timerDueNs = timer ? untilNs : kNever;
+    }
+    if (!timer) {
+      timeout = {static_cast<time_t>(std::max<std::int64_t>(0, left) / 1'000'000'000),
+                 static_cast<long>(std::max<std::int64_t>(0, left) % 1'000'000'000)};
+      limit = &timeout;
+    }
   }
+  m_pollFds.clear();
+  m_pollFds.push_back({m_wakeFd, POLLIN, 0});
+  m_pollFds.push_back({timer ? m_timerFd : -1, POLLIN, 0});
+  for (const auto& watch : m_polled) m_pollFds.push_back({watch->fd, watch->events, 0});
   const int ready = ppoll(m_pollFds.data(), m_pollFds.size(), limit, nullptr);
   m_mainWaitDueNs.store(kBusy);  // awake: a due timeout is the scheduler's again
+  std::uint64_t count;
   if (ready > 0 && m_pollFds[0].revents) {
-    std::uint64_t count;
     [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
+  }
+  if (ready > 0 && m_pollFds[1].revents) {
+    [[maybe_unused]] const ssize_t n = read(m_timerFd, &count, sizeof count);
+    m_timerDueNs = kNever;  // expired: the same due time must arm it again
   }
   // Timed out or interrupted: nothing is ready, and the loop looks again.
   for (std::size_t i = 0; ready > 0 && i < m_polled.size() && m_running.load(); ++i) {
-    const short revents = m_pollFds[i + 1].revents;
+    const short revents = m_pollFds[i + 2].revents;
     FdWatch& watch = *m_polled[i];
     if (!revents || !watch.active.load()) continue;  // unwatched meanwhile
     try {

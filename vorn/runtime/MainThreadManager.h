@@ -84,8 +84,8 @@ VORN_API bool UnwatchFd(const std::uint32_t& id);
 // timer and the custom loop is refused.
 //
 // The idle main thread waits in poll(2) on an eventfd, which other threads
-// signal when they queue work for it, and on the descriptors watched with
-// Vorn::WatchFd; its timeout is the next due time.
+// signal when they queue work for it, on the descriptors watched with
+// Vorn::WatchFd, and on a timerfd armed for the next due time.
 //
 // Timeouts are served in due order. An idle main thread sleeps until the
 // next due time and queues the due callbacks itself, which saves a thread
@@ -236,7 +236,9 @@ private:
   std::atomic<std::int64_t> m_mainWaitDueNs{kBusy};
   std::atomic<std::int64_t> m_schedulerWaitDueNs{kBusy};
 
-  int m_wakeFd = -1;  // eventfd
+  int m_wakeFd = -1;   // eventfd
+  int m_timerFd = -1;  // timerfd for the next due time
+  std::int64_t m_timerDueNs = kNever;  // what it is armed for (main thread only)
   std::mutex m_watchMutex;
   std::vector<std::shared_ptr<FdWatch>> m_watches;
   std::atomic<bool> m_watching{false};  // m_watches is not empty
