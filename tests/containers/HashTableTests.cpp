@@ -29,8 +29,12 @@ void* operator new[](std::size_t size) {
   std::memset(p + size, 0xFF, 8);
   return p;
 }
+// g++ takes these replacements' free() for a mismatch with operator new[].
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
