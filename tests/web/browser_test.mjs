@@ -232,6 +232,19 @@ async function waitFor(page, fn, ...args) {
   }
 }
 
+// Groups of a long page are laid out as they come into view, which moves
+// what lies below them: a click must wait until its target stays put, or
+// it lands on whatever moved under the pointer.
+async function clickSettled(page, selector) {
+  await page.$eval(selector, (element) => element.scrollIntoView({ block: 'center' }));
+  await page.waitForFunction((s) => new Promise((resolve) => {
+    const top = () => document.querySelector(s)?.getBoundingClientRect().top;
+    const before = top();
+    requestAnimationFrame(() => requestAnimationFrame(() => resolve(before !== undefined && top() === before)));
+  }), { timeout: WAIT_MS }, selector);
+  await page.click(selector);
+}
+
 function waitForValue(page, selector, value) {
   return waitFor(page, (s, v) => document.querySelector(s)?.value === v, selector, value);
 }
@@ -371,16 +384,13 @@ async function pagingChecks(page, host) {
   });
   check('a block that did not fit is a closed group with its count, not read yet',
     closed.open === false && closed.count === `${MANY[2]} items` && closed.rows === 0, JSON.stringify(closed));
-  await page.click('details.group[data-node="m3"] > summary');
+  await clickSettled(page, 'details.group[data-node="m3"] > summary');
   const sliced = await waitFor(page, () => !document.getElementById('view-body').hasAttribute('aria-busy') &&
     document.querySelectorAll('[data-object^="m3-"]').length > 0 && document.querySelector('[data-node="m3"] button.more'));
   const first = await rowsOf3();
   check('opening it shows a first slice of its rows and a button for the rest',
     sliced && first.rows > 0 && first.rows < MANY[2], JSON.stringify(first));
-  // Far down a long page: scrolled to first, as a user would, so that the rows around it are laid out.
-  await page.$eval('[data-node="m3"] button.more', (button) => button.scrollIntoView({ block: 'center' }));
-  await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
-  await page.click('[data-node="m3"] button.more');
+  await clickSettled(page, '[data-node="m3"] button.more');
   check('the button brings the rest, in order',
     await waitFor(page, (n) => document.querySelectorAll('[data-object^="m3-"]').length === n &&
       !document.querySelector('[data-node="m3"] button.more') &&
