@@ -25,6 +25,10 @@
 #include "vorn/remote/CommunicationManager.h"
 #include "vorn/runtime/MainThreadManager.h"
 
+#ifdef ORVEL_COVERAGE
+extern "C" void __gcov_dump();
+#endif
+
 namespace {
 
 constexpr const char* kUsage =
@@ -204,6 +208,9 @@ int main(int argc, char** argv) {
     setenv("LD_LIBRARY_PATH", Colons(PathList(paths.pluginPaths, "LD_LIBRARY_PATH", defaults.plugins.c_str())).c_str(), 1);
     unsetenv("VORN_LOGS_ENABLED");
     setenv("ORVELNODE_STARTED", "1", 1);
+#ifdef ORVEL_COVERAGE
+    __gcov_dump();  // exec drops the process image, and this first start's line counts with it
+#endif
     execv("/proc/self/exe", argv);
     std::perror("orvelnode: cannot start");
     return 1;
