@@ -52,13 +52,6 @@ TEST(Orvelnode, ShutdownIsAnsweredAndEndsTheProcessCleanly) {
   EXPECT_EQ(s.node.Wait(), 0);
 }
 
-TEST(Orvelnode, EndOfInputEndsTheProcessCleanly) {
-  Session s;
-  s.Ask(kList);
-  s.node.CloseInput();
-  EXPECT_EQ(s.node.Wait(), 0);
-}
-
 // SIGTERM ends it at once, even while a client that writes and never reads
 // has made it stop reading.
 TEST(Orvelnode, StopsOnSigtermEvenWithAClientThatNeverReads) {
@@ -73,6 +66,7 @@ TEST(Orvelnode, StopsOnSigtermEvenWithAClientThatNeverReads) {
 }
 
 // A tweaker file may add representations only, for templates known already.
+// End of input then ends the process cleanly.
 TEST(Orvelnode, TakesTweakerFilesOfRepresentationsOnly) {
   Session s(std::string(TEST_DATA) + "/reps-only.json");
   const std::string view = s.Ask(R"({"jsonrpc":"2.0","id":1,"method":"vorn.describeView","params":{"context":"handles"}})");

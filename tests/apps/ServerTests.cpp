@@ -2,7 +2,6 @@
 // file resolution against hostile input, the raw-message helpers, and the
 // JSON-RPC server driven through a fake peer on the library's main loop.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -201,7 +200,6 @@ protected:
 
   std::vector<std::jthread> threads;
   std::shared_ptr<TestObject> object;
-  bool shutdownCalled = false;
 };
 
 TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
@@ -383,44 +381,6 @@ TEST_F(OrvelServer, StdioLinesOverTheBoundAreRefusedAndSkipped) {
   EXPECT_EQ(Json(replies.substr(0, first)).GetFromPath({"error", "data", "reason"}).ToString(), "tooLarge");
   EXPECT_EQ(replies.substr(first + 1, second - first - 1), R"({"jsonrpc":"2.0","id":7,"result":7})");
   EXPECT_NE(replies.find("tooLarge", second), std::string::npos);  // the unended last line too
-}
-
-// A stdio client that writes and never reads: the channel stops reading
-// it at the output bound, and stops within its grace time anyway.
-TEST_F(OrvelServer, AStdioClientThatStopsReadingIsNoLongerRead) {
-  orvel::RpcServer server([] {});
-  Pipes pipes;
-  auto& [in, out] = pipes;
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
-  std::size_t written = 0;
-  bool full = false;
-  // Each request's answer is about 40 KiB: the unread output passes the
-  // pause bound after about a hundred of them.
-  const std::string request = R"({"jsonrpc":"2.0","id":1,"method":")" + std::string(40000, 'm') + "\"}\n";
-  {
-    orvel::StdioChannel channel(server, [] {}, in[0], out[1]);
-    // Done once the host has taken no input for 200 ms.
-    auto lastTaken = std::chrono::steady_clock::now();
-    Run([&] { channel.Start(); },
-        [&] {
-          for (int i = 0; i < 8; ++i) {  // whole lines: a partial write goes on where it stopped
-            const std::size_t at = written % request.size();
-            const ssize_t n = write(in[1], request.data() + at, request.size() - at);
-            if (n <= 0) break;
-            written += static_cast<std::size_t>(n);
-            lastTaken = std::chrono::steady_clock::now();
-          }
-          return full = std::chrono::steady_clock::now() - lastTaken > std::chrono::milliseconds(200);
-        });
-    EXPECT_GT(written, orvel::StdioChannel::kPauseOutput);  // it was read up to the bound
-    EXPECT_TRUE(full);
-    // What piles up before reading pauses: the output bound, the messages
-    // in flight (and their answers, which land after the check), the pipes.
-    EXPECT_LT(written, orvel::StdioChannel::kPauseOutput + 2 * (server.GetLimits().maxInFlight + 2) * request.size());
-    const auto stopAt = std::chrono::steady_clock::now();
-    channel.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(2));
-  }
 }
 
 }  // namespace

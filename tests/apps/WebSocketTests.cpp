@@ -1,7 +1,5 @@
-// orvelnode's network side, from real clients: several at once, bad and
-// oversized frames, back-pressure, abrupt disconnects, the handshake's
-// access checks, the page's files, the connection bound and the close at
-// shutdown.
+// orvelnode's network side, from real clients. The access checks themselves
+// are tested in process (ServerTests.cpp); here, that the handshake applies them.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -157,7 +155,6 @@ TEST(OrvelnodeWebSocket, ShutdownSendsEveryClientACloseFrame) {
   EXPECT_EQ(node.process.Wait(), 0);
 }
 
-// The access checks (tested in process) as the handshake applies them.
 TEST(OrvelnodeWebSocket, RefusesOtherOriginsHostsAndClientsWithoutTheToken) {
   Node node;
   const std::string port = std::to_string(node.port);
