@@ -1,6 +1,5 @@
-// Vorn::Hash against reference values; Vorn::HashTable's growth and
-// reserve rules, lookups by other key types, equality, and long random runs
-// checked against std::unordered_map.
+// Vorn::Hash against reference values; Vorn::HashTable's growth rules, other
+// key types, equality, and long random runs checked against std::unordered_map.
 
 #include <gtest/gtest.h>
 
