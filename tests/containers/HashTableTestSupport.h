@@ -17,10 +17,9 @@ namespace vorn_test {
 #define VORN_HT_REQUIRE(ok, message) \
   if (!(ok)) return ::testing::AssertionFailure() << message
 
-// Checks the layout independently of the table's own code: bucket count and
-// empty-bucket markers, one bucket per entry at its recorded distance with
-// matching fingerprint bits, robin-hood order, fresh stored hashes, and that
-// find reaches every entry. Small tables (no bucket array) hold at most 8.
+// Checks the layout independently of the table's own code: bucket markers,
+// distances, fingerprints, robin-hood order, stored hashes, find reaching every
+// entry. Small tables (no bucket array) hold at most 8.
 template <class Table>
 ::testing::AssertionResult CheckInvariants(const Table& table) {
   const std::size_t n = table.size();

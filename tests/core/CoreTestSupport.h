@@ -30,8 +30,7 @@ inline const std::string kOwnedDestructorMessage =
     "[Vorn - Destructor]\nDestructor called on an owned object!\nPlease use Vorn::SharedPtr<MyClass> or "
     "MyClass_sp to manage the lifetime of shareable objects.\n";
 
-// The text of the one report `f` raises, thrown or logged: for files built
-// into a suite of each mode.
+// The text of the one report `f` raises, thrown or logged.
 inline std::string ReportOf(const std::function<void()>& f) {
   KRTAbendCapture capture;
   if (Vorn::UsesStdExceptions()) {
@@ -103,10 +102,9 @@ public:
   using VornBaseImpl::_SetOwnsFacade;
 };
 
-// Ordered record of destruction callbacks and context deleters (one thread).
+// Ordered record of destruction callbacks and context deleters, and a context
+// that names itself in it (freed by RecordDeleter).
 using Journal = std::vector<std::string>;
-
-// A context that names itself in the journal; freed by RecordDeleter.
 struct NamedCtx {
   Journal* journal;
   std::string name;
@@ -131,8 +129,7 @@ inline void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {
   *static_cast<Vorn::SharedPtr<Probe>*>(ctx) = static_cast<Probe*>(object)->GetSharedPtr();
 }
 
-// Deleting an object that is still owned strands its control block by design;
-// tests that do so on purpose keep the leak checker quiet about it.
+// Deleting a still-owned object strands its control block by design.
 #if defined(__SANITIZE_ADDRESS__)
 using ExpectedLeakScope = __lsan::ScopedDisabler;
 #else

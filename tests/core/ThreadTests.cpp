@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <barrier>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -18,28 +18,24 @@ namespace {
 constexpr int kThreads = 4;
 constexpr int kRounds = 200;
 
-// Each round: setup(round) on the main thread, work(index) on every worker at
-// once, then check(round) on the main thread.
+// Each round: setup(round) on the main thread, work(index) on every worker,
+// released at once, then check(round) on the main thread.
 template <class Setup, class Work, class Check>
 void RunRounds(int rounds, Setup setup, Work work, Check check) {
-  std::barrier sync(kThreads + 1);
-  std::vector<std::thread> pool;
-  for (int t = 0; t < kThreads; ++t) {
-    pool.emplace_back([&, t] {
-      for (int r = 0; r < rounds; ++r) {
-        sync.arrive_and_wait();
-        work(t);
-        sync.arrive_and_wait();
-      }
-    });
-  }
   for (int r = 0; r < rounds; ++r) {
     setup(r);
-    sync.arrive_and_wait();
-    sync.arrive_and_wait();
+    {
+      std::latch start(kThreads);
+      std::vector<std::jthread> pool;
+      for (int t = 0; t < kThreads; ++t) {
+        pool.emplace_back([&, t] {
+          start.arrive_and_wait();
+          work(t);
+        });
+      }
+    }  // joins the workers
     check(r);
   }
-  for (std::thread& th : pool) th.join();
 }
 
 // One registered context: how often its callback and its deleter ran.
@@ -65,9 +61,8 @@ TEST(Threads, EveryRegisteredContextIsDeletedOnceWhileRegistrationRacesTheReques
         object = new Probe;
         slots = std::vector<Slot>(kSlots);
         attempts = 0;
-        // Land the request at a different point of the registrations each
-        // round; every other round right at the start, racing the creation of
-        // the object's callback list.
+        // Every other round right at the start, racing the creation of the
+        // callback list.
         requestAfter = round % 2 == 0 ? 0 : (round * 13) % kSlots;
       },
       [&](int t) {
@@ -87,8 +82,8 @@ TEST(Threads, EveryRegisteredContextIsDeletedOnceWhileRegistrationRacesTheReques
         }
       },
       [&](int round) {
-        // A refused context stays with its owner, untouched; an accepted one
-        // is deleted once and called at most once.
+        // A refused context stays untouched; an accepted one is deleted once
+        // and called at most once.
         for (const Slot& s : slots) {
           ASSERT_EQ(s.deletions, s.refused ? 0 : 1) << "round " << round;
           ASSERT_LE(s.calls, s.refused ? 0 : 1) << "round " << round;

@@ -1,8 +1,8 @@
 #pragma once
 
-// Shared by the JSON suites: parsing with reports captured, a stream buffer
-// that hands out one byte at a time (crossing every chunk boundary of the
-// stream reader), faulty documents with their reports, and valid samples.
+// Shared by the JSON suites: parsing with reports captured, from the text or
+// one byte at a time (crossing every chunk boundary of the stream reader), and
+// faulty documents with their reports.
 
 #include <gtest/gtest.h>
 
@@ -41,8 +41,6 @@ struct Parsed {
   std::vector<std::string> reports;
 };
 
-// Parses with reports captured: from the text, or from a stream that hands
-// out one byte at a time.
 inline Parsed ParseCaptured(const std::string& text, bool lenient = false, bool trickled = false) {
   KRTAbendCapture capture;
   TrickleBuffer buffer(text);

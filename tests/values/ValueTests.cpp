@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vorn/host/SysLog.h"
@@ -32,31 +34,20 @@ std::vector<std::string> Names(const VornNamedValues& named) {
   return names;
 }
 
-TEST(VornNamedValues, SetAppendsNewNamesInOrderAndReplacesExistingOnesInPlace) {
-  VornNamedValues named;
-  named.Set("b", 1);
-  named.Set("a", "text");
-  named.Set("c", 2.5);
-  EXPECT_EQ(Names(named), (std::vector<std::string>{"b", "a", "c"}));
-  EXPECT_EQ(named.Get("missing"), nullptr);
-
-  named.Set("a", 3);            // a different type is fine
-  named.Set("c", VornValue());  // an empty value is stored, not an erasure
-  EXPECT_EQ(Names(named), (std::vector<std::string>{"b", "a", "c"}));
-  EXPECT_EQ(*named.Get("a"), VornValue(3));
-  EXPECT_FALSE(named.Get("c")->HasRawValue());
-}
-
-TEST(VornNamedValues, ConstructedFromATableCopiesItInItsOrder) {
+TEST(VornNamedValues, SetReplacesInPlaceAndAppendsNewNamesAfterATablesOwnOrder) {
   VornValuesByString table;
-  table.try_emplace("x", 1);
-  table.try_emplace("y", 2);
-  table.try_emplace("z", 3);
-  table.erase(std::string("x"));  // "z" moves into the hole: order is z, y
+  for (const char* name : {"x", "b", "a"}) table.try_emplace(name, 1);
+  table.erase(std::string("x"));  // "a" moves into the hole: order is a, b
   VornNamedValues named(table);
-  EXPECT_EQ(Names(named), (std::vector<std::string>{"z", "y"}));
-  table["y"] = VornValue(20);
-  EXPECT_EQ(*named.Get("y"), VornValue(2));
+  table["b"] = VornValue(20);  // the named values hold a copy
+  named.Set("c", 2.5);
+  named.Set("a", "text");       // a different type is fine
+  named.Set("c", VornValue());  // an empty value is stored, not an erasure
+  EXPECT_EQ(Names(named), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(*named.Get("a"), VornValue("text"));
+  EXPECT_EQ(*named.Get("b"), VornValue(1));
+  EXPECT_FALSE(named.Get("c")->HasRawValue());
+  EXPECT_EQ(named.Get("missing"), nullptr);
 }
 
 constexpr unsigned long long kAllOnes = 0xFFFFFFFFFFFFFFFFull;
@@ -66,24 +57,19 @@ static_assert(VornObjectRefID(0).IsValid());
 static_assert(VornObjectRefID() == VornObjectRefID(kAllOnes));
 
 TEST(VornObjectRefID, ReadsHexadecimalTextAndAnythingElseGivesTheInvalidId) {
-  struct Case {
-    const char* text;
-    unsigned long long raw;  // all ones: the invalid id
-  };
-  const Case cases[] = {
+  // Raw value read; all ones: the invalid id.
+  const std::pair<const char*, unsigned long long> cases[] = {
       {"FF", 255}, {"0", 0}, {"fedcba9876543210", 0xfedcba9876543210ull}, {"", kAllOnes}, {"g1", kAllOnes},
       {"0x1f", 0x1f},  // the stream accepts the prefix in hexadecimal mode
       {"\t 1a", 0x1a},  // leading white space is skipped
       {"10 20", 0x10},  // reading stops at the first number
-      {"12g", 0x12},    // ... and at the first non-digit
       {"10000000000000000", kAllOnes},  // 65 bits
       {"ffffffffffffffff", kAllOnes},   // reads fine but is the invalid marker itself
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const VornObjectRefID id{std::string(c.text)};
-    EXPECT_EQ(id.GetRawID(), c.raw);
-    EXPECT_EQ(id.IsValid(), c.raw != kAllOnes);
+  for (const auto& [text, raw] : cases) {
+    const VornObjectRefID id{std::string(text)};
+    EXPECT_EQ(id.GetRawID(), raw) << text;
+    EXPECT_EQ(id.IsValid(), raw != kAllOnes) << text;
   }
 }
 
@@ -94,55 +80,46 @@ Def Lookup(const std::string& name, bool isArray) {
   return VornValueTypesManager::GetRawValueTypeDefinition(name, isArray);
 }
 
-struct Row {
-  std::string name;
-  unsigned long long key;       // native type of the plain definition
-  VornValue sample;             // its default value
-  unsigned long long arrayKey;  // 0: no array definition under this name
-};
-
-// The word `name` for a default T, with an array definition of std::vector<T>
-// if `withArray`, followed by the separate word "<name>Array" if `arrayWord`.
+// The word `name` has a plain definition of a default T, and an array one of
+// std::vector<T> under the same name if `withArray`.
 template <class T>
-void AddWord(std::vector<Row>& rows, const char* name, bool withArray, bool arrayWord) {
-  using Array = std::vector<T>;
-  rows.push_back({name, Vorn::TypeKey<T>(), T(), withArray ? Vorn::TypeKey<Array>() : 0});
-  if (arrayWord) rows.push_back({std::string(name) + "Array", Vorn::TypeKey<Array>(), Array(), 0});
+void ExpectWord(const std::string& name, bool withArray) {
+  SCOPED_TRACE(name);
+  const Def def = Lookup(name, false);
+  ASSERT_NE(def, nullptr);
+  EXPECT_EQ(def->typeName, name);
+  EXPECT_FALSE(def->isArray);
+  EXPECT_TRUE(def->isBuiltIn);
+  EXPECT_EQ(def->typeInfo.key, Vorn::TypeKey<T>());
+  EXPECT_EQ(def->sample, VornValue(T()));  // of the same type too
+  const Def array = Lookup(name, true);
+  ASSERT_EQ(array != nullptr, withArray);
+  if (!array) return;
+  EXPECT_EQ(array->typeName, name);  // stored without the array suffix
+  EXPECT_TRUE(array->isArray);
+  EXPECT_EQ(array->typeInfo.key, Vorn::TypeKey<std::vector<T>>());
+  EXPECT_EQ(array->sample.GetTypeKey(), array->typeInfo.key);
 }
 
-std::vector<Row> Table() {
-  std::vector<Row> rows;
-  AddWord<void*>(rows, "unknown", false, false);
-  AddWord<void*>(rows, "object", false, true);
-  AddWord<std::string>(rows, "std::string", true, false);
-  AddWord<std::string>(rows, "string", true, true);
-  for (const char* name : {"bool", "boolean"}) AddWord<bool>(rows, name, true, true);
-  for (const char* name : {"number", "double", "real"}) AddWord<double>(rows, name, true, true);
-  for (const char* name : {"int", "integer"}) AddWord<int>(rows, name, true, true);
-  AddWord<VornValuesByString>(rows, "VornValuesByString", true, false);
-  AddWord<ModelObjectPtr>(rows, "VornModelObjectSharedPtr", true, false);
-  return rows;
+// Also the separate plain word "<name>Array" if `arrayWord`.
+template <class T>
+void ExpectWords(std::initializer_list<const char*> names, bool withArray, bool arrayWord) {
+  for (const char* name : names) {
+    ExpectWord<T>(name, withArray);
+    if (arrayWord) ExpectWord<std::vector<T>>(std::string(name) + "Array", false);
+  }
 }
 
 TEST(VornValueTypesManager, EveryRegisteredWordHasItsNativeTypeAndDefault) {
-  for (const Row& row : Table()) {
-    SCOPED_TRACE(row.name);
-    const Def def = Lookup(row.name, false);
-    ASSERT_NE(def, nullptr);
-    EXPECT_EQ(def->typeName, row.name);
-    EXPECT_FALSE(def->isArray);
-    EXPECT_TRUE(def->isBuiltIn);
-    EXPECT_EQ(def->typeInfo.key, row.key);
-    EXPECT_EQ(def->sample, row.sample);  // of the same type too
-
-    const Def array = Lookup(row.name, true);
-    ASSERT_EQ(array != nullptr, row.arrayKey != 0);
-    if (!array) continue;
-    EXPECT_EQ(array->typeName, row.name);  // stored without the array suffix
-    EXPECT_TRUE(array->isArray);
-    EXPECT_EQ(array->typeInfo.key, row.arrayKey);
-    EXPECT_EQ(array->sample.GetTypeKey(), row.arrayKey);
-  }
+  ExpectWords<void*>({"unknown"}, false, false);
+  ExpectWords<void*>({"object"}, false, true);
+  ExpectWords<std::string>({"std::string"}, true, false);
+  ExpectWords<std::string>({"string"}, true, true);
+  ExpectWords<bool>({"bool", "boolean"}, true, true);
+  ExpectWords<double>({"number", "double", "real"}, true, true);
+  ExpectWords<int>({"int", "integer"}, true, true);
+  ExpectWords<VornValuesByString>({"VornValuesByString"}, true, false);
+  ExpectWords<ModelObjectPtr>({"VornModelObjectSharedPtr"}, true, false);
 }
 
 TEST(VornRawValueTypeDefinition, CheckTypeWantsTheNativeTypeExceptForUnknown) {
