@@ -1,0 +1,65 @@
+// orvelnode's stdio channel in a host whose own loop runs the main thread:
+// the loop cannot watch the input, so a thread reads it and hands lines to
+// the host's timer. Its own program, since the host application is
+// installed for the whole process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "RpcServer.h"
+#include "StdioChannel.h"
+#include "support/TestApplication.h"
+
+namespace {
+
+// Installed before the library first asks what kind of host it is in.
+KRTTestInteractiveApplication app;
+const bool g_installed = (KRTApplication::SetMainApplication(&app), true);
+
+TEST(OrvelStdioInInteractiveHost, AThreadReadsAndTheHostsTimerServesEveryLineInOrder) {
+  ASSERT_TRUE(g_installed);
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  // Unknown methods, a line over the message bound, and a last line without its line feed.
+  std::string input;
+  for (int i = 0; i < 20; ++i) input += R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"m"})" "\n";
+  input += std::string(2000, 'x') + "\n" + R"({"jsonrpc":"2.0","id":20,"method":"m"})";
+  ASSERT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  close(in[1]);
+  bool ended = false;
+  orvel::RpcServer server([] {}, {.maxMessage = 1024});
+  orvel::StdioChannel channel(server, [&ended] { ended = true; }, in[0], out[1]);
+  channel.Start();
+  for (int i = 0; i < 1000 && !ended; ++i) {  // the host's loop
+    if (app.FireAllPending() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(ended);
+  channel.Stop();
+  close(out[1]);
+  std::string answers;
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<std::size_t>(n));
+  close(in[0]);
+  close(out[0]);
+  std::size_t at = 0;
+  for (int i = 0; i <= 21; ++i) {
+    const std::size_t end = answers.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << "answers stop before " << i;
+    const std::string line = answers.substr(at, end - at);
+    at = end + 1;
+    if (i == 20) {  // the oversized line, answered without an id
+      EXPECT_NE(line.find(R"("id":null)"), std::string::npos) << line;
+      continue;
+    }
+    EXPECT_NE(line.find(R"("id":)" + std::to_string(std::min(i, 20)) + ","), std::string::npos) << line;
+    EXPECT_NE(line.find("-32601"), std::string::npos) << line;
+  }
+  EXPECT_EQ(at, answers.size());
+}
+
+}  // namespace
