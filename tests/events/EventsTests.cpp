@@ -118,13 +118,9 @@ struct Walk {
   std::vector<int> calls;
 };
 
-struct Counters {
-  long calls = 0, subscribes = 0, selfUnsubscribes = 0, otherUnsubscribes = 0, nested = 0;
-};
-
 class World {
 public:
-  World(unsigned seed, Counters& counters) : m_rng(seed), m_counters(counters) {
+  explicit World(unsigned seed) : m_rng(seed) {
     for (int h = 0; h < kHandlers; ++h) m_handlers.push_back(TestHandler::Create());
   }
 
@@ -157,7 +153,6 @@ private:
 
   void Subscribe() {
     if (m_live >= kMaxLive) return;
-    ++m_counters.subscribes;
     ++m_live;
     const int id = static_cast<int>(m_listeners.size());
     auto l = std::make_unique<Listener>();
@@ -198,15 +193,12 @@ private:
     if (action == 0) {
       Subscribe();
     } else if (action == 1 && self) {
-      ++m_counters.selfUnsubscribes;
       Unsubscribe(*self);
     } else if (action <= 2 && !m_listeners.empty()) {
-      ++m_counters.otherUnsubscribes;
       Unsubscribe(*m_listeners[Pick(static_cast<int>(m_listeners.size()))]);
     } else if (action == 3 && self) {
       CheckIsListened(Pick(kHandlers), Pick(kNameCount));
     } else if (action >= 3 && m_stack.size() <= kMaxDepth) {
-      m_counters.nested += self != nullptr;
       Publish(Pick(kHandlers), Pick(kNameCount));
     }
   }
@@ -231,7 +223,6 @@ private:
   }
 
   void OnCall(int id, const std::string& label) {
-    ++m_counters.calls;
     Listener& l = *m_listeners[id];
     if (m_stack.empty()) {
       ADD_FAILURE() << "listener " << id << " called outside any publish";
@@ -260,7 +251,6 @@ private:
   }
 
   std::mt19937 m_rng;
-  Counters& m_counters;
   std::vector<std::shared_ptr<TestHandler>> m_handlers;
   std::vector<std::unique_ptr<Listener>> m_listeners;
   std::vector<int> m_ids[kHandlers * kNameCount];  // listener ids by handler and name
@@ -271,22 +261,15 @@ private:
 };
 
 TEST(EventsRandom, WalksCallEveryLiveListenerOnceWhateverCallbacksDo) {
-  Counters counters;
   for (unsigned seed = 1; seed <= 30; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    World world(seed, counters);
+    World world(seed);
     for (int step = 0; step < 1000; ++step) {
       world.Step();
       if (::testing::Test::HasFailure()) return;
     }
     world.CheckIsListenedEverywhere();
   }
-  // The run exercised every kind of action.
-  EXPECT_GT(counters.calls, 30000);
-  EXPECT_GT(counters.nested, 5000);
-  EXPECT_GT(counters.selfUnsubscribes, 2000);
-  EXPECT_GT(counters.otherUnsubscribes, 2000);
-  EXPECT_GT(counters.subscribes, 2000);
 }
 
 }  // namespace

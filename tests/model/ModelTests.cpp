@@ -1,5 +1,5 @@
 // Data types and property dictionaries, typed properties, model objects and
-// data trees (the trees' index of ids: ModelTreeIndexTests.cpp).
+// data trees (the trees' index of ids: ModelScaleTests.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
