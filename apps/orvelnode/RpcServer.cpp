@@ -176,18 +176,19 @@ void RpcServer::_HandleOne(const std::shared_ptr<Message>& message, std::size_t 
   if (!notification && !idValue.IsNull() && !idValue.IsString() && !idValue.IsInt() && !idValue.IsDouble())
     return invalid("null", "\"id\" must be a string, a number or null");
   const std::string idText = notification ? "null" : rawId ? *rawId : idValue.Stringify();
+  // Only a valid request without an id is a notification: what is not a
+  // request at all is answered, with a null id when it has none.
+  if (object->Get("jsonrpc") != VornJSONValue("2.0")) return invalid(idText, "\"jsonrpc\" must be \"2.0\"");
+  const VornJSONValue& method = object->Get("method");
+  if (!method.IsString()) return invalid(idText, "\"method\" must be a string");
+  const VornJSONValue& params = object->Get("params");
+  if (!params.IsUndefined() && !params.IsObject() && !params.IsArray())
+    return invalid(idText, "\"params\" must be an object or an array");
   // Nothing is said to a notification, even when it fails.
   auto answer = [&](const Outcome& outcome) {
     if (notification) return done(std::string());
     done(outcome.error ? ErrorText(idText, *outcome.error) : ResultText(idText, outcome.result));
   };
-  if (object->Get("jsonrpc") != VornJSONValue("2.0"))
-    return answer(MakeError("invalidRequest", "Invalid Request: \"jsonrpc\" must be \"2.0\""));
-  const VornJSONValue& method = object->Get("method");
-  if (!method.IsString()) return answer(MakeError("invalidRequest", "Invalid Request: \"method\" must be a string"));
-  const VornJSONValue& params = object->Get("params");
-  if (!params.IsUndefined() && !params.IsObject() && !params.IsArray())
-    return answer(MakeError("invalidRequest", "Invalid Request: \"params\" must be an object or an array"));
   // Requests after "shutdown" are not run.
   if (m_ending) return answer(MakeError("shuttingDown", "The host is shutting down"));
 

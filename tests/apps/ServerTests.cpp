@@ -221,6 +221,11 @@ TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
       {std::string(4097, ' '), "tooLarge"},
       {R"({"jsonrpc":"2.0","id":true,"method":"vorn.listContexts"})", "invalidRequest"},
       {R"({"jsonrpc":"1.0","id":6,"method":"vorn.listContexts"})", "invalidRequest"},
+      // Not requests, so not notifications either, though they have no id.
+      {"{}", R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid Request: \"jsonrpc\" must be \"2.0\"","data":{"reason":"invalidRequest","message":"Invalid Request: \"jsonrpc\" must be \"2.0\""}}})"},
+      {R"({"jsonrpc":"2.0","method":1})", "invalidRequest"},
+      {"[" + notification + R"(,{"jsonrpc":"2.0","method":"m","params":3}])",
+       R"([{"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid Request: \"params\" must be an object or an array","data":{"reason":"invalidRequest","message":"Invalid Request: \"params\" must be an object or an array"}}}])"},
       {R"({"jsonrpc":"2.0","id":3,"method":"vorn.contextStatus","params":{"context":"ghost","active":true}})", "unknownContext"},
       {CallText("4", "teleport"), "unknownFunction"},
   };

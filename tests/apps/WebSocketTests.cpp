@@ -98,10 +98,13 @@ http::response<http::string_body> Get(unsigned short port, const std::string& ta
 TEST(OrvelnodeWebSocket, BadAndOversizedFramesAreAnsweredAndTheConnectionKept) {
   Node node({"--max-message", "4096"});
   Client c(node.port);
-  const std::pair<std::string, std::string> frames[] = {
-      {"{not json", "-32700"}, {"{}", "-32600"}, {std::string(100000, ' '), "\"reason\":\"tooLarge\""}};
+  const std::string valid = R"({"jsonrpc":"2.0","id":3,"method":"vorn.listContexts"})";
+  const std::pair<std::string, std::string> frames[] = {{"{not json", "-32700"},
+                                                        {"{}", "-32600"},
+                                                        {valid, "binary frames are not accepted"},  // sent binary
+                                                        {std::string(100000, ' '), "\"reason\":\"tooLarge\""}};
   for (const auto& [frame, expected] : frames) {
-    c.Send(frame, frame == "{}");  // binary frames are read as text
+    c.Send(frame, frame == valid);
     EXPECT_NE(c.Next().find(expected), std::string::npos) << expected;
   }
   c.Send(R"({"jsonrpc":"2.0","id":4,"method":"vorn.listContexts"})");
