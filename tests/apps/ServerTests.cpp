@@ -17,6 +17,7 @@
 
 #include "Access.h"
 #include "FakePeer.h"
+#include "Manifest.h"
 #include "RawJson.h"
 #include "RpcServer.h"
 #include "StdioChannel.h"
@@ -386,6 +387,35 @@ TEST_F(OrvelServer, StdioLinesOverTheBoundAreRefusedAndSkipped) {
   EXPECT_EQ(Json(replies.substr(0, first)).GetFromPath({"error", "data", "reason"}).ToString(), "tooLarge");
   EXPECT_EQ(replies.substr(first + 1, second - first - 1), R"({"jsonrpc":"2.0","id":7,"result":7})");
   EXPECT_NE(replies.find("tooLarge", second), std::string::npos);  // the unended last line too
+}
+
+}  // namespace
+
+namespace {
+
+// Dictionaries are named alone or with their folder; a wrong entry is
+// refused with its place in the file.
+TEST(OrvelManifest, ReadsDictionariesAndPointsAtAWrongEntry) {
+  TempDir dir;
+  const auto load = [&dir](const std::string& text) { return orvel::Manifest::Load(dir.Write("m.json", text).string()); };
+  const orvel::Manifest m = load(R"({"dictionaries": ["Base", {"name": "Extra", "folder": "more/"}, {"name": "Plain"}]})");
+  ASSERT_EQ(m.dictionaries.size(), 3u);
+  EXPECT_EQ(m.dictionaries[0].name + m.dictionaries[0].folder, "Baseresources\\Vorn\\");
+  EXPECT_EQ(m.dictionaries[1].name + m.dictionaries[1].folder, "Extramore/");
+  EXPECT_EQ(m.dictionaries[2].folder, m.dictionaries[0].folder);
+  const std::pair<std::string, std::string> wrong[] = {
+      {R"({"dictionaries": [{"name": "X", "place": "y"}]})", ":1:42: unknown member \"place\""},
+      {R"({"dictionaries": ["A", {"folder": "y"}]})", ":1:24: dictionaries[1].name is missing"},
+      {R"({"dictionaries": [3]})", ":1:19: dictionaries[0] must be an object"},
+  };
+  for (const auto& [text, message] : wrong) {
+    try {
+      load(text);
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const orvel::ManifestError& e) {
+      EXPECT_EQ(std::string(e.what()), (dir.Path() / "m.json").string() + message);
+    }
+  }
 }
 
 }  // namespace
