@@ -84,11 +84,8 @@ TEST(EventsFailures, AFailingListenerEndsThePublishAndIsHandledByKind) {
   }
 }
 
-// ---- random model check ----------------------------------------------------------
-// Many handlers and listeners whose callbacks subscribe, unsubscribe
-// themselves or others, check IsListened and publish again, at random. A model
-// of what is live is kept beside the handlers and every walk is checked
-// against it.
+// Random model check: callbacks subscribe, unsubscribe themselves or others, check IsListened and
+// publish again; every walk is checked against a model of what is live.
 
 constexpr int kHandlers = 3;
 const char* const kNames[] = {"onA", "onB", "onC"};
@@ -130,9 +127,8 @@ public:
     Act(nullptr);
     // Outside a publish an expired token nobody holds is gone, except a
     // handler's first, which may wait for the next walk of its list.
-    for (const auto& l : m_listeners) {
+    for (const auto& l : m_listeners)
       EXPECT_TRUE(!l->expired || l->held || l->index == 0 || l->token.expired()) << l->label;
-    }
   }
 
   void CheckIsListenedEverywhere() {
@@ -234,9 +230,8 @@ private:
     EXPECT_FALSE(l.expired) << "expired listener " << id << " called";
     EXPECT_FALSE(l.once && l.running > 0) << "once listener " << id << " re-entered by a nested publish";
     EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), id), 0) << "listener " << id << " called twice by one walk";
-    // In subscription order.
     if (!w.calls.empty()) {
-      EXPECT_LT(m_listeners[w.calls.back()]->index, l.index);
+      EXPECT_LT(m_listeners[w.calls.back()]->index, l.index) << "out of subscription order";
     }
     w.calls.push_back(id);
     ++l.running;
