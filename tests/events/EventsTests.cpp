@@ -148,8 +148,8 @@ private:
   }
 
   void Subscribe() {
-    if (m_live >= kMaxLive) return;
-    ++m_live;
+    const auto live = [](const std::unique_ptr<Listener>& l) { return !l->expired; };
+    if (std::count_if(m_listeners.begin(), m_listeners.end(), live) >= kMaxLive) return;
     const int id = static_cast<int>(m_listeners.size());
     auto l = std::make_unique<Listener>();
     l->handler = Pick(kHandlers);
@@ -167,19 +167,13 @@ private:
     m_listeners.push_back(std::move(l));
   }
 
-  void Expire(Listener& l) {
-    if (l.expired) return;
-    l.expired = true;
-    --m_live;
-  }
-
   void Unsubscribe(Listener& l) {
     auto token = l.token.lock();
     EXPECT_TRUE(l.expired || token) << "a live token was destroyed";
     if (token) token->Unsubscribe();
     token.reset();
     if (Pick(2) == 0) l.held.reset();
-    Expire(l);
+    l.expired = true;
   }
 
   // From a callback (`self`): also unsubscribe itself, check IsListened, or
@@ -242,14 +236,13 @@ private:
     EXPECT_EQ(label, l.label);
     --l.running;
     // A once-token ends with its first delivery.
-    if (l.once) Expire(l);
+    if (l.once) l.expired = true;
   }
 
   std::mt19937 m_rng;
   std::vector<std::shared_ptr<TestHandler>> m_handlers;
   std::vector<std::unique_ptr<Listener>> m_listeners;
   std::vector<int> m_ids[kHandlers * kNameCount];  // listener ids by handler and name
-  int m_live = 0;
   std::vector<Walk> m_walks;
   std::vector<std::size_t> m_stack;
   int m_budget = 0;
