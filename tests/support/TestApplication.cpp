@@ -17,10 +17,8 @@ struct Entry {
 struct KRTTestInteractiveApplication::State {
   mutable std::mutex mutex;
   std::vector<Entry> pending;  // registration order
-  std::vector<RemoveCall> removeCalls;
   unsigned long long now = 0;
   unsigned long nextId = 1;
-  std::size_t addCount = 0;
 
   // Earliest due entry (ties: earliest registered), or end.
   std::vector<Entry>::iterator Earliest() {
@@ -42,21 +40,16 @@ std::int32_t KRTTestInteractiveApplication::AddTimeOut(unsigned long delayMs, vo
   std::lock_guard lock(m_state->mutex);
   const unsigned long id = m_state->nextId++;
   m_state->pending.push_back({{id, delayMs, m_state->now + delayMs, command, clientData}, callback});
-  ++m_state->addCount;
   *hostId = id;
   return KRT_OK;
 }
 
-std::int32_t KRTTestInteractiveApplication::RemoveTimeOut(unsigned long delayMs, unsigned long hostId, int flags) {
+std::int32_t KRTTestInteractiveApplication::RemoveTimeOut(unsigned long delayMs, unsigned long hostId, int) {
   std::lock_guard lock(m_state->mutex);
   auto it = m_state->Find(hostId);
-  std::int32_t status = KRT_E_NOT_FOUND;
-  if (it != m_state->pending.end() && it->reg.delayMs == delayMs) {
-    m_state->pending.erase(it);
-    status = KRT_OK;
-  }
-  m_state->removeCalls.push_back({delayMs, hostId, flags, status});
-  return status;
+  if (it == m_state->pending.end() || it->reg.delayMs != delayMs) return KRT_E_NOT_FOUND;
+  m_state->pending.erase(it);
+  return KRT_OK;
 }
 
 // Takes the registration out under the lock and calls it without the lock.
@@ -97,50 +90,22 @@ std::size_t KRTTestInteractiveApplication::Advance(unsigned long long ms) {
   }
 }
 
-bool KRTTestInteractiveApplication::Fire(unsigned long hostId) { return _FireOne(hostId, false, 0, false); }
-
 std::size_t KRTTestInteractiveApplication::FireAllPending() {
-  std::vector<unsigned long> ids;
-  for (const Registration& r : Pending()) ids.push_back(r.hostId);
+  std::vector<Entry> sorted;
+  {
+    std::lock_guard lock(m_state->mutex);
+    sorted = m_state->pending;
+  }
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const Entry& a, const Entry& b) { return a.reg.dueMs < b.reg.dueMs; });
   std::size_t fired = 0;
   // A callback may have removed a later one; _FireOne skips it then.
-  for (unsigned long id : ids)
-    if (_FireOne(id, false, 0, false)) ++fired;
+  for (const Entry& entry : sorted)
+    if (_FireOne(entry.reg.hostId, false, 0, false)) ++fired;
   return fired;
-}
-
-unsigned long long KRTTestInteractiveApplication::Now() const {
-  std::lock_guard lock(m_state->mutex);
-  return m_state->now;
 }
 
 std::size_t KRTTestInteractiveApplication::PendingCount() const {
   std::lock_guard lock(m_state->mutex);
   return m_state->pending.size();
-}
-
-bool KRTTestInteractiveApplication::IsPending(unsigned long hostId) const {
-  std::lock_guard lock(m_state->mutex);
-  return m_state->Find(hostId) != m_state->pending.end();
-}
-
-std::vector<KRTTestInteractiveApplication::Registration> KRTTestInteractiveApplication::Pending() const {
-  std::lock_guard lock(m_state->mutex);
-  std::vector<Entry> sorted = m_state->pending;
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const Entry& a, const Entry& b) { return a.reg.dueMs < b.reg.dueMs; });
-  std::vector<Registration> out;
-  out.reserve(sorted.size());
-  for (const Entry& e : sorted) out.push_back(e.reg);
-  return out;
-}
-
-std::size_t KRTTestInteractiveApplication::AddCount() const {
-  std::lock_guard lock(m_state->mutex);
-  return m_state->addCount;
-}
-
-std::vector<KRTTestInteractiveApplication::RemoveCall> KRTTestInteractiveApplication::RemoveCalls() const {
-  std::lock_guard lock(m_state->mutex);
-  return m_state->removeCalls;
 }

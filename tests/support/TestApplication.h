@@ -27,12 +27,6 @@ public:
     void* command;
     void* clientData;
   };
-  struct RemoveCall {
-    unsigned long delayMs;
-    unsigned long hostId;
-    int flags;
-    std::int32_t status;  // what RemoveTimeOut answered
-  };
 
   KRTTestInteractiveApplication();
   ~KRTTestInteractiveApplication() override;  // pending registrations are dropped, not fired
@@ -42,7 +36,7 @@ public:
   std::int32_t AddTimeOut(unsigned long delayMs, void* command, void* clientData, TimeOutCallback callback,
                           unsigned long* hostId) override;
   // KRT_E_NOT_FOUND unless a pending registration has both this host id and
-  // this delay; every call is recorded.
+  // this delay.
   std::int32_t RemoveTimeOut(unsigned long delayMs, unsigned long hostId, int flags) override;
 
   // Moves virtual time forward by `ms`, firing every registration that
@@ -51,22 +45,10 @@ public:
   // those callbacks are served too when they fall due within the span.
   // Returns the number fired.
   std::size_t Advance(unsigned long long ms);
-  // Fires what is due now; the same as Advance(0).
-  std::size_t FireDue() { return Advance(0); }
-  // Fires one registration at once, whatever its due time. False when it is
-  // not pending.
-  bool Fire(unsigned long hostId);
   // Fires the registrations pending at the call, in due order, whatever
   // their due times (the clock does not move); those added meanwhile wait.
   std::size_t FireAllPending();
-
-  unsigned long long Now() const;
   std::size_t PendingCount() const;
-  bool IsPending(unsigned long hostId) const;
-  // Pending registrations in due order.
-  std::vector<Registration> Pending() const;
-  std::size_t AddCount() const;  // successful AddTimeOut calls
-  std::vector<RemoveCall> RemoveCalls() const;
 
 private:
   struct State;
