@@ -245,7 +245,8 @@ TEST_F(OrvelServer, AnswersFromOtherThreadsReachTheMainThreadOnce) {
       [&] {
         // Answers from workers arrive while requests keep coming.
         for (int i = 0; i < kCalls; ++i)
-          Vorn::SetTimeout([&, i] { server.Handle(&peer, CallText(std::to_string(i), i % 2 ? "later" : "now", i)); }, i / 4);
+          Vorn::SetTimeout([&, i] { server.Handle(&peer, CallText(std::to_string(i), i % 2 ? "later" : "now", i)); },
+                           i / 4);
       },
       [&] { return peer.finished == kCalls; });
   std::vector<int> seen(kCalls, 0);

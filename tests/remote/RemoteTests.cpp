@@ -219,7 +219,7 @@ TEST(Binding, ConvertsArgumentsByNameAndAnswersOnce) {
   EXPECT_EQ(capture.Count(), 0u);  // mismatches are answered, not reported
 }
 
-TEST(Binding, ExceptionsVoidResultsUnnamedParametersAndUnsetFunctions) {
+TEST(Binding, ErrorsVoidResultsUnnamedParametersAndUnsetFunctions) {
   KRTAbendCapture capture;
   Replies replies;
   Unbound().Call(replies.Recorder(), VornJSONObject());  // reported, never answered
@@ -234,10 +234,24 @@ TEST(Binding, ExceptionsVoidResultsUnnamedParametersAndUnsetFunctions) {
     return std::vector<VornJSONValue>{VornJSONValue(o.GetSize()), v};
   });
   whole->Call(replies.Recorder(), Obj(R"({"o":{"k":1},"v":null})"));
-  ASSERT_EQ(replies.values.size(), 3u);
+  // A remote error answers with its reason and details, never overriding the message or the reason.
+  VornValueConstraints limits;
+  limits.objectId = "o";
+  limits.kind = VornValueKind::Integer;
+  limits.max = 10;
+  auto set = Vorn::MakeRemoteFunction("set", {"v"}, [&](int v) {
+    VornValue converted;
+    if (VornValueRefusal refusal = limits.Convert(VornJSONValue(v), converted)) throw Vorn::RemoteError(refusal);
+    throw Vorn::RemoteError("sign", "negative", VornJSONObject{{"reason", "hidden"}, {"v", v}});
+  });
+  for (const char* args : {R"({"v":11})", R"({"v":-1})"}) set->Call(replies.Recorder(), Obj(args));
+  ASSERT_EQ(replies.values.size(), 5u);
   EXPECT_EQ(replies.values[0].Stringify(), R"({"error":{"message":"bad input"}})");
   EXPECT_EQ(replies.values[1].Stringify(), R"({"_func_return":null})");
   EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":[1,null]})");
+  EXPECT_EQ(replies.values[3].Stringify(), R"({"error":{"message":"'o' takes values up to 10, not 11","reason":"range",)"
+                                           R"("object":"o","property":"value","value":11,"max":10}})");
+  EXPECT_EQ(replies.values[4].Stringify(), R"({"error":{"message":"negative","reason":"sign","v":-1}})");
   EXPECT_EQ(calls, 1);
 }
 
@@ -254,25 +268,6 @@ TEST(Binding, ParametersAndResultsCarryTheSchemaOfWhatTheyTake) {
   for (std::size_t i = 0; i < params.size(); ++i)
     EXPECT_EQ(std::pair(params[i].schema.Stringify(), params[i].required), expected[i]) << params[i].name;
   EXPECT_EQ(fn->GetResultSchema().Stringify(), R"({"anyOf":[{"type":"boolean"},{"type":"null"}]})");
-}
-
-// Its reason and details, never overriding the message or the reason.
-TEST(Binding, ARemoteErrorAnswersWithItsReasonAndDetails) {
-  VornValueConstraints limits;
-  limits.objectId = "o";
-  limits.kind = VornValueKind::Integer;
-  limits.max = 10;
-  auto fn = Vorn::MakeRemoteFunction("set", {"v"}, [&](int v) {
-    VornValue converted;
-    if (VornValueRefusal refusal = limits.Convert(VornJSONValue(v), converted)) throw Vorn::RemoteError(refusal);
-    throw Vorn::RemoteError("sign", "negative", VornJSONObject{{"reason", "hidden"}, {"v", v}});
-  });
-  Replies replies;
-  for (const char* args : {R"({"v":11})", R"({"v":-1})"}) fn->Call(replies.Recorder(), Obj(args));
-  ASSERT_EQ(replies.values.size(), 2u);
-  EXPECT_EQ(replies.values[0].Stringify(), R"({"error":{"message":"'o' takes values up to 10, not 11","reason":"range",)"
-                                            R"("object":"o","property":"value","value":11,"max":10}})");
-  EXPECT_EQ(replies.values[1].Stringify(), R"({"error":{"message":"negative","reason":"sign","v":-1}})");
 }
 
 class TestObject final : public VornKRTRemoteObject {
@@ -501,7 +496,8 @@ TEST_F(Communication, ClientLibrariesLoadOnlyDeclaredNamesFromThePluginFolders) 
   const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {
       {"libz.so.1", {}, refused + "libz.so.1': not declared by the host"},
       {"libasan.so.8", {}, refused + "libasan.so.8': not declared by the host"},
-      {"vorn_test_plugin_basic", {}, refused + "vorn_test_plugin_basic': not declared by the host"},  // on the search path
+      // On the search path.
+      {"vorn_test_plugin_basic", {}, refused + "vorn_test_plugin_basic': not declared by the host"},
       {std::string(255, 'a'), {}, refused + a64 + "... (255 bytes)': not declared by the host"},
       {"z", {}, refused + "z': not found in the plug-in folders"},  // the system has it
       {"../x", {}, refused + "../x': the name holds a path separator"},
