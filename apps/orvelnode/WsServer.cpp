@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "WsFrames.h"
 #include "vorn/runtime/MainThreadManager.h"
 
 namespace orvel {
@@ -30,7 +31,6 @@ using tcp = net::ip::tcp;
 namespace {
 constexpr std::uint64_t kChannelBase = 1000;
 constexpr std::size_t kReadChunk = 16u << 10;
-constexpr std::size_t kKeptBuffer = 64u << 10;  // read buffers larger than this are let go after use
 
 const char* ContentType(const std::filesystem::path& file) {
   const std::string ext = file.extension().string();
@@ -139,11 +139,16 @@ ConnectionSlot::~ConnectionSlot() {
 class WsSession : public std::enable_shared_from_this<WsSession> {
 public:
   WsSession(WsServer::Impl& impl, tcp::socket socket, std::uint64_t id, std::shared_ptr<ConnectionSlot> slot)
-      : m_impl(impl), m_ws(std::move(socket)), m_id(id), m_slot(std::move(slot)) {}
+      : m_impl(impl),
+        m_ws(std::move(socket)),
+        m_id(id),
+        m_slot(std::move(slot)),
+        m_reader(impl.server.GetLimits().maxMessage),
+        m_in(kReadChunk) {}
 
+  // Beast answers the handshake; the frames after it are read and written
+  // here (WsFrames.h says why).
   void Run(http::request<http::string_body> request) {
-    m_ws.read_message_max(0);  // the limit is ours: an oversized message is skipped, not fatal
-    m_ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
     m_ws.set_option(websocket::stream_base::decorator(
         [](websocket::response_type& response) { response.set(http::field::server, "orvelnode"); }));
     m_ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
@@ -151,13 +156,14 @@ public:
     });
   }
 
-  // Network thread: queue one outgoing message.
-  void Queue(const std::shared_ptr<const std::string>& message) {
-    if (m_closed || m_closing) return;
-    m_backlog += message->size();
-    if (m_backlog > WsServer::kMaxBacklog) return Close();  // a client that does not read
-    m_queue.push_back(message);
-    if (m_queue.size() == 1) _Write();
+  // Network thread: queue one outgoing text message. Unless `write` is
+  // false, writing starts at once; otherwise the caller queues more and
+  // then calls Write, so that they go out together.
+  void Queue(const std::shared_ptr<const std::string>& message, bool write = true) {
+    if (!m_closing) _QueueFrame(WsOpcode::text, message, write);
+  }
+  void Write() {
+    if (m_writing == 0 && !m_queue.empty() && !m_closed) _Write();
   }
 
   // A message of this connection was answered on the main thread.
@@ -165,17 +171,14 @@ public:
     if (m_inFlight > 0) --m_inFlight;
     if (m_paused && m_inFlight < m_impl.server.GetLimits().maxInFlight && !m_closed) {
       m_paused = false;
-      _Read();
-      m_keepAlive.reset();
+      const auto held = std::move(m_keepAlive);  // _Parse may pause again and take it back
+      _Parse();
     }
   }
 
-  // A close frame once what is queued is written.
-  void CloseGracefully() {
-    if (m_closed || m_closing) return;
-    m_closing = true;
-    if (m_queue.empty()) _SendClose();
-  }
+  // A close frame once what is queued is written; the connection ends
+  // when the client answers it (or when the server stops waiting).
+  void CloseGracefully() { _SendClose(ws_close::goingAway, false); }
 
   void Close() {
     if (m_closed) return;
@@ -184,7 +187,7 @@ public:
     m_keepAlive.reset();
     m_impl.sessions.erase(m_id);
     beast::error_code ignored;
-    beast::get_lowest_layer(m_ws).socket().close(ignored);
+    _Socket().close(ignored);
     m_impl.ToMain([&impl = m_impl, id = m_id] {
       auto peer = impl.peers.find(id);
       if (peer == impl.peers.end()) return;
@@ -194,6 +197,19 @@ public:
   }
 
 private:
+  struct Frame {
+    WsOpcode opcode;
+    std::shared_ptr<const std::string> payload;
+  };
+  // One write takes the frames queued, up to about kWriteBytes: small
+  // ones copied together, larger payloads sent from where they are, in at
+  // most the 64 buffers Asio hands to one system call.
+  static constexpr std::size_t kWriteBytes = 64u << 10;
+  static constexpr std::size_t kCopiedPayload = 4u << 10;
+  static constexpr std::size_t kMaxBuffers = 64;
+
+  tcp::socket& _Socket() { return beast::get_lowest_layer(m_ws).socket(); }
+
   void _Opened() {
     m_impl.sessions[m_id] = weak_from_this();
     m_impl.ToMain([&impl = m_impl, id = m_id, weak = weak_from_this()] {
@@ -205,72 +221,145 @@ private:
     _Read();
   }
   void _Read() {
-    m_ws.async_read_some(m_buffer, kReadChunk,
-                         [self = shared_from_this()](beast::error_code ec, std::size_t n) { self->_OnRead(ec, n); });
+    _Socket().async_read_some(net::buffer(m_in), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+      if (ec) return self->Close();
+      self->m_inBegin = 0;
+      self->m_inEnd = n;
+      self->_Parse();
+    });
   }
-  void _OnRead(beast::error_code ec, std::size_t n) {
-    if (ec) return Close();
+  // Takes the frames of what was read, one event at a time, until it is
+  // all used (then reads on) or too many messages wait for answers.
+  void _Parse() {
     const Limits& limits = m_impl.server.GetLimits();
-    m_messageSize += n;
-    if (m_messageSize > limits.maxMessage) {
-      m_skipping = true;  // the rest is read and dropped, never kept
-      m_buffer.consume(m_buffer.size());
-    }
-    if (!m_ws.is_message_done()) return _Read();
-    m_messageSize = 0;
-    if (m_skipping) {
-      m_skipping = false;
-      ++m_inFlight;
-      m_impl.ToMain([&impl = m_impl, id = m_id] {
-        if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.RefuseOversized(peer->second.get());
-      });
-    } else if (!m_ws.got_text()) {
-      m_buffer.consume(m_buffer.size());
-      Queue(std::make_shared<const std::string>(
-          ErrorMessage("invalidRequest", "Invalid Request: binary frames are not accepted")));
-    } else {
-      std::string text = beast::buffers_to_string(m_buffer.data());
-      m_buffer.consume(m_buffer.size());
-      ++m_inFlight;
-      m_impl.ToMain([&impl = m_impl, id = m_id, text = std::move(text)] {
-        if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.Handle(peer->second.get(), text);
-      });
-    }
-    if (m_buffer.capacity() > kKeptBuffer) m_buffer = beast::flat_buffer();
-    if (m_inFlight >= limits.maxInFlight) {
-      m_paused = true;  // back-pressure: the client's writes wait in its own socket
-      m_keepAlive = shared_from_this();  // no read is pending to hold the session meanwhile
-      return;
+    while (m_inBegin < m_inEnd) {
+      m_inBegin += m_reader.Feed(m_in.data() + m_inBegin, m_inEnd - m_inBegin);
+      switch (m_reader.Take()) {
+        case WsFrameReader::Event::none:
+        case WsFrameReader::Event::pong:
+          break;
+        case WsFrameReader::Event::message:
+          if (!m_reader.IsText()) {
+            Queue(std::make_shared<const std::string>(
+                ErrorMessage("invalidRequest", "Invalid Request: binary frames are not accepted")));
+            break;
+          }
+          ++m_inFlight;
+          m_impl.ToMain([&impl = m_impl, id = m_id, text = std::move(m_reader.Message())] {
+            if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.Handle(peer->second.get(), text);
+          });
+          break;
+        case WsFrameReader::Event::oversized:
+          ++m_inFlight;
+          m_impl.ToMain([&impl = m_impl, id = m_id] {
+            if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.RefuseOversized(peer->second.get());
+          });
+          break;
+        case WsFrameReader::Event::ping:
+          _QueueFrame(WsOpcode::pong, std::make_shared<const std::string>(m_reader.Control()));
+          break;
+        case WsFrameReader::Event::close:
+          // The client's answer to ours ends the connection; its own close
+          // is answered first.
+          if (m_closing) return Close();
+          return _SendClose(m_reader.CloseCode(), true);
+        case WsFrameReader::Event::failed:
+          return _SendClose(m_reader.CloseCode(), true);
+      }
+      if (m_closed) return;
+      if (m_inFlight >= limits.maxInFlight) {
+        m_paused = true;  // back-pressure: the client's writes wait in its own socket
+        m_keepAlive = shared_from_this();  // no read is pending to hold the session meanwhile
+        return;
+      }
     }
     _Read();
   }
+  void _QueueFrame(WsOpcode opcode, std::shared_ptr<const std::string> payload, bool write = true) {
+    if (m_closed) return;
+    m_backlog += payload->size();
+    if (m_backlog > WsServer::kMaxBacklog) return Close();  // a client that does not read
+    m_queue.push_back({opcode, std::move(payload)});
+    if (write) Write();
+  }
+  // Writes what is queued, up to kWriteBytes, in one system call.
   void _Write() {
-    m_ws.text(true);
-    m_ws.async_write(net::buffer(*m_queue.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-      self->m_backlog -= self->m_queue.front()->size();
-      self->m_queue.pop_front();
-      if (ec) return self->Close();
-      if (!self->m_queue.empty()) return self->_Write();
-      if (self->m_closing) self->_SendClose();
+    struct Piece {
+      const std::string* payload;  // null: bytes of m_out from `offset`
+      std::size_t offset, size;
+    };
+    std::vector<Piece> pieces;
+    m_out.clear();
+    std::size_t run = 0;  // where the bytes of m_out not yet in a piece begin
+    const auto endRun = [&] {
+      if (m_out.size() > run) pieces.push_back({nullptr, run, m_out.size() - run});
+      run = m_out.size();
+    };
+    for (m_writing = 0; m_writing < m_queue.size() && m_out.size() < kWriteBytes && pieces.size() + 3 <= kMaxBuffers;
+         ++m_writing) {
+      const Frame& frame = m_queue[m_writing];
+      unsigned char header[10];
+      m_out.append(reinterpret_cast<const char*>(header), WriteFrameHeader(frame.opcode, frame.payload->size(), header));
+      if (frame.payload->size() <= kCopiedPayload) {
+        m_out.append(*frame.payload);
+      } else {
+        endRun();
+        pieces.push_back({frame.payload.get(), 0, frame.payload->size()});
+      }
+    }
+    endRun();
+    m_buffers.clear();
+    for (const Piece& piece : pieces)
+      m_buffers.emplace_back(piece.payload ? piece.payload->data() : m_out.data() + piece.offset, piece.size);
+    net::async_write(_Socket(), m_buffers, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      self->_Written(ec);
     });
   }
-  void _SendClose() {
-    m_ws.async_close(websocket::close_code::going_away, [self = shared_from_this()](beast::error_code) { self->Close(); });
+  void _Written(beast::error_code ec) {
+    bool closeSent = false;
+    for (; m_writing > 0; --m_writing) {
+      m_backlog -= m_queue.front().payload->size();
+      closeSent = closeSent || m_queue.front().opcode == WsOpcode::close;
+      m_queue.pop_front();
+    }
+    if (ec) return Close();
+    if (closeSent) {
+      // Answering the client's close (or a fault of its frames): the
+      // server ends the connection. Its own close: the client answers.
+      if (m_closeWhenSent) return Close();
+      beast::error_code ignored;
+      _Socket().shutdown(tcp::socket::shutdown_send, ignored);
+      return;
+    }
+    if (!m_queue.empty()) _Write();
+  }
+  // Queues a close frame after what is queued; nothing is queued after it.
+  void _SendClose(std::uint16_t code, bool closeWhenSent) {
+    if (m_closed || m_closing) return;
+    m_closing = true;
+    m_closeWhenSent = closeWhenSent;
+    const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+    _QueueFrame(WsOpcode::close, std::make_shared<const std::string>(payload, 2));
   }
 
   WsServer::Impl& m_impl;
-  websocket::stream<beast::tcp_stream> m_ws;
+  websocket::stream<beast::tcp_stream> m_ws;  // for the handshake only
   std::uint64_t m_id;
   std::shared_ptr<ConnectionSlot> m_slot;
-  beast::flat_buffer m_buffer;
-  std::size_t m_messageSize = 0;
-  bool m_skipping = false;
+  WsFrameReader m_reader;
+  std::vector<char> m_in;  // what the last read brought, used from m_inBegin
+  std::size_t m_inBegin = 0;
+  std::size_t m_inEnd = 0;
   std::size_t m_inFlight = 0;
   bool m_paused = false;
   std::shared_ptr<WsSession> m_keepAlive;  // set while paused
-  std::deque<std::shared_ptr<const std::string>> m_queue;
+  std::deque<Frame> m_queue;
+  std::size_t m_writing = 0;  // frames at the queue's front being written
+  std::string m_out;  // the frames of the write on its way, copied
+  std::vector<net::const_buffer> m_buffers;
   std::size_t m_backlog = 0;
   bool m_closing = false;
+  bool m_closeWhenSent = false;
   bool m_closed = false;
 };
 
@@ -301,7 +390,8 @@ void WsPeer::_Post() {
     }
     const auto open = session.lock();
     if (!open) return;
-    for (const auto& message : messages) open->Queue(message);
+    for (const auto& message : messages) open->Queue(message, false);
+    open->Write();
     while (finished-- > 0) open->OnFinished();
   });
 }
@@ -437,6 +527,10 @@ void WsServer::Impl::Accept() {
       socket.write_some(net::buffer(kBusy, sizeof kBusy - 1), ignored);
       socket.close(ignored);
     } else {
+      // Answers and notifications are small and go out at once: Nagle's
+      // algorithm would hold one back until the client's delayed ACK.
+      beast::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
       std::make_shared<HttpSession>(*this, std::move(socket))->Run();
     }
     Accept();

@@ -26,7 +26,12 @@ struct WebOptions {
 //
 // The network runs on a thread of its own; messages are handed to the main
 // thread, and answers and notifications come back to the network thread to
-// be written in order. Bounds: a message over the server's maxMessage is
+// be written in order, what is queued for a client going out in one write
+// (WsFrames.h). Sockets send at once (no Nagle delay). A client's pings are
+// answered; its close is answered and ends the connection; a frame that
+// breaks the framing rules is answered with a close frame giving the reason
+// (1002, or 1007 for text that is not UTF-8). An open WebSocket has no idle
+// limit: the connection bound below is what limits open connections. Bounds: a message over the server's maxMessage is
 // answered -32600 and the rest of it skipped without being kept; a
 // connection's reads pause while maxInFlight of its messages wait for
 // answers; a client that lets kMaxBacklog bytes of answers pile up unread

@@ -217,3 +217,29 @@ TEST(OrvelnodeWebSocket, ClosesConnectionsPastItsBound) {
   again->Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})");
   EXPECT_NE(again->Next().find("\"id\":1,\"result\""), std::string::npos);
 }
+
+// The frames after the handshake are the server's own: a ping gets its
+// pong before the answer sent after it, and frames breaking the rules
+// close the connection with the code saying why.
+TEST(OrvelnodeWebSocket, AnswersPingsAndClosesOnFramingFaultsWithTheirCode) {
+  Node node;
+  Client pinging(node.port);
+  std::string pong;
+  pinging.ws.control_callback([&pong](websocket::frame_type kind, beast::string_view payload) {
+    if (kind == websocket::frame_type::pong) pong = std::string(payload);
+  });
+  pinging.ws.ping("hello");
+  pinging.Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})");
+  EXPECT_NE(pinging.Next().find("\"id\":1,\"result\""), std::string::npos);
+  EXPECT_EQ(pong, "hello");
+  const std::pair<std::string, std::uint16_t> faults[] = {
+      {std::string("\x81\x01{", 3), 1002},                     // not masked
+      {std::string("\x81\x81\x00\x00\x00\x00\xFF", 7), 1007}};  // text that is not UTF-8 (a zero mask)
+  for (const auto& [bytes, code] : faults) {
+    Client c(node.port);
+    net::write(c.ws.next_layer(), net::buffer(bytes));
+    EXPECT_EQ(c.Next(), "");
+    EXPECT_EQ(c.ws.reason().code, code);
+  }
+  node.Shutdown();
+}

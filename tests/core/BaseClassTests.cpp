@@ -81,14 +81,12 @@ TEST(Ownership, OnlyAShareableObjectHandsOutHandlesAndOnlyGetSharedPtrTakesFirst
   Tracker tracker;
   auto* raw = new Probe(&tracker);
   EXPECT_FALSE(raw->GetSharedPtr());
-  EXPECT_FALSE(raw->TryGetSharedPtr());
-  EXPECT_FALSE(Vorn::WeakPtr<Probe>(raw).Lock());
-  EXPECT_FALSE(raw->IsShareable());
-
-  raw->MakeShareable();
-  EXPECT_TRUE(raw->IsShareable());
-  EXPECT_FALSE(raw->TryGetSharedPtr());
-  EXPECT_FALSE(Vorn::WeakPtr<Probe>(raw).Lock());
+  for (bool shareable : {false, true}) {
+    if (shareable) raw->MakeShareable();
+    EXPECT_EQ(raw->IsShareable(), shareable);
+    EXPECT_FALSE(raw->TryGetSharedPtr()) << shareable;
+    EXPECT_FALSE(Vorn::WeakPtr<Probe>(raw).Lock()) << shareable;
+  }
   EXPECT_FALSE(raw->IsOwned());
 
   Vorn::SharedPtr<Probe> first = raw->GetSharedPtr();
@@ -173,9 +171,8 @@ TEST(VornBaseClass, SharesItsOwnershipOnlyWhileOwned) {
     // An owner that does not delete, so the object can be examined after it.
     std::shared_ptr<Node> owner(&node, [](Node*) {});
     EXPECT_FALSE(node.IsExpired());
-    std::shared_ptr<VornBaseClass> shared = node.GetSharedPtr();
-    EXPECT_EQ(shared.get(), &node);
-    EXPECT_EQ(owner.use_count(), 2);
+    EXPECT_EQ(node.GetSharedPtr().get(), &node);
+    EXPECT_EQ(node.GetSharedPtr().use_count(), 2);  // the owner's count, shared
   }
   EXPECT_TRUE(node.IsExpired());
   EXPECT_EQ(node.GetSharedPtr(), nullptr);

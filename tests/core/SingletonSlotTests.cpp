@@ -22,7 +22,7 @@ struct Record {
   int hooked = 0;
   bool hookSawItself = false;
   bool teardownSawAnInstance = false;
-  bool mayCreate = true;
+  bool refuseCreation = false;
   bool failAllocation = false;
   bool sayDeleted = false;
 };
@@ -64,18 +64,13 @@ void RunCases() {
     g_record->hookSawItself = T::slot->Peek() == &item;
   };
   const Case cases[] = {
-      {"made on the first Get, once; Peek makes nothing", {},
+      {"made on the first Get, once; Peek makes nothing; Delete takes it out before deleting it", {},
        [](Slot& s) {
          EXPECT_EQ(s.Peek(), nullptr);
          T* first = s.Get();
          EXPECT_NE(first, nullptr);
          EXPECT_EQ(s.Get(), first);
          EXPECT_EQ(s.Peek(), first);
-       },
-       1, 1},
-      {"Delete takes the instance out before deleting it; Get makes a new one", {},
-       [](Slot& s) {
-         s.Get();
          g_record->teardownSawAnInstance = true;
          s.Delete();
          EXPECT_FALSE(g_record->teardownSawAnInstance);
@@ -91,11 +86,15 @@ void RunCases() {
          EXPECT_TRUE(g_record->hookSawItself);
        },
        1, 1},
-      {"a refused creation makes nothing", {.mayCreate = [] { return g_record->mayCreate; }},
+      {"refused or out of memory: no instance, no hook, and the next Get tries again",
+       {.onCreated = hook, .mayCreate = [] { return !g_record->refuseCreation; }},
        [](Slot& s) {
-         g_record->mayCreate = false;
-         EXPECT_EQ(s.Get(), nullptr);
-         g_record->mayCreate = true;
+         for (bool* cause : {&g_record->refuseCreation, &g_record->failAllocation}) {
+           *cause = true;
+           EXPECT_EQ(s.Get(), nullptr);
+           *cause = false;
+         }
+         EXPECT_EQ(g_record->hooked, 0);
          EXPECT_NE(s.Get(), nullptr);
        },
        1, 1},
@@ -107,15 +106,6 @@ void RunCases() {
          EXPECT_EQ(s.Get(), nullptr);
        },
        0, 0},
-      {"out of memory: no instance, no hook, and the next Get tries again", {.onCreated = hook},
-       [](Slot& s) {
-         g_record->failAllocation = true;
-         EXPECT_EQ(s.Get(), nullptr);
-         EXPECT_EQ(g_record->hooked, 0);
-         g_record->failAllocation = false;
-         EXPECT_NE(s.Get(), nullptr);
-       },
-       1, 1},
       {"an instance left at process end is deleted then", {.deleteAtExit = true},
        [](Slot& s) {
          EXPECT_EXIT(

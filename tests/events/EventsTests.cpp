@@ -84,11 +84,8 @@ TEST(EventsFailures, AFailingListenerEndsThePublishAndIsHandledByKind) {
   }
 }
 
-// ---- random model check ----------------------------------------------------------
-// Many handlers and listeners whose callbacks subscribe, unsubscribe
-// themselves or others, check IsListened and publish again, at random. A model
-// of what is live is kept beside the handlers and every walk is checked
-// against it.
+// Random model check: callbacks subscribe, unsubscribe themselves or others, check IsListened and
+// publish again; every walk is checked against a model of what is live.
 
 constexpr int kHandlers = 3;
 const char* const kNames[] = {"onA", "onB", "onC"};
@@ -130,9 +127,8 @@ public:
     Act(nullptr);
     // Outside a publish an expired token nobody holds is gone, except a
     // handler's first, which may wait for the next walk of its list.
-    for (const auto& l : m_listeners) {
+    for (const auto& l : m_listeners)
       EXPECT_TRUE(!l->expired || l->held || l->index == 0 || l->token.expired()) << l->label;
-    }
   }
 
   void CheckIsListenedEverywhere() {
@@ -152,8 +148,8 @@ private:
   }
 
   void Subscribe() {
-    if (m_live >= kMaxLive) return;
-    ++m_live;
+    const auto live = [](const std::unique_ptr<Listener>& l) { return !l->expired; };
+    if (std::count_if(m_listeners.begin(), m_listeners.end(), live) >= kMaxLive) return;
     const int id = static_cast<int>(m_listeners.size());
     auto l = std::make_unique<Listener>();
     l->handler = Pick(kHandlers);
@@ -171,19 +167,13 @@ private:
     m_listeners.push_back(std::move(l));
   }
 
-  void Expire(Listener& l) {
-    if (l.expired) return;
-    l.expired = true;
-    --m_live;
-  }
-
   void Unsubscribe(Listener& l) {
     auto token = l.token.lock();
     EXPECT_TRUE(l.expired || token) << "a live token was destroyed";
     if (token) token->Unsubscribe();
     token.reset();
     if (Pick(2) == 0) l.held.reset();
-    Expire(l);
+    l.expired = true;
   }
 
   // From a callback (`self`): also unsubscribe itself, check IsListened, or
@@ -234,9 +224,8 @@ private:
     EXPECT_FALSE(l.expired) << "expired listener " << id << " called";
     EXPECT_FALSE(l.once && l.running > 0) << "once listener " << id << " re-entered by a nested publish";
     EXPECT_EQ(std::count(w.calls.begin(), w.calls.end(), id), 0) << "listener " << id << " called twice by one walk";
-    // In subscription order.
     if (!w.calls.empty()) {
-      EXPECT_LT(m_listeners[w.calls.back()]->index, l.index);
+      EXPECT_LT(m_listeners[w.calls.back()]->index, l.index) << "out of subscription order";
     }
     w.calls.push_back(id);
     ++l.running;
@@ -247,14 +236,13 @@ private:
     EXPECT_EQ(label, l.label);
     --l.running;
     // A once-token ends with its first delivery.
-    if (l.once) Expire(l);
+    if (l.once) l.expired = true;
   }
 
   std::mt19937 m_rng;
   std::vector<std::shared_ptr<TestHandler>> m_handlers;
   std::vector<std::unique_ptr<Listener>> m_listeners;
   std::vector<int> m_ids[kHandlers * kNameCount];  // listener ids by handler and name
-  int m_live = 0;
   std::vector<Walk> m_walks;
   std::vector<std::size_t> m_stack;
   int m_budget = 0;

@@ -1,5 +1,5 @@
 // Host strings, UUIDs, Base64, message parameters, files and directories, the
-// application with its hand-driven timer, and host errors.
+// application, and host errors.
 
 #include <gtest/gtest.h>
 
@@ -322,61 +322,6 @@ TEST(Application, MainApplicationIsTheInnermostInstalledOne) {
   unsigned long id = 0;  // a plain application has no timer
   EXPECT_EQ(plain.AddTimeOut(10, nullptr, nullptr, [](void*, int, void*) {}, &id), KRT_E_UNSUPPORTED);
   EXPECT_EQ(plain.RemoveTimeOut(10, 1, 0), KRT_E_UNSUPPORTED);
-}
-
-// The hand-driven timer of the tests' support library, which the main-thread
-// suites rely on.
-class TestTimer : public ::testing::Test {
-protected:
-  struct Timer {
-    TestTimer* test;
-    std::string name;
-  };
-  // When it fires, a registration logs its name, the virtual time and what
-  // it was given back.
-  unsigned long Add(Timer& t, unsigned long delay, void* command = nullptr) {
-    unsigned long id = 0;
-    const auto onTimer = [](void* command, int reason, void* clientData) {
-      const Timer& t = *static_cast<Timer*>(clientData);
-      t.test->fired.push_back(t.name + "@" + std::to_string(t.test->app.Now()) + (command ? "+command" : "") +
-                              (reason ? "+reason" : ""));
-    };
-    EXPECT_EQ(base.AddTimeOut(delay, command, &t, onTimer, &id), KRT_OK);
-    return id;
-  }
-
-  KRTTestInteractiveApplication app;
-  KRTApplication& base = app;  // the library calls through the base class
-  std::vector<std::string> fired;
-};
-
-TEST_F(TestTimer, AdvanceFiresInDueOrderAtTheirDueTimes) {
-  Timer slow{this, "slow"}, fast{this, "fast"}, tieA{this, "tieA"}, tieB{this, "tieB"};
-  int command = 0;
-  EXPECT_EQ(Add(slow, 50), 1u);
-  EXPECT_EQ(Add(fast, 10, &command), 2u);
-  Add(tieA, 30);
-  Add(tieB, 30);
-  EXPECT_EQ(app.Advance(9), 0u);
-  EXPECT_EQ(app.Advance(21), 3u);
-  EXPECT_EQ(app.Advance(100), 1u);
-  EXPECT_EQ(fired, (std::vector<std::string>{"fast@10+command", "tieA@30", "tieB@30", "slow@50"}));
-  unsigned long id;
-  EXPECT_EQ(base.AddTimeOut(1, nullptr, &fast, nullptr, &id), KRT_E_INVALID_ARGUMENT);
-}
-
-TEST_F(TestTimer, RemovalNeedsTheSameDelayAndFiringByHandIgnoresDueTimes) {
-  Timer a{this, "a"}, b{this, "b"}, c{this, "c"};
-  const unsigned long ida = Add(a, 40), idb = Add(b, 1000);
-  Add(c, 5);
-  EXPECT_EQ(base.RemoveTimeOut(41, ida, 0), KRT_E_NOT_FOUND);
-  EXPECT_EQ(base.RemoveTimeOut(40, ida, 0), KRT_OK);
-  EXPECT_EQ(base.RemoveTimeOut(40, ida, 0), KRT_E_NOT_FOUND);
-  EXPECT_TRUE(app.Fire(idb));
-  EXPECT_FALSE(app.Fire(idb));
-  EXPECT_EQ(app.FireAllPending(), 1u);
-  EXPECT_EQ(fired, (std::vector<std::string>{"b@0", "c@0"}));
-  EXPECT_EQ(app.PendingCount(), 0u);
 }
 
 template <class F>

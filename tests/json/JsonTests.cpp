@@ -181,10 +181,8 @@ std::string ReferenceQuoted(const std::string& s) {
 }
 
 TEST(JsonStringify, CompactTextInInsertionOrderWithoutUndefinedEntries) {
-  VornJSONObject object;
-  object.Insert("b", 1);
-  object.Insert("u", VornJSONValue());
-  object.Insert("a", VornJSONArray{true, nullptr, "x", VornJSONValue()});
+  const VornJSONObject object{
+      {"b", 1}, {"u", VornJSONValue()}, {"a", VornJSONArray{true, nullptr, "x", VornJSONValue()}}};
   EXPECT_EQ(object.Stringify(), R"({"b":1,"a":[true,null,"x"]})");
   EXPECT_FALSE(object.HasKey("u"));
   EXPECT_TRUE(object.HasKey("u", true));
@@ -204,24 +202,14 @@ TEST(JsonStringify, CompactTextInInsertionOrderWithoutUndefinedEntries) {
 }
 
 TEST(JsonStringify, BulkCopyMatchesBytewiseEscapingAtEveryOffset) {
-  // Special bytes at every position of strings around the 8-byte steps.
+  // Special bytes scattered over strings around the 8-byte steps.
   const char specials[] = {'"', '\\', '\n', '\x1f', '\0', '\x7f', '\x80', ' ', '!'};
-  for (std::size_t length = 0; length <= 33; ++length) {
-    for (std::size_t at = 0; at < length; ++at) {
-      for (char special : specials) {
-        std::string s(length, 'a');
-        s[at] = special;
-        ASSERT_EQ(VornJSONValue(s).Stringify(), ReferenceQuoted(s)) << "length " << length << " at " << at;
-        ASSERT_EQ(VornJSONObject({{s, 1}}).Stringify(), "{" + ReferenceQuoted(s) + ":1}") << length << " " << at;
-      }
-    }
-  }
   std::mt19937 rng(12345);
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 5000; ++round) {
     std::string s(rng() % 64, '\0');
-    for (char& c : s) c = static_cast<char>(rng() % 4 == 0 ? rng() % 0x24 : rng() % 256);
-    ASSERT_EQ(VornJSONValue(s).Stringify(), ReferenceQuoted(s));
-    ASSERT_EQ(VornJSONObject({{s, 1}}).Stringify(), "{" + ReferenceQuoted(s) + ":1}");
+    for (char& c : s) c = rng() % 4 == 0 ? specials[rng() % std::size(specials)] : static_cast<char>(rng() % 256);
+    ASSERT_EQ(VornJSONValue(s).Stringify(), ReferenceQuoted(s)) << "round " << round;
+    ASSERT_EQ(VornJSONObject({{s, 1}}).Stringify(), "{" + ReferenceQuoted(s) + ":1}") << "round " << round;
   }
 }
 
@@ -241,10 +229,8 @@ TEST(JsonStringify, NumbersInTheShortestFormThatRoundTrips) {
 TEST(JsonStringify, NonFiniteDoublesAreReportedAndWrittenAsNull) {
   const double inf = std::numeric_limits<double>::infinity();
   KRTAbendCapture capture;
-  VornJSONObject object;
-  object.Insert("v", std::nan(""));
   const std::pair<std::string, std::string> cases[] = {
-      {object.Stringify(), R"({"v":null})"},
+      {VornJSONObject{{"v", std::nan("")}}.Stringify(), R"({"v":null})"},
       {VornJSONArray{1, inf, -inf}.Stringify(), "[1,null,null]"},
       {VornJSONValue(std::nan("")).Stringify(), "null"},
   };

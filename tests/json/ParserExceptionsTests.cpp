@@ -13,7 +13,6 @@
 
 namespace {
 
-
 struct Thrown {
   std::string message;
   std::uint32_t line = 0, column = 0;
@@ -38,25 +37,22 @@ Thrown FromText(const std::string& text, bool trickled) {
   return Catch([&] { vorn_test::ParseCaptured(text, false, trickled); });
 }
 
-TEST(JsonParserExceptions, EveryFaultThrowsItsMessageAndLine) {
+// Also an unrecognised escape on the third line, whatever ends the lines:
+// line 3 is `  "b": "x\qy"`, where the escape character q is column 11.
+TEST(JsonParserExceptions, EveryFaultThrowsItsMessageAndLineAndTheColumnAfterIt) {
   ASSERT_TRUE(Vorn::UsesStdExceptions());
-  for (const auto& [doc, message] : vorn_test::Faults()) {
+  auto faults = vorn_test::Faults();
+  for (const std::string eol : {"\n", "\r\n", "\r"})
+    faults.emplace_back("{" + eol + "  \"a\": 1," + eol + "  \"b\": \"x\\qy\"" + eol + "}",
+                        vorn_test::P("Invalid escape character at line 3"));
+  for (const auto& [doc, message] : faults) {
     for (bool trickled : {false, true}) {
       const Thrown thrown = FromText(doc, trickled);
       EXPECT_EQ(thrown.message, message) << doc;
       EXPECT_NE(message.find("at line " + std::to_string(thrown.line)), std::string::npos) << doc;
-    }
-  }
-}
-
-TEST(JsonParserExceptions, UnrecognisedEscapeOnTheThirdLineGivesTheColumnAfterIt) {
-  // Line 3 is `  "b": "x\qy"`: the escape character q is column 11.
-  for (const char* eol : {"\n", "\r\n", "\r"}) {
-    const std::string text = std::string("{") + eol + "  \"a\": 1," + eol + "  \"b\": \"x\\qy\"" + eol + "}";
-    for (bool trickled : {false, true}) {
-      const Thrown thrown = FromText(text, trickled);
-      EXPECT_EQ(thrown.line, 3u) << eol;
-      EXPECT_EQ(thrown.column, 12u) << eol;
+      if (doc.find("x\\qy") != std::string::npos) {
+        EXPECT_EQ(thrown.column, 12u) << doc;
+      }
     }
   }
 }

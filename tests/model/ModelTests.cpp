@@ -292,11 +292,15 @@ TEST(VornModelObject, RemovalReachesEveryDepthAndActivationFollowsSiblingsAndAnc
   EXPECT_EQ(a->GetChildCount(), 0u);
 }
 
-TEST(VornModelObject, EveryChildLetGoIsAnnouncedOnce) {
-  const Ptr parent = Node("p");
+// Once per placement: a handle may be held twice, after its first holder let it go.
+TEST(VornModelObject, EveryChildLetGoIsAnnouncedOncePerPlacement) {
+  const Ptr parent = Node("p"), first = Node("first");
   Node("removed", parent);
   Node("destroyed", parent);
-  const Ptr leaving = Node("leaving", parent);
+  const Ptr leaving = Node("leaving", first);
+  parent->AddChild(leaving);
+  parent->AddChild(leaving);
+  first->RemoveChild("leaving", false);
   std::vector<std::string> seen;
   auto token = parent->Subscribe("onRemoveChild", [&](const std::shared_ptr<VornEventData>& data) {
     auto removed = std::dynamic_pointer_cast<VornMORemoveChildEventData>(data);
@@ -306,7 +310,7 @@ TEST(VornModelObject, EveryChildLetGoIsAnnouncedOnce) {
   parent->RemoveChild("destroyed", true);  // removed, then its destruction: one event
   leaving->RequestDestruction();
   parent->RemoveChild("removed", false);  // no longer a child
-  EXPECT_EQ(seen, (std::vector<std::string>{"removed", "destroyed", "leaving"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"removed", "destroyed", "leaving", "leaving"}));
   EXPECT_EQ(parent->GetChildCount(), 0u);
 }
 

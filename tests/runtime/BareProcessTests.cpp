@@ -14,7 +14,7 @@ namespace {
 
 TEST(BareProcess, IsTheNodeHostAndStaysNonInteractive) {
   EXPECT_TRUE(Vorn::IsInXApp());
-  EXPECT_TRUE(Vorn::IsInXApp());
+  EXPECT_TRUE(Vorn::IsInXApp());  // the cached answer
   ASSERT_EQ(KRTApplication::MainApplication(), nullptr);
   EXPECT_FALSE(Vorn::IsKRTInteractiveApplication());
   KRTTestInteractiveApplication late;

@@ -421,7 +421,6 @@ public:
   }
   std::uint8_t _BucketMetadata(std::size_t bucket) const noexcept { return m_buckets ? m_buckets[bucket].meta : 0; }
   std::uint64_t _EntryHash(std::size_t entry) const noexcept { return m_hashes[entry]; }
-  std::size_t _EntryCapacity() const noexcept { return std::min(m_entries.capacity(), m_hashes.capacity()); }
 
 private:
   // ---- helpers -----------------------------------------------------------
