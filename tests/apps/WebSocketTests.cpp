@@ -241,5 +241,4 @@ TEST(OrvelnodeWebSocket, AnswersPingsAndClosesOnFramingFaultsWithTheirCode) {
     EXPECT_EQ(c.Next(), "");
     EXPECT_EQ(c.ws.reason().code, code);
   }
-  node.Shutdown();
 }
