@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -34,7 +35,7 @@ public:
 
 const std::string kList = R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})";
 
-TEST(Orvelnode, ServesTheManifestsContextsOverStdio) {
+TEST(Orvelnode, ServesTheManifestsContextsOverStdioUntilItsCleanShutdown) {
   Session s;
   EXPECT_EQ(s.Ask(kList),
             R"({"jsonrpc":"2.0","id":1,"result":[{"name":"demo","namespace":"sample","views":["form","text"],"seq":0},)"
@@ -44,10 +45,7 @@ TEST(Orvelnode, ServesTheManifestsContextsOverStdio) {
   // The change's notification comes before the call's answer.
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":3,"method":"vorn.setValue","params":{"context":"demo","object":"width","value":7}})"),
             R"({"jsonrpc":"2.0","method":"vorn.modelChanged","params":{"context":"demo","seq":1,"object":"width","values":{"value":7}}})");
-}
-
-TEST(Orvelnode, ShutdownIsAnsweredAndEndsTheProcessCleanly) {
-  Session s;
+  EXPECT_NE(s.node.ReadLine().value_or("(no answer)").find(R"("id":3,"result")"), std::string::npos);
   EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":8,"method":"shutdown"})"), R"({"jsonrpc":"2.0","id":8,"result":null})");
   EXPECT_EQ(s.node.Wait(), 0);
 }
@@ -76,31 +74,26 @@ TEST(Orvelnode, TakesTweakerFilesOfRepresentationsOnly) {
   EXPECT_EQ(s.node.Wait(), 0);
 }
 
-// Refusals at startup: the first line of output says why, the status is 2.
-TEST(Orvelnode, RefusesBadManifestsAndOptionsWithWhereAndWhy) {
+// Its command line: the first line of output says what it does or, for a
+// refusal at startup, where and why, with the status 2.
+TEST(Orvelnode, AnswersHelpAndVersionAndRefusesBadManifestsAndOptionsWithWhereAndWhy) {
   const std::string data = std::string(TEST_DATA) + "/";
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{data + "bad-syntax.json"}, "bad-syntax.json:4:32: ',' or '}' expected"},
-      {{data + "bad-member.json"}, "bad-member.json:5:53: contexts[0].views[0].class must be a non-empty string"},
-      {{data + "bad-plugin.json"}, "bad-plugin.json:1:37: plug-in \"no_such_plugin\" cannot be loaded"},
-      {{data + "missing.json"}, "missing.json: cannot be read"},
-      {{"--listen", "0.0.0.0:0", "--no-token", SAMPLE_MANIFEST}, "--no-token is refused"},
+  const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
+      {{"--help"}, "Usage: orvelnode", 0},
+      {{"--version"}, "orvelnode ", 0},
+      {{data + "bad-syntax.json"}, "bad-syntax.json:4:32: ',' or '}' expected", 2},
+      {{data + "bad-member.json"}, "bad-member.json:5:53: contexts[0].views[0].class must be a non-empty string", 2},
+      {{data + "bad-plugin.json"}, "bad-plugin.json:1:37: plug-in \"no_such_plugin\" cannot be loaded", 2},
+      {{data + "missing.json"}, "missing.json: cannot be read", 2},
+      {{"--listen", "0.0.0.0:0", "--no-token", SAMPLE_MANIFEST}, "--no-token is refused", 2},
   };
-  for (const auto& [args, message] : cases) {
+  for (const auto& [args, message, status] : cases) {
     std::vector<std::string> argv{ORVELNODE};
     argv.insert(argv.end(), args.begin(), args.end());
     orvel::ChildProcess node(argv, true);
     const std::string output = node.ReadLine().value_or("(nothing)");
     EXPECT_NE(output.find(message), std::string::npos) << output;
-    EXPECT_EQ(node.Wait(), 2) << message;
-  }
-}
-
-TEST(Orvelnode, AnswersHelpAndVersionAndExits) {
-  for (const char* option : {"--help", "--version"}) {
-    orvel::ChildProcess node({ORVELNODE, option});
-    EXPECT_TRUE(node.ReadLine().has_value()) << option;
-    EXPECT_EQ(node.Wait(), 0) << option;
+    EXPECT_EQ(node.Wait(), status) << message;
   }
 }
 

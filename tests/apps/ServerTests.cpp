@@ -2,15 +2,13 @@
 // file resolution against hostile input, the raw-message helpers, and the
 // JSON-RPC server driven through a fake peer on the library's main loop.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
-#include <stdexcept>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -20,7 +18,6 @@
 #include "Manifest.h"
 #include "RawJson.h"
 #include "RpcServer.h"
-#include "StdioChannel.h"
 #include "common/TempDir.h"
 #include "vorn/contexts/BaseContext.h"
 #include "vorn/contexts/ContextInfo.h"
@@ -66,12 +63,10 @@ const std::string kToken = orvel::MakeToken();
 // A loopback listener on port 8080 that also takes one origin and one host name.
 const AccessPolicy kLocal{kToken, 8080, true, {"https://app.example"}, {"devbox"}};
 
-TEST(OrvelAccess, TokensAreLongAndFresh) {
-  EXPECT_EQ(kToken.size(), 48u);
-  EXPECT_NE(kToken, orvel::MakeToken());
-}
-
-TEST(OrvelAccess, HostMustNameThisListener) {
+TEST(OrvelAccess, ListenersOnLoopbackAndTheHostMustNameThisListener) {
+  EXPECT_TRUE(orvel::IsLoopbackAddress("127.4.5.6") && orvel::IsLoopbackAddress("::1"));
+  EXPECT_FALSE(orvel::IsLoopbackAddress("0.0.0.0") || orvel::IsLoopbackAddress("::") ||
+               orvel::IsLoopbackAddress("192.168.1.1"));
   const std::pair<const char*, bool> hosts[] = {
       {"127.0.0.1:8080", true}, {"localhost", true},       {"LOCALHOST:8080", true},       {"[::1]:8080", true},
       {"[::1]", true},          {"devbox:8080", true},     {"127.0.0.1:9090", false},      {"rebind.evil.example", false},
@@ -91,7 +86,9 @@ TEST(OrvelAccess, OriginMustBeTheHostsOwnOrAllowed) {
     EXPECT_EQ(orvel::OriginAllowed(kLocal, "127.0.0.1:8080", origin), ok) << origin.value_or("(none)");
 }
 
-TEST(OrvelAccess, TokenMustMatchWholeAndItsCookieOpensPagesOnly) {
+TEST(OrvelAccess, TokensAreFreshAndMustMatchWholeAndTheirCookieOpensPagesOnly) {
+  EXPECT_EQ(kToken.size(), 48u);
+  EXPECT_NE(kToken, orvel::MakeToken());
   const std::string& token = kToken;
   const std::string cookie = "a=b; " + orvel::TokenCookieName(8080) + "=" + token;
   struct TokenRow {
@@ -114,12 +111,6 @@ TEST(OrvelAccess, TokenMustMatchWholeAndItsCookieOpensPagesOnly) {
   EXPECT_TRUE(orvel::TokenAccepted(AccessPolicy{}, "/", "", "", true));  // --no-token
 }
 
-TEST(OrvelAccess, LoopbackAddresses) {
-  EXPECT_TRUE(orvel::IsLoopbackAddress("127.4.5.6") && orvel::IsLoopbackAddress("::1"));
-  EXPECT_FALSE(orvel::IsLoopbackAddress("0.0.0.0") || orvel::IsLoopbackAddress("::") ||
-               orvel::IsLoopbackAddress("192.168.1.1"));
-}
-
 TEST(OrvelRawJson, FindsBadUtf8AndRawIds) {
   const std::pair<std::string, std::size_t> texts[] = {
       {"plain", std::string::npos}, {"\xc3\xa9\xe0\xa4\x85\xf0\x9f\x98\x80", std::string::npos},
@@ -132,8 +123,6 @@ TEST(OrvelRawJson, FindsBadUtf8AndRawIds) {
   EXPECT_EQ(orvel::RawIds(R"( [{"id":"x\"}"}, 3, {"method":"m"}, {"p":[1,{"id":2}],"id":1.0}] )"),
             (Ids{R"("x\"}")", std::nullopt, std::nullopt, "1.0"}));
 }
-
-// ---- the server through a fake peer ----------------------------------------------------------------
 
 // A function that answers later from a thread of its own (after `delayMs`),
 // or never (`delayMs` < 0).
@@ -182,8 +171,15 @@ protected:
     object->Register();
   }
   void TearDown() override {
+    if (server) server->Close(&peer);
     threads.clear();  // joined: no answer outlives the test
     object->RequestDestruction();
+  }
+  // The server under test, with `peer` open on it.
+  orvel::RpcServer& Serve(orvel::Limits limits = {}) {
+    server.emplace([this] { ended = true; }, limits);
+    server->Open(&peer);
+    return *server;
   }
   // Runs the main loop: `start` first, then until `done` holds (or 5 s).
   void Run(const std::function<void()>& start, const std::function<bool()>& done) {
@@ -201,12 +197,13 @@ protected:
 
   std::vector<std::jthread> threads;
   std::shared_ptr<TestObject> object;
+  FakePeer peer{"p"};
+  bool ended = false;  // the server's shutdown came
+  std::optional<orvel::RpcServer> server;
 };
 
 TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
-  orvel::RpcServer server([] {}, {.maxMessage = 4096, .maxBatch = 2});
-  FakePeer peer("p");
-  server.Open(&peer);
+  orvel::RpcServer& server = Serve({.maxMessage = 4096, .maxBatch = 2});
   const std::string notification = R"({"jsonrpc":"2.0","method":"vorn.listContexts"})";
   // Expected: the whole answer, "" for none, or the error's reason.
   const std::pair<std::string, std::string> cases[] = {
@@ -239,23 +236,21 @@ TEST_F(OrvelServer, EchoesIdsAndRefusesWhatItCannotTake) {
     else EXPECT_EQ(Json(peer.sent[0]).GetFromPath({"error", "data", "reason"}).ToString(), expected) << peer.sent[0];
   }
   EXPECT_EQ(peer.finished, static_cast<int>(std::size(cases)));
-  server.Close(&peer);
 }
 
 TEST_F(OrvelServer, AnswersFromOtherThreadsReachTheMainThreadOnce) {
-  orvel::RpcServer server([] {});
-  FakePeer a("a");
+  orvel::RpcServer& server = Serve();
   constexpr int kCalls = 200;
   Run(
       [&] {
-        server.Open(&a);
         // Answers from workers arrive while requests keep coming.
         for (int i = 0; i < kCalls; ++i)
-          Vorn::SetTimeout([&, i] { server.Handle(&a, CallText(std::to_string(i), i % 2 ? "later" : "now", i)); }, i / 4);
+          Vorn::SetTimeout([&, i] { server.Handle(&peer, CallText(std::to_string(i), i % 2 ? "later" : "now", i)); },
+                           i / 4);
       },
-      [&] { return a.finished == kCalls; });
+      [&] { return peer.finished == kCalls; });
   std::vector<int> seen(kCalls, 0);
-  for (const std::string& message : a.sent) {
+  for (const std::string& message : peer.sent) {
     const VornJSONValue reply = Json(message);
     const int id = reply.GetFromPath({"id"}).Get<int>();
     const VornJSONValue& result = reply.GetFromPath({"result"});
@@ -264,17 +259,11 @@ TEST_F(OrvelServer, AnswersFromOtherThreadsReachTheMainThreadOnce) {
   }
   EXPECT_EQ(seen, std::vector<int>(kCalls, 1));
   EXPECT_EQ(server.PendingCalls(), 0u);
-  server.Close(&a);
 }
 
 TEST_F(OrvelServer, UnansweredCallsTimeOut) {
-  orvel::RpcServer server([] {}, {.callTimeout = std::chrono::milliseconds(30)});
-  FakePeer peer("p");
-  Run(
-      [&] {
-        server.Open(&peer);
-        server.Handle(&peer, "[" + CallText("1", "never") + "," + CallText("2", "now", 2) + "]");
-      },
+  orvel::RpcServer& server = Serve({.callTimeout = std::chrono::milliseconds(30)});
+  Run([&] { server.Handle(&peer, "[" + CallText("1", "never") + "," + CallText("2", "now", 2) + "]"); },
       [&] { return peer.finished == 1; });
   ASSERT_EQ(peer.sent.size(), 1u);
   const VornJSONValue batch = Json(peer.sent[0]);
@@ -282,15 +271,13 @@ TEST_F(OrvelServer, UnansweredCallsTimeOut) {
   EXPECT_EQ(batch.GetFromPath({"0", "error", "data", "reason"}).ToString(), "timeout");
   EXPECT_EQ(batch.GetFromPath({"1", "result"}).Get<int>(), 2);
   EXPECT_EQ(server.PendingCalls(), 0u);
-  server.Close(&peer);
 }
 
 // A peer that leaves before its answer: the answer is dropped, even for a
 // new peer at the same address, which hears its own answers only.
 TEST_F(OrvelServer, AnswersToAClosedPeerAreDroppedEvenWhenItsAddressReturns) {
-  orvel::RpcServer server([] {});
-  FakePeer peer("p"), other("o");
-  server.Open(&peer);
+  orvel::RpcServer& server = Serve();
+  FakePeer other("o");
   bool waited = false;
   Run(
       [&] {
@@ -305,15 +292,11 @@ TEST_F(OrvelServer, AnswersToAClosedPeerAreDroppedEvenWhenItsAddressReturns) {
   EXPECT_EQ(peer.sent, std::vector<std::string>{R"({"jsonrpc":"2.0","id":4,"result":4})"});
   EXPECT_TRUE(other.sent.empty());
   EXPECT_EQ(server.PendingCalls(), 0u);
-  server.Close(&peer);
   server.Close(&other);
 }
 
 TEST_F(OrvelServer, ShutdownAnswersWhatCameBeforeAndRunsNothingAfter) {
-  bool ended = false;
-  orvel::RpcServer server([&] { ended = true; });
-  FakePeer peer("p");
-  server.Open(&peer);
+  orvel::RpcServer& server = Serve();
   server.Handle(&peer, CallText("1", "never"));
   server.Handle(&peer, "[" + std::string(R"({"jsonrpc":"2.0","id":2,"method":"shutdown"})") + "," + CallText("3", "now") + "]");
   server.Handle(&peer, CallText("4", "now"));
@@ -323,7 +306,6 @@ TEST_F(OrvelServer, ShutdownAnswersWhatCameBeforeAndRunsNothingAfter) {
   EXPECT_EQ(Json(peer.sent[1]).GetFromPath({"1", "error", "code"}).Get<int>(), orvel::ReasonCode("shuttingDown"));
   EXPECT_EQ(Json(peer.sent[2]).GetFromPath({"error", "code"}).Get<int>(), orvel::ReasonCode("shuttingDown"));
   EXPECT_TRUE(ended);
-  server.Close(&peer);
 }
 
 class TreeContext final : public VornBaseContext {
@@ -336,7 +318,7 @@ TEST_F(OrvelServer, TheModelWatchFollowsAddsAndDestructions) {
   auto info = std::make_shared<VornContextInfo>();
   info->dataOptions = new VornDataOptions;
   ASSERT_TRUE(context->RegisterInVorn(info));
-  orvel::RpcServer server([] {});
+  orvel::RpcServer& server = Serve();
   server.WatchContexts();
   EXPECT_EQ(server.WatchedObjects(), 1u);  // the root
   const auto root = VornDataManager::GetTree("tree");
@@ -350,48 +332,6 @@ TEST_F(OrvelServer, TheModelWatchFollowsAddsAndDestructions) {
   }
   context->RequestDestruction();
 }
-
-// The two pipes a stdio channel is given in place of standard input and output.
-struct Pipes {
-  Pipes() {
-    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
-  }
-  ~Pipes() {
-    for (int fd : {in[0], in[1], out[0], out[1]})
-      if (fd >= 0) close(fd);
-  }
-  int in[2] = {-1, -1}, out[2] = {-1, -1};
-};
-
-// Lines too long are answered and skipped; the next line is served.
-TEST_F(OrvelServer, StdioLinesOverTheBoundAreRefusedAndSkipped) {
-  orvel::RpcServer server([] {}, {.maxMessage = 1024});
-  Pipes pipes;
-  auto& [in, out] = pipes;
-  std::string replies;
-  {
-    orvel::StdioChannel channel(server, [] { VornMainComponent::EndCustomMainThreadLoop(); }, in[0], out[1]);
-    const std::string input = std::string(5000, 'x') + "\n" + CallText("7", "now", 7) + "\n" + std::string(3000, 'y');
-    ASSERT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(std::exchange(in[1], -1));  // end of input ends the loop
-    VornMainComponent::RunCustomMainThreadLoop([&] { channel.Start(); });
-    channel.Stop();
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
-      replies.append(buffer, static_cast<std::size_t>(n));
-      if (std::count(replies.begin(), replies.end(), '\n') == 3) break;
-    }
-  }
-  const std::size_t first = replies.find('\n'), second = replies.find('\n', first + 1);
-  ASSERT_NE(second, std::string::npos) << replies;
-  EXPECT_EQ(Json(replies.substr(0, first)).GetFromPath({"error", "data", "reason"}).ToString(), "tooLarge");
-  EXPECT_EQ(replies.substr(first + 1, second - first - 1), R"({"jsonrpc":"2.0","id":7,"result":7})");
-  EXPECT_NE(replies.find("tooLarge", second), std::string::npos);  // the unended last line too
-}
-
-}  // namespace
-
-namespace {
 
 // Dictionaries are named alone or with their folder; a wrong entry is
 // refused with its place in the file.

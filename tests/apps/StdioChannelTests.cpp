@@ -14,23 +14,32 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
+#include "FakePeer.h"
 #include "RpcServer.h"
 #include "StdioChannel.h"
 #include "vorn/contexts/MainComponent.h"
 
 namespace {
 
-TEST(OrvelStdio, AClientThatStopsReadingIsPausedAtTheBoundThenServedInOrder) {
+TEST(OrvelStdio, AClientThatStopsReadingIsPausedAtTheBoundThenServedEveryLineInOrder) {
   // Unknown methods, each answered at once with its name in the error:
   // small ones (many answers per read, written together) and 40 KiB ones
-  // (past the pause bound after about a hundred unread).
+  // (past the pause bound after about a hundred unread). Two lines are over
+  // the message bound, refused in their place: one amid the others and the
+  // last one, which has no line feed.
   constexpr int kCount = 400;
+  constexpr std::size_t kMaxMessage = 1 << 17;
   std::mt19937 rng(5);
-  std::string input;
+  std::vector<std::string> lines;
   for (int i = 0; i < kCount; ++i)
-    input += R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":")" +
-             std::string(rng() % 2 ? 40000 : 1 + rng() % 100, 'm') + "\"}\n";
+    lines.push_back(R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":")" +
+                    std::string(rng() % 2 ? 40000 : 1 + rng() % 100, 'm') + "\"}");
+  lines[kCount / 2] = lines.back() = std::string(kMaxMessage + 1, 'x');
+  std::string input;
+  for (const std::string& line : lines) input += line + "\n";
+  input.pop_back();
   int in[2], out[2];
   ASSERT_EQ(pipe(in), 0);
   ASSERT_EQ(pipe(out), 0);
@@ -63,7 +72,7 @@ TEST(OrvelStdio, AClientThatStopsReadingIsPausedAtTheBoundThenServedInOrder) {
       for (int i = 0; i < 1000 && !stop.stop_requested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       if (!stop.stop_requested()) VornMainComponent::EndCustomMainThreadLoop();
     });
-    orvel::RpcServer server([] {});
+    orvel::RpcServer server([] {}, {.maxMessage = kMaxMessage});
     orvel::StdioChannel channel(server, [] { VornMainComponent::EndCustomMainThreadLoop(); }, in[0], out[1]);
     VornMainComponent::RunCustomMainThreadLoop([&] { channel.Start(); });
     channel.Stop();
@@ -73,21 +82,25 @@ TEST(OrvelStdio, AClientThatStopsReadingIsPausedAtTheBoundThenServedInOrder) {
   close(out[1]);
   reader.join();
   close(out[0]);
+  // Each line's answer, in order: what the server answers the line itself.
+  FakePeer direct("direct");
+  orvel::RpcServer server([] {}, {.maxMessage = kMaxMessage});
+  server.Open(&direct);
   const auto linesTaken = std::count(input.begin(), input.begin() + writtenWhileUnread, '\n');
   std::size_t at = 0, outputWhileUnread = 0;  // the answers to the lines taken before the client read
   for (int i = 0; i < kCount; ++i) {
-    const std::size_t end = answers.find('\n', at);
-    ASSERT_NE(end, std::string::npos) << "answers stop before " << i;
-    const std::string line = answers.substr(at, end - at);
-    ASSERT_EQ(line.find(R"("id":)" + std::to_string(i) + ","), line.find(R"("id":)")) << line.substr(0, 120);
-    ASSERT_NE(line.find("-32601"), std::string::npos) << line.substr(0, 120);
-    at = end + 1;
+    if (lines[i].size() > kMaxMessage) server.RefuseOversized(&direct);
+    else server.Handle(&direct, lines[i]);
+    const std::string expected = direct.sent.back() + "\n";
+    ASSERT_EQ(answers.compare(at, expected.size(), expected), 0) << "the answer to line " << i << " differs";
+    at += expected.size();
     if (i < linesTaken) outputWhileUnread = at;
   }
   EXPECT_EQ(at, answers.size());
   // Read up to the bound, not much past it: a read's lines, the pipes.
   EXPECT_GE(outputWhileUnread, orvel::StdioChannel::kPauseOutput);
   EXPECT_LT(outputWhileUnread, orvel::StdioChannel::kPauseOutput + (1u << 20));
+  server.Close(&direct);
 }
 
 }  // namespace

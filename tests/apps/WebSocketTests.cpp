@@ -8,6 +8,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,8 +52,10 @@ struct Node {
     args.push_back(SAMPLE_MANIFEST);
     return args;
   }
-  void Shutdown() {
-    process.WriteLine(R"({"jsonrpc":"2.0","id":99,"method":"shutdown"})");
+  // Shut down (unless it has ended already), it exits cleanly.
+  ~Node() {
+    if (process.Wait(std::chrono::milliseconds(0)) < 0)
+      process.WriteLine(R"({"jsonrpc":"2.0","id":99,"method":"shutdown"})");
     EXPECT_EQ(process.Wait(), 0);
   }
   orvel::ChildProcess process;
@@ -109,7 +112,6 @@ TEST(OrvelnodeWebSocket, BadAndOversizedFramesAreAnsweredAndTheConnectionKept) {
   }
   c.Send(R"({"jsonrpc":"2.0","id":4,"method":"vorn.listContexts"})");
   EXPECT_NE(c.Next().find("\"id\":4,\"result\""), std::string::npos);
-  node.Shutdown();
 }
 
 // Far more requests than may be in flight: the client's reads pause and
@@ -122,7 +124,6 @@ TEST(OrvelnodeWebSocket, AClientSendingPastTheInFlightBoundIsAnsweredInFull) {
   for (std::string message; answered < 300 && !(message = eager.Next()).empty();)
     if (message.find("\"id\":" + std::to_string(1000 + answered) + ",") != std::string::npos) ++answered;
   EXPECT_EQ(answered, 300);
-  node.Shutdown();
 }
 
 // Changes reach every connected client, also a change of one that left.
@@ -143,7 +144,6 @@ TEST(OrvelnodeWebSocket, ClientsLeavingAbruptlyLeaveTheOthersServed) {
   const std::string change = b.Next(), answer = b.Next();
   EXPECT_NE(change.find("vorn.modelChanged"), std::string::npos) << change;
   EXPECT_NE(answer.find("\"value\":400"), std::string::npos) << answer;
-  node.Shutdown();
 }
 
 TEST(OrvelnodeWebSocket, ShutdownSendsEveryClientACloseFrame) {
@@ -181,7 +181,6 @@ TEST(OrvelnodeWebSocket, RefusesOtherOriginsHostsAndClientsWithoutTheToken) {
     if (!row.origin.empty()) fields.emplace_back(http::field::origin, row.origin);
     EXPECT_EQ(Get(node.port, row.target, fields).result_int(), row.status) << row.target << " " << row.host << " " << row.origin;
   }
-  node.Shutdown();
 }
 
 // With the token, the page comes with its headers and a cookie that opens
@@ -198,7 +197,6 @@ TEST(OrvelnodeWebSocket, ServesThePageWithItsHeadersAndACookieForItsFiles) {
   EXPECT_EQ(Get(node.port, "/app.js").result_int(), 401);
   EXPECT_EQ(Get(node.port, "/app.js", {{http::field::authorization, "Bearer " + kToken}}, http::verb::head).result_int(), 200);
   EXPECT_EQ(Get(node.port, "/?token=" + kToken, {}, http::verb::post).result_int(), 405);
-  node.Shutdown();
 }
 
 TEST(OrvelnodeWebSocket, ClosesConnectionsPastItsBound) {
@@ -218,7 +216,6 @@ TEST(OrvelnodeWebSocket, ClosesConnectionsPastItsBound) {
   ASSERT_TRUE(again);
   again->Send(R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})");
   EXPECT_NE(again->Next().find("\"id\":1,\"result\""), std::string::npos);
-  node.Shutdown();
 }
 
 // The frames after the handshake are the server's own: a ping gets its
@@ -244,5 +241,4 @@ TEST(OrvelnodeWebSocket, AnswersPingsAndClosesOnFramingFaultsWithTheirCode) {
     EXPECT_EQ(c.Next(), "");
     EXPECT_EQ(c.ws.reason().code, code);
   }
-  node.Shutdown();
 }

@@ -12,6 +12,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/TempDir.h"
@@ -119,51 +120,6 @@ TEST(LibrariesManager, LoadsOnceRetriesFailuresAndRefusesPathsInNames) {
   }
 }
 
-// Client library names, against two plug-in folders holding copies of a
-// test plug-in and the loader's search path holding the test plug-ins. A
-// refused name maps nothing; an accepted one maps exactly the file expected.
-TEST(ClientLibraries, OnlyDeclaredNamesLoadAndOnlyFromThePluginFolders) {
-  TempDir first, second;
-  const std::string plain = Copy(VORN_TEST_PLUGIN_BASIC, first.Path() / "vorn_client_plain.so");
-  Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "libvorn_client_plain.so");  // the first folder wins
-  const std::string both = Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "libvorn_client_both.so");
-  Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "vorn_client_both.so");  // "lib<name>.so" wins
-  std::filesystem::create_directory(first.Path() / "libvorn_client_dir.so");  // not a regular file
-  const std::string dir = Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "vorn_client_dir.so");
-  VornLibrariesManager::SetPluginFolders({"", first.Str(), second.Str()});
-  for (const char* name : {"z", "vorn_client_plain", "vorn_client_both", "vorn_client_dir"})
-    VornLibrariesManager::DeclareClientLibrary(name);
-  const std::string a64(64, 'a');
-  // The file loaded, or the report's tail.
-  const std::pair<std::string, std::string> cases[] = {
-      {"libz.so.1", "'libz.so.1': not declared by the host"},
-      {"libasan.so.8", "'libasan.so.8': not declared by the host"},
-      {"vorn_test_plugin_basic", "'vorn_test_plugin_basic': not declared by the host"},  // on the search path
-      {std::string(255, 'a'), "'" + a64 + "... (255 bytes)': not declared by the host"},
-      {"z", "'z': not found in the plug-in folders"},  // the system has it
-      {"../x", "'../x': the name holds a path separator"},
-      {std::string("vorn_client_plain\0x", 19), "'vorn_client_plain\\x00x': the name holds a NUL byte"},
-      {std::string(256, 'a'), "'" + a64 + "... (256 bytes)': the name is longer than 255 bytes"},
-      {"", "'': the name is empty"},
-      {"vorn_client_plain", plain}, {"vorn_client_both", both}, {"vorn_client_dir", dir}};
-  for (const auto& [name, loaded] : cases) {
-    KRTAbendCapture capture;
-    const auto before = Mapped();
-    const auto library = VornLibrariesManager::GetClientLibrary(name);
-    if (loaded.front() != '/') {
-      EXPECT_EQ(library, nullptr) << name;
-      EXPECT_EQ(MappedSince(before), std::vector<std::string>{}) << name;
-      EXPECT_EQ(capture.Messages(),
-                std::vector<std::string>{"[Vorn - Libraries Manager] Refused client library " + loaded});
-      continue;
-    }
-    ASSERT_NE(library, nullptr) << name << ": " << capture.Last();
-    EXPECT_EQ(library->GetPath(), loaded);
-    EXPECT_EQ(MappedSince(before), std::vector<std::string>{loaded});
-    EXPECT_EQ(Vorn::GetLibrary(name), library);  // kept under the client's name
-  }
-}
-
 TEST(LibBasedFactory, CreatesAndDeletesWithEveryMessage) {
   FunctionFactory factory;
   auto live = PluginFunction<int (*)()>(kFunctionsLib, "VornTestLiveFunctions");
@@ -263,7 +219,7 @@ TEST(Binding, ConvertsArgumentsByNameAndAnswersOnce) {
   EXPECT_EQ(capture.Count(), 0u);  // mismatches are answered, not reported
 }
 
-TEST(Binding, ExceptionsVoidResultsUnnamedParametersAndUnsetFunctions) {
+TEST(Binding, ErrorsVoidResultsUnnamedParametersAndUnsetFunctions) {
   KRTAbendCapture capture;
   Replies replies;
   Unbound().Call(replies.Recorder(), VornJSONObject());  // reported, never answered
@@ -278,10 +234,24 @@ TEST(Binding, ExceptionsVoidResultsUnnamedParametersAndUnsetFunctions) {
     return std::vector<VornJSONValue>{VornJSONValue(o.GetSize()), v};
   });
   whole->Call(replies.Recorder(), Obj(R"({"o":{"k":1},"v":null})"));
-  ASSERT_EQ(replies.values.size(), 3u);
+  // A remote error answers with its reason and details, never overriding the message or the reason.
+  VornValueConstraints limits;
+  limits.objectId = "o";
+  limits.kind = VornValueKind::Integer;
+  limits.max = 10;
+  auto set = Vorn::MakeRemoteFunction("set", {"v"}, [&](int v) {
+    VornValue converted;
+    if (VornValueRefusal refusal = limits.Convert(VornJSONValue(v), converted)) throw Vorn::RemoteError(refusal);
+    throw Vorn::RemoteError("sign", "negative", VornJSONObject{{"reason", "hidden"}, {"v", v}});
+  });
+  for (const char* args : {R"({"v":11})", R"({"v":-1})"}) set->Call(replies.Recorder(), Obj(args));
+  ASSERT_EQ(replies.values.size(), 5u);
   EXPECT_EQ(replies.values[0].Stringify(), R"({"error":{"message":"bad input"}})");
   EXPECT_EQ(replies.values[1].Stringify(), R"({"_func_return":null})");
   EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":[1,null]})");
+  EXPECT_EQ(replies.values[3].Stringify(), R"({"error":{"message":"'o' takes values up to 10, not 11","reason":"range",)"
+                                           R"("object":"o","property":"value","value":11,"max":10}})");
+  EXPECT_EQ(replies.values[4].Stringify(), R"({"error":{"message":"negative","reason":"sign","v":-1}})");
   EXPECT_EQ(calls, 1);
 }
 
@@ -298,25 +268,6 @@ TEST(Binding, ParametersAndResultsCarryTheSchemaOfWhatTheyTake) {
   for (std::size_t i = 0; i < params.size(); ++i)
     EXPECT_EQ(std::pair(params[i].schema.Stringify(), params[i].required), expected[i]) << params[i].name;
   EXPECT_EQ(fn->GetResultSchema().Stringify(), R"({"anyOf":[{"type":"boolean"},{"type":"null"}]})");
-}
-
-// Its reason and details, never overriding the message or the reason.
-TEST(Binding, ARemoteErrorAnswersWithItsReasonAndDetails) {
-  VornValueConstraints limits;
-  limits.objectId = "o";
-  limits.kind = VornValueKind::Integer;
-  limits.max = 10;
-  auto fn = Vorn::MakeRemoteFunction("set", {"v"}, [&](int v) {
-    VornValue converted;
-    if (VornValueRefusal refusal = limits.Convert(VornJSONValue(v), converted)) throw Vorn::RemoteError(refusal);
-    throw Vorn::RemoteError("sign", "negative", VornJSONObject{{"reason", "hidden"}, {"v", v}});
-  });
-  Replies replies;
-  for (const char* args : {R"({"v":11})", R"({"v":-1})"}) fn->Call(replies.Recorder(), Obj(args));
-  ASSERT_EQ(replies.values.size(), 2u);
-  EXPECT_EQ(replies.values[0].Stringify(), R"({"error":{"message":"'o' takes values up to 10, not 11","reason":"range",)"
-                                            R"("object":"o","property":"value","value":11,"max":10}})");
-  EXPECT_EQ(replies.values[1].Stringify(), R"({"error":{"message":"negative","reason":"sign","v":-1}})");
 }
 
 class TestObject final : public VornKRTRemoteObject {
@@ -489,17 +440,22 @@ TEST_F(Communication, NamespaceFunctionsAnswerFromTheirAddingToTheirRemoval) {
   EXPECT_FALSE(M::AddNamespaceFunction("", "echo", zero));
   EXPECT_TRUE(call("tools"));
   EXPECT_FALSE(call(""));
+  const auto listed = M::GetNamespaceFunctions();
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].nameSpace + "." + listed[0].name, "tools.echo");
+  EXPECT_EQ(listed[0].function.get(), echo.get());
+  EXPECT_EQ(M::GetNamespaceFunction("tools", "echo").get(), echo.get());
+  EXPECT_EQ(M::GetNamespaceFunction("other", "echo").get(), nullptr);
   EXPECT_TRUE(M::RemoveNamespaceFunction("tools", "echo"));
   EXPECT_FALSE(M::RemoveNamespaceFunction("tools", "echo"));
   EXPECT_FALSE(call("tools"));
+  EXPECT_EQ(M::GetNamespaceFunction("tools", "echo").get(), nullptr);
   ASSERT_EQ(replies.values.size(), 1u);
   EXPECT_EQ(replies.values[0].Stringify(), R"({"_func_return":1})");
 }
 
-TEST_F(Communication, ListsTheObjectsAndFunctionsClientsCanCall) {
+TEST_F(Communication, ListsTheObjectsAndTheirFunctions) {
   auto a = TestObject::Make("a"), b = TestObject::Make("b", "other");
-  auto echo = Vorn::MakeRemoteFunction("echo", {"v"}, [](VornJSONValue v) { return v; });
-  ASSERT_TRUE(M::AddNamespaceFunction("tools", "echo", echo));
   const auto objects = [] {
     std::set<std::string> listed;
     for (const auto& object : M::GetRemoteObjects()) listed.insert(object->GetNamespace() + "/" + object->GetID());
@@ -511,41 +467,68 @@ TEST_F(Communication, ListsTheObjectsAndFunctionsClientsCanCall) {
   std::set<std::string> functions;
   for (const auto& [name, function] : a->GetRemoteFunctions()) functions.insert(name);
   EXPECT_EQ(functions, (std::set<std::string>{"echo", "quit", "forget"}));
-  const auto listed = M::GetNamespaceFunctions();
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(listed[0].nameSpace + "." + listed[0].name, "tools.echo");
-  EXPECT_EQ(listed[0].function.get(), echo.get());
-  EXPECT_EQ(M::GetNamespaceFunction("tools", "echo").get(), echo.get());
-  EXPECT_EQ(M::GetNamespaceFunction("other", "echo").get(), nullptr);
   a->RequestDestruction();  // unregistered: no longer listed
   EXPECT_EQ(objects(), std::set<std::string>{"other/b"});
 }
 
-// Names a client sends with a library call: refused ones load and cache
-// nothing; made-up functions of a declared library grow no table.
-TEST_F(Communication, LibraryCallsRefuseClientNamesBeforeLoadingAnything) {
-  TempDir folder;
-  const std::string file = Copy(VORN_TEST_PLUGIN_FUNCTIONS, folder.Path() / "libvorn_client_functions.so");
-  VornLibrariesManager::SetPluginFolders({folder.Str()});
-  const std::string lib = "vorn_client_functions", head = "[Vorn - CommunicationManager] Refused function name '";
-  VornLibrariesManager::DeclareClientLibrary(lib);
-  const auto call = [&](const std::string& library, const std::string& function) {
-    return M::TryCallLibraryFunction(library, function, replies.Recorder(), Obj("{}"));
-  };
-  // Cut at its NUL, "Echo\0x" would find Echo.
-  const std::string refused[][3] = {
+// Client library names, asked for alone or with a function call, against two
+// plug-in folders holding copies of test plug-ins and the loader's search
+// path holding the test plug-ins. A refused name maps and caches nothing; an
+// accepted one maps exactly the file expected; made-up functions of a
+// declared library grow no table.
+TEST_F(Communication, ClientLibrariesLoadOnlyDeclaredNamesFromThePluginFolders) {
+  TempDir first, second;
+  const std::string plain = Copy(VORN_TEST_PLUGIN_BASIC, first.Path() / "vorn_client_plain.so");
+  Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "libvorn_client_plain.so");  // the first folder wins
+  const std::string both = Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "libvorn_client_both.so");
+  Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "vorn_client_both.so");  // "lib<name>.so" wins
+  std::filesystem::create_directory(first.Path() / "libvorn_client_dir.so");  // not a regular file
+  const std::string dir = Copy(VORN_TEST_PLUGIN_BASIC, second.Path() / "vorn_client_dir.so");
+  const std::string file = Copy(VORN_TEST_PLUGIN_FUNCTIONS, second.Path() / "libvorn_client_functions.so");
+  VornLibrariesManager::SetPluginFolders({"", first.Str(), second.Str()});
+  const std::string lib = "vorn_client_functions";
+  for (const std::string name : {"z", "vorn_client_plain", "vorn_client_both", "vorn_client_dir", lib.c_str()})
+    VornLibrariesManager::DeclareClientLibrary(name);
+  const std::string a64(64, 'a'), refused = "[Vorn - Libraries Manager] Refused client library '",
+                                  head = "[Vorn - CommunicationManager] Refused function name '";
+  // The library, the function called in it (none: the library asked for
+  // alone), and the file loaded or the report.
+  const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {
+      {"libz.so.1", {}, refused + "libz.so.1': not declared by the host"},
+      {"libasan.so.8", {}, refused + "libasan.so.8': not declared by the host"},
+      // On the search path.
+      {"vorn_test_plugin_basic", {}, refused + "vorn_test_plugin_basic': not declared by the host"},
+      {std::string(255, 'a'), {}, refused + a64 + "... (255 bytes)': not declared by the host"},
+      {"z", {}, refused + "z': not found in the plug-in folders"},  // the system has it
+      {"../x", {}, refused + "../x': the name holds a path separator"},
+      {std::string("vorn_client_plain\0x", 19), {}, refused + "vorn_client_plain\\x00x': the name holds a NUL byte"},
+      {std::string(256, 'a'), {}, refused + a64 + "... (256 bytes)': the name is longer than 255 bytes"},
+      {"", {}, refused + "': the name is empty"},
+      {"vorn_test_plugin_basic", "Echo", refused + "vorn_test_plugin_basic': not declared by the host"},
       {lib, "", head + "' for library '" + lib + "': the name is empty"},
+      // Cut at its NUL, "Echo\0x" would find Echo.
       {lib, std::string("Echo\0x", 6), head + "Echo\\x00x' for library '" + lib + "': the name holds a NUL byte"},
       {lib, std::string(256, 'E'), head + std::string(64, 'E') + "... (256 bytes)' for library '" + lib +
                                        "': the name is longer than 255 bytes"},
-      {"vorn_test_plugin_basic", "Echo",
-       "[Vorn - Libraries Manager] Refused client library 'vorn_test_plugin_basic': not declared by the host"}};
-  for (const auto& [library, function, report] : refused) {
+      {"vorn_client_plain", {}, plain}, {"vorn_client_both", {}, both}, {"vorn_client_dir", {}, dir}};
+  const auto call = [&](const std::string& library, const std::string& function) {
+    return M::TryCallLibraryFunction(library, function, replies.Recorder(), Obj("{}"));
+  };
+  for (const auto& [name, function, loaded] : cases) {
+    SCOPED_TRACE(name + " " + function.value_or("(alone)"));
     capture.Clear();
     const auto before = Mapped();
-    EXPECT_FALSE(call(library, function)) << report;
-    EXPECT_EQ(MappedSince(before), std::vector<std::string>{}) << report;
-    EXPECT_EQ(capture.Messages(), std::vector<std::string>{report});
+    const auto library = function ? nullptr : VornLibrariesManager::GetClientLibrary(name);
+    if (loaded.front() != '/') {
+      EXPECT_FALSE(function ? call(name, *function) : library != nullptr);
+      EXPECT_EQ(MappedSince(before), std::vector<std::string>{});
+      EXPECT_EQ(capture.Messages(), std::vector<std::string>{loaded});
+      continue;
+    }
+    ASSERT_NE(library, nullptr) << capture.Last();
+    EXPECT_EQ(library->GetPath(), loaded);
+    EXPECT_EQ(MappedSince(before), std::vector<std::string>{loaded});
+    EXPECT_EQ(Vorn::GetLibrary(name), library);  // kept under the client's name
   }
   EXPECT_EQ(Access::Cached(), 0u);
 
