@@ -116,7 +116,9 @@ bool WsFrameReader::_HeaderComplete() {
       m_skipping = true;  // its bytes are dropped as they come
       std::string().swap(m_message);
     }
-    if (!m_skipping) m_message.reserve(static_cast<std::size_t>(m_messageSize));
+    // Room for what is announced, up to a read's worth: a client announcing
+    // a large frame and sending little gets no large buffer.
+    if (!m_skipping) m_message.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(m_messageSize, 64u << 10)));
   }
   if (length == 0) {
     _FrameDone();
