@@ -1,33 +1,32 @@
 #include "vorn/events/EventToken.h"
 
-VornEventToken::VornEventToken(std::string name, unsigned int index, Callback callback, Remover remover)
+VornEventToken::VornEventToken(_Key, std::string name, std::uint32_t nameHash, unsigned int nameId,
+                               unsigned int index, Callback callback, VornEventsHandler* handler)
     : m_eventName(std::move(name)),
+      m_callback(std::move(callback)),
+      m_handler(handler),
       m_index(index),
-      m_callback(callback ? std::make_unique<const Callback>(std::move(callback)) : nullptr),
-      m_remover(std::move(remover)) {}
+      m_nameHash(nameHash),
+      m_nameId(nameId) {}
 
 VornEventToken::~VornEventToken() = default;
 
 void VornEventToken::_DropCallback() noexcept {
-  if (m_running > 0 && m_callback)
-    m_droppedCallback = std::move(m_callback);
-  else
-    m_callback.reset();
+  if (m_running > 0) {
+    m_dropPending = true;
+    return;
+  }
+  m_dropPending = false;
+  // Moved out before it is destroyed: the callable's destruction may do
+  // anything, and must find this token without it.
+  Callback dropped;
+  dropped.swap(m_callback);
 }
 
 void VornEventToken::_Expire() noexcept {
   m_expired = true;
+  m_handler = nullptr;
   _DropCallback();
-  m_remover = nullptr;
 }
 
-void VornEventToken::Unsubscribe() {
-  // The handler's list may hold the last reference, and the remover expires
-  // this token (destroying the remover itself): keep both alive for the call.
-  std::shared_ptr<VornBaseClass> keepAlive = weak_from_this().lock();
-  _DropCallback();
-  Remover remover;
-  remover.swap(m_remover);
-  if (remover) remover(m_eventName, m_index);
-  if (!m_expired) _Expire();
-}
+// Unsubscribe() is defined with the handler it removes the token from.

@@ -1,6 +1,9 @@
 #include "vorn/events/EventsHandler.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <string_view>
 #include <exception>
 
 #include "vorn/host/Errors.h"
@@ -20,28 +23,39 @@ std::vector<std::shared_ptr<VornEventToken>>::iterator FindIndex(std::vector<std
   return (it != list.end() && *it && (*it)->GetIndex() == index) ? it : list.end();
 }
 
+std::uint32_t NameHash(const std::string& name) noexcept {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
+}
+
 }  // namespace
+
 
 VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
   if (!m_lists) m_lists = std::make_unique<_Lists>();
   return *m_lists;
 }
 
+const VornEventToken* VornEventsHandler::_FirstNamed(const std::string& name, std::uint32_t hash) const noexcept {
+  for (const auto& token : m_lists->tokens)
+    if (token && _Named(*token, name, hash)) return token.get();
+  return nullptr;
+}
+
 VornEventsHandler::~VornEventsHandler() {
   if (!m_lists) return;
   Publish(Vorn::kEventDestruction, nullptr);
-  for (auto& [name, list] : m_lists->listeners)
-    for (auto& token : list)
-      if (token) token->_Expire();
+  for (auto& token : m_lists->tokens)
+    if (token) token->_Expire();
 }
 
 std::shared_ptr<VornEventToken> VornEventsHandler::Subscribe(const std::string& name, Callback callback) {
   _Lists& lists = _GetLists();
   const unsigned int index = lists.nextTokenIndex.fetch_add(1);
-  std::shared_ptr<VornEventToken> token(new VornEventToken(
-      name, index, std::move(callback),
-      [this](const std::string& tokenName, unsigned long tokenIndex) { _RemoveToken(tokenName, tokenIndex); }));
-  lists.listeners[name].push_back(token);
+  const std::uint32_t hash = NameHash(name);
+  const VornEventToken* same = _FirstNamed(name, hash);
+  auto token = std::make_shared<VornEventToken>(VornEventToken::_Key{}, name, hash, same ? same->m_nameId : index, index,
+                                                std::move(callback), this);
+  lists.tokens.push_back(token);
   ++lists.listsVersion;
   return token;
 }
@@ -52,14 +66,15 @@ std::shared_ptr<VornEventToken> VornEventsHandler::SubscribeOnce(const std::stri
   return token;
 }
 
-void VornEventsHandler::_EraseToken(TokenList& list, const VornEventToken* token) {
-  auto it = std::find_if(list.begin(), list.end(), [token](const auto& t) { return t.get() == token; });
-  if (it != list.end()) _Erase(list, it);
+void VornEventsHandler::_EraseToken(const VornEventToken* token) {
+  TokenList& list = m_lists->tokens;
+  auto it = FindIndex(list, token->GetIndex());
+  if (it != list.end()) _Erase(it);
 }
 
-void VornEventsHandler::_Erase(TokenList& list, TokenList::iterator it) {
+void VornEventsHandler::_Erase(TokenList::iterator it) {
   if (m_lists->walks > 0) m_lists->erasedWhileWalking.push_back(std::move(*it));
-  list.erase(it);
+  m_lists->tokens.erase(it);
   ++m_lists->listsVersion;
 }
 
@@ -77,16 +92,14 @@ bool VornEventsHandler::_OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClas
   return self.use_count() <= static_cast<long>(m_publishOwners);
 }
 
-void VornEventsHandler::_RemoveToken(const std::string& name, unsigned long index) {
+void VornEventsHandler::_RemoveToken(unsigned int index) {
   if (!m_lists) return;
-  auto found = m_lists->listeners.find(name);
-  if (found == m_lists->listeners.end()) return;
-  TokenList& list = found->second;
+  TokenList& list = m_lists->tokens;
   auto it = FindIndex(list, index);
   if (it == list.end()) return;
   if (!(*it)->m_expired) (*it)->_Expire();
   // The token whose callback runs stays in place; its walk erases it.
-  if (m_lists->currentTokenIndex != index) _Erase(list, it);
+  if (m_lists->currentTokenIndex != index) _Erase(it);
 }
 
 void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<VornEventData>& data) {
@@ -107,8 +120,9 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   if (self) ++m_publishOwners;
   if (!destruction && (!self || _OwnedOnlyByPublishes(self))) return;
 
-  auto found = m_lists->listeners.find(name);
-  if (found == m_lists->listeners.end()) return;
+  const std::uint32_t hash = NameHash(name);
+  const VornEventToken* first = _FirstNamed(name, hash);
+  if (!first) return;
 
   std::shared_ptr<VornEventData> payload;
   if (destruction) {
@@ -128,7 +142,7 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   ++m_lists->walks;
 
   try {
-    _Walk(found->second, payload, self, destruction);
+    _Walk({name, hash, first->m_nameId}, payload, self, destruction);
   } catch (const KRTErrorPtr& error) {
     m_lists->currentTokenIndex = 0;
     try {
@@ -146,7 +160,7 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   }
 }
 
-void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventData>& data,
+void VornEventsHandler::_Walk(const _Name& name, const std::shared_ptr<VornEventData>& data,
                               const std::shared_ptr<VornBaseClass>& self, bool destruction) {
   // The walk goes by token index rather than by position: the next listener
   // is the first one subscribed after the last one visited. Callbacks may
@@ -156,10 +170,13 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
   // The running token stays alive without an owner of our own: tokens erased
   // during a walk are kept until the last walk ends, and a callable dropped
   // while it runs is kept by its token until the call returns.
+  TokenList& list = m_lists->tokens;
   std::size_t pos = 0;
   while (pos < list.size()) {
     VornEventToken* token = list[pos].get();
-    if (!token) {  // null slots are skipped
+    // Other names' listeners and null slots are skipped. A token of this name
+    // subscribed after every earlier one went has a number of its own.
+    if (!token || (token->m_nameId != name.id && !_Named(*token, name.text, name.hash))) {
       ++pos;
       continue;
     }
@@ -170,23 +187,23 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
     // A once-token is delivered once, even to a nested publish of the same
     // event that runs while its first call is still going on.
     const bool onceInProgress = token->m_once && token->m_running > 0;
-    if (const Callback* callback = token->m_callback.get(); callback && *callback && !onceInProgress) {
+    if (token->_IsCallable() && !onceInProgress) {
       {
         struct Call {
           VornEventToken& token;
           ~Call() { token._EndCall(); }
         } call{*token};
         token->_BeginCall();
-        (*callback)(data);
+        token->m_callback(data);
       }  // a callable dropped while it ran goes here, with any owner it captured
       if (!destruction && _OwnedOnlyByPublishes(self)) {
         m_lists->currentTokenIndex = 0;
         return;
       }
     }
-    if (!onceInProgress && (!token->m_callback || token->m_expired || token->m_once)) {
+    if (!onceInProgress && (!token->_IsCallable() || token->m_expired || token->m_once)) {
       if (!token->m_expired) token->_Expire();
-      _EraseToken(list, token);
+      _EraseToken(token);
     }
     m_lists->currentTokenIndex = 0;
 
@@ -205,18 +222,16 @@ void VornEventsHandler::_Walk(TokenList& list, const std::shared_ptr<VornEventDa
 
 bool VornEventsHandler::IsListened(const std::string& name) {
   if (!m_lists) return false;
-  auto found = m_lists->listeners.find(name);
-  if (found == m_lists->listeners.end()) return false;
-  TokenList& list = found->second;
   bool live = false;
+  const std::uint32_t hash = NameHash(name);
   // Copy first: removing expired tokens edits the list.
-  const TokenList tokens = list;
+  const TokenList tokens = m_lists->tokens;
   for (const auto& token : tokens) {
-    if (!token) continue;
+    if (!token || !_Named(*token, name, hash)) continue;
     if (!token->m_expired)
       live = true;
     else
-      _RemoveToken(name, token->GetIndex());
+      _RemoveToken(token->GetIndex());
   }
   return live;
 }
@@ -229,4 +244,15 @@ void VornEventsHandler::RequestDestruction() {
   const std::shared_ptr<VornBaseClass> self = _GetSharedPtrFromBase();
   _OnDestructionRequested();
   Publish(Vorn::kEventDestructionRequested, VornEventData::Create());
+}
+
+void VornEventToken::Unsubscribe() {
+  // The handler's list may hold the last reference: keep this token alive
+  // for the call.
+  std::shared_ptr<VornBaseClass> keepAlive = weak_from_this().lock();
+  VornEventsHandler* handler = m_handler;
+  m_handler = nullptr;
+  _DropCallback();
+  if (handler) handler->_RemoveToken(m_index);
+  if (!m_expired) _Expire();
 }

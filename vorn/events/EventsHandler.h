@@ -1,9 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "vorn/core/Export.h"
@@ -29,10 +29,17 @@ inline constexpr const char* kEventDestruction = "__Vorn__onDestruction__";
 // went during a publish is destroyed when that publish returns, after the
 // walk stops.
 //
-// A handler nobody ever subscribed to holds no listener tables: they are
-// made at the first subscription, so the many handlers that are never
-// listened to (model objects of large trees) cost a pointer, and publishing
-// on them returns at once.
+// A handler nobody ever subscribed to holds no listener list: it is made at
+// the first subscription, so the many handlers that are never listened to
+// (model objects of large trees) cost a pointer, and publishing on them
+// returns at once.
+//
+// The listeners of every event name share one list, in subscription order,
+// and a publish walks it whole, skipping other names by a number the tokens
+// of one name share. Handlers carry a few
+// listeners (a model object shown in a view has three, a tweaker two), and
+// one list per name would cost more than the listeners themselves; a
+// handler with thousands of listeners pays for all of them on each publish.
 class VORN_API VornEventsHandler : public VornBaseClass {
 public:
   using Callback = VornEventToken::Callback;
@@ -69,26 +76,43 @@ protected:
   virtual void _OnDestructionRequested() {}
   // False while nobody ever subscribed: a publish would reach no one, so
   // its data need not be built.
-  bool _MayHaveListeners() const noexcept { return m_lists && !m_lists->listeners.empty(); }
+  bool _MayHaveListeners() const noexcept { return m_lists && !m_lists->tokens.empty(); }
 
 private:
   using TokenList = std::vector<std::shared_ptr<VornEventToken>>;
 
-  void _RemoveToken(const std::string& name, unsigned long index);
-  void _Walk(TokenList& list, const std::shared_ptr<VornEventData>& data, const std::shared_ptr<VornBaseClass>& self,
+  friend class VornEventToken;  // an unsubscribing token removes itself
+
+  // The hash first: most tokens passed belong to other names.
+  static bool _Named(const VornEventToken& token, const std::string& name, std::uint32_t hash) noexcept {
+    if (token.m_nameHash != hash || token.m_eventName.size() != name.size()) return false;
+    const char* a = token.m_eventName.data();
+    const char* b = name.data();
+    for (std::size_t i = 0, n = name.size(); i < n; ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+  // The first token of `name` in the list, of any state; null when none.
+  const VornEventToken* _FirstNamed(const std::string& name, std::uint32_t hash) const noexcept;
+  void _RemoveToken(unsigned int index);
+  struct _Name {
+    const std::string& text;
+    std::uint32_t hash;
+    unsigned int id;
+  };
+  void _Walk(const _Name& name, const std::shared_ptr<VornEventData>& data, const std::shared_ptr<VornBaseClass>& self,
              bool destruction);
-  void _EraseToken(TokenList& list, const VornEventToken* token);
-  void _Erase(TokenList& list, TokenList::iterator it);
+  void _EraseToken(const VornEventToken* token);
+  void _Erase(TokenList::iterator it);
   void _EndWalk() noexcept;
   bool _OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClass>& self) const noexcept;
 
   struct _Lists {
     unsigned int currentTokenIndex = 0;
     std::atomic<unsigned int> nextTokenIndex{0};
-    // Lists are never erased before the destructor, so a reference to one
-    // stays valid while callbacks subscribe to other names.
-    std::unordered_map<std::string, TokenList> listeners;
-    // Bumped by every insertion into or erasure from a list: a walk whose
+    // Every name's listeners, by increasing index.
+    TokenList tokens;
+    // Bumped by every insertion into or erasure from the list: a walk whose
     // step left it unchanged moves to the next slot without searching.
     unsigned long long listsVersion = 0;
     // Walks in progress, and the tokens erased from a list meanwhile. Those
