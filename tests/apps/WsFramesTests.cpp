@@ -63,7 +63,7 @@ std::vector<std::string> Events(const std::string& bytes, std::size_t step, std:
 
 // Fragments put together around control frames, an oversized message
 // dropped without stopping the next one, and the same events whatever
-// pieces the bytes arrive in.
+// pieces the bytes arrive in (all at once too: Feed stops at each event).
 TEST(WsFrameReader, AssemblesMessagesAndReportsControlFramesWhateverTheReadSizes) {
   const std::string big(300, 'x'), limit(100, 'y');  // the reader keeps 100 bytes
   const std::string bytes = Frame(WsOpcode::text, "{\"a\":", false) + Frame(WsOpcode::ping, "p1") +
@@ -103,15 +103,6 @@ TEST(WsFrameReader, FailsOnFramingViolationsWithTheirCloseCode) {
     // Nothing after a violation is read.
     EXPECT_EQ(Events(c.bytes + Frame(WsOpcode::text, "after"), 5), std::vector<std::string>{c.event});
   }
-}
-
-// Feed stops at each event, so a paused reader leaves the rest unread.
-TEST(WsFrameReader, StopsAtEachEvent) {
-  const std::string first = Frame(WsOpcode::text, "one"), bytes = first + Frame(WsOpcode::text, "two");
-  WsFrameReader reader(100);
-  EXPECT_EQ(reader.Feed(bytes.data(), bytes.size()), first.size());
-  EXPECT_EQ(reader.Take(), Event::message);
-  EXPECT_EQ(reader.Take(), Event::none);
 }
 
 TEST(WsFrames, HeadersUseTheShortestLengthAndUtf8IsChecked) {

@@ -1,5 +1,4 @@
-// JSON paths, JSON values into host writers, byte buffers and library values
-// and back, and the host JSON streams.
+// JSON paths, JSON values into host writers, byte buffers and library values and back, host JSON streams.
 
 #include <gtest/gtest.h>
 

@@ -178,11 +178,6 @@ protected:
 };
 }  // namespace
 
-TEST_F(ClientApps, AConnectionReportedBeforeItsAppIsKeptForIt) {
-  EXPECT_TRUE(connectedBefore);
-  EXPECT_EQ(M::GetClientApp(channel), app);
-}
-
 // "two" is new and joined, "one" (named at construction) is not; the
 // context joined after the event went out.
 TEST_F(ClientApps, AReportByChannelJoinsOnlyTheContextsItNames) {
@@ -208,7 +203,9 @@ TEST_F(ClientApps, ShowStatusAndDisconnectionReachTheJoinedContexts) {
   EXPECT_EQ(two->log, (std::vector<std::string>{"app shown", "app inactive", "app disconnected"}));
 }
 
-TEST_F(ClientApps, RegistrationRefusesDuplicatesWhoseEndLeavesTheFirst) {
+TEST_F(ClientApps, RegistrationTakesAnEarlierConnectionAndRefusesDuplicatesWhoseEndLeavesTheFirst) {
+  EXPECT_TRUE(connectedBefore);
+  EXPECT_EQ(M::GetClientApp(channel), app);
   auto copy = std::make_shared<TestApp>("app", std::vector<std::string>{});
   EXPECT_FALSE(M::Register(copy));
   copy->RequestDestruction();

@@ -53,15 +53,21 @@ public:
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
 };
 
+using Strings = std::vector<std::string>;
+
 struct Replies {
   std::vector<VornJSONValue> values;
   VornRemoteFunction_V1::Reply Recorder() {
     return [this](const VornJSONValue& v) { values.push_back(v); };
   }
+  Strings Texts() const {
+    Strings texts;
+    for (const VornJSONValue& v : values) texts.push_back(v.Stringify());
+    return texts;
+  }
 };
 
-// A C function of a loaded test plug-in (the library stays loaded by the
-// libraries manager).
+// A C function of a test plug-in that the libraries manager keeps loaded.
 template <class Fn>
 Fn PluginFunction(const std::string& library, const char* symbol) {
   void* handle = dlopen(("lib" + library + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -72,8 +78,7 @@ Fn PluginFunction(const std::string& library, const char* symbol) {
 
 VornJSONObject Obj(const std::string& text) { return VornJSONObject::BuildFromString(text); }
 
-// The files the process maps (the path column of /proc/self/maps), and
-// those mapped since `before`.
+// The files the process maps (the path column of /proc/self/maps).
 std::set<std::string> Mapped() {
   std::set<std::string> files;
   std::ifstream maps("/proc/self/maps");
@@ -132,9 +137,8 @@ TEST(LibBasedFactory, CreatesAndDeletesWithEveryMessage) {
   auto made = factory.CreateInstancesVector(kFunctionsLib, "Echo");
   ASSERT_TRUE(echo && only && made.size() == 1u);
   EXPECT_EQ(live(), before + 2);
-  EXPECT_TRUE(factory.CreateInstancesVector(kPartialLib, "OnlyCreate").empty());
+  EXPECT_TRUE(factory.CreateInstancesVector(kPartialLib, "OnlyCreate").empty());  // silent, as the next
   EXPECT_EQ(factory.CreateInstancePtr(kPartialLib, "Absent"), nullptr);
-  EXPECT_EQ(capture.Count(), 0u);  // all silent so far
   factory.DeleteInstancePtr(echo, kFunctionsLib, "Echo");
   factory.DeleteInstancePtr(made[0], kFunctionsLib, "Echo");
   EXPECT_EQ(live(), before);
@@ -144,7 +148,7 @@ TEST(LibBasedFactory, CreatesAndDeletesWithEveryMessage) {
   EXPECT_EQ(factory.CreateInstancePtr("vorn_no_such_plugin", "Echo"), nullptr);
   // Spelling "Echo" of kFunctionsLib across the two names finds nothing cached.
   EXPECT_EQ(factory.CreateInstancePtr(kFunctionsLib + "E", "cho"), nullptr);
-  const auto m = capture.Messages();  // the third is the loader's failure
+  const auto m = capture.Messages();  // the first is the deletion's: nothing before it reported
   ASSERT_EQ(m.size(), 6u);
   const std::string head = "[VornLibBasedFactory_V1::";
   EXPECT_EQ(m[0], head + "DeleteInstancePtr] Deletion function not found for OnlyCreate in library " + kPartialLib);
@@ -179,18 +183,28 @@ class Unbound final : public VornRemoteFunction_V1 {};
 TEST(Binding, ConvertsArgumentsByNameAndAnswersOnce) {
   auto fn = Vorn::MakeRemoteFunction(
       "mix", {"i", "d", "s", "flag", "list"},
-      [](int i, double d, const std::string& s, std::optional<bool> flag, const std::vector<std::int64_t>& list) {
+      [](int i, double d, const std::string& s, std::optional<bool> flag, const std::vector<std::int64_t>& list)
+          -> std::optional<std::string> {
         std::int64_t sum = 0;
         for (auto v : list) sum += v;
         return s + ":" + std::to_string(i + static_cast<int>(d) + sum) + (flag ? (*flag ? "+" : "-") : "?");
       });
+  // Each parameter and the result carry the schema of what they take (an optional parameter is not required).
+  const std::string kInt = "integer in [-2147483648, 2147483647]";
+  const std::pair<std::string, bool> schemas[] = {
+      {R"({"type":"integer","minimum":-2147483648,"maximum":2147483647})", true}, {R"({"type":"number"})", true},
+      {R"({"type":"string"})", true}, {R"({"type":"boolean"})", false},
+      {R"({"type":"array","items":{"type":"integer","minimum":-9223372036854775808,"maximum":9223372036854775807}})",
+       true}};
   const auto& params = fn->GetParameterDescriptors();
   ASSERT_EQ(params.size(), 5u);
+  for (std::size_t i = 0; i < params.size(); ++i)
+    EXPECT_EQ(std::pair(params[i].schema.Stringify(), params[i].required), schemas[i]) << params[i].name;
+  EXPECT_EQ(fn->GetResultSchema().Stringify(), R"({"anyOf":[{"type":"string"},{"type":"null"}]})");
   EXPECT_EQ(params[2].name, "s");
   EXPECT_EQ(params[2].typeKey, Vorn::TypeKey<std::string>());
   EXPECT_TRUE(fn->IsBound());
 
-  const std::string kInt = "integer in [-2147483648, 2147483647]";
   const auto error = [](const std::string& argument, const std::string& problem) {
     return R"({"error":{"message":"Argument ')" + argument + "' " + problem + R"(","argument":")" + argument + "\"}}";
   };
@@ -213,8 +227,7 @@ TEST(Binding, ConvertsArgumentsByNameAndAnswersOnce) {
   for (const Case& c : cases) {
     Replies replies;
     fn->Call(replies.Recorder(), Obj(c.args));
-    ASSERT_EQ(replies.values.size(), 1u) << c.args;
-    EXPECT_EQ(replies.values[0].Stringify(), c.reply) << c.args;
+    EXPECT_EQ(replies.Texts(), Strings{c.reply}) << c.args;
   }
   EXPECT_EQ(capture.Count(), 0u);  // mismatches are answered, not reported
 }
@@ -245,29 +258,12 @@ TEST(Binding, ErrorsVoidResultsUnnamedParametersAndUnsetFunctions) {
     throw Vorn::RemoteError("sign", "negative", VornJSONObject{{"reason", "hidden"}, {"v", v}});
   });
   for (const char* args : {R"({"v":11})", R"({"v":-1})"}) set->Call(replies.Recorder(), Obj(args));
-  ASSERT_EQ(replies.values.size(), 5u);
-  EXPECT_EQ(replies.values[0].Stringify(), R"({"error":{"message":"bad input"}})");
-  EXPECT_EQ(replies.values[1].Stringify(), R"({"_func_return":null})");
-  EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":[1,null]})");
-  EXPECT_EQ(replies.values[3].Stringify(), R"({"error":{"message":"'o' takes values up to 10, not 11","reason":"range",)"
-                                           R"("object":"o","property":"value","value":11,"max":10}})");
-  EXPECT_EQ(replies.values[4].Stringify(), R"({"error":{"message":"negative","reason":"sign","v":-1}})");
+  EXPECT_EQ(replies.Texts(), (Strings{R"({"error":{"message":"bad input"}})", R"({"_func_return":null})",
+                                      R"({"_func_return":[1,null]})",
+                                      R"({"error":{"message":"'o' takes values up to 10, not 11","reason":"range",)"
+                                      R"("object":"o","property":"value","value":11,"max":10}})",
+                                      R"({"error":{"message":"negative","reason":"sign","v":-1}})"}));
   EXPECT_EQ(calls, 1);
-}
-
-TEST(Binding, ParametersAndResultsCarryTheSchemaOfWhatTheyTake) {
-  auto fn = Vorn::MakeRemoteFunction("f", {"i", "name", "xs"}, [](int, std::optional<std::string>, std::vector<double>) {
-    return std::optional<bool>();
-  });
-  const std::pair<std::string, bool> expected[] = {
-      {R"({"type":"integer","minimum":-2147483648,"maximum":2147483647})", true},
-      {R"({"type":"string"})", false},  // optional: not required
-      {R"({"type":"array","items":{"type":"number"}})", true}};
-  const auto& params = fn->GetParameterDescriptors();
-  ASSERT_EQ(params.size(), 3u);
-  for (std::size_t i = 0; i < params.size(); ++i)
-    EXPECT_EQ(std::pair(params[i].schema.Stringify(), params[i].required), expected[i]) << params[i].name;
-  EXPECT_EQ(fn->GetResultSchema().Stringify(), R"({"anyOf":[{"type":"boolean"},{"type":"null"}]})");
 }
 
 class TestObject final : public VornKRTRemoteObject {
@@ -329,9 +325,7 @@ TEST_F(Communication, RoutesCallsToRegisteredObjects) {
   EXPECT_EQ(capture.Messages(), std::vector<std::string>{"VornRemoteObject::Call => Remote Function nope not found!"});
   for (const char* fn : {"nope", "echo"})  // an empty reply is skipped, found or not
     EXPECT_TRUE(M::TryCallRemoteObjectFunc("ns", "obj", fn, {}, VornJSONObject()));
-  ASSERT_EQ(replies.values.size(), 2u);
-  EXPECT_EQ(replies.values[0].Stringify(), R"({"_func_return":[1]})");
-  EXPECT_TRUE(replies.values[1].IsNull());
+  EXPECT_EQ(replies.Texts(), (Strings{R"({"_func_return":[1]})", "null"}));
 }
 
 TEST_F(Communication, DestructionRequestsUnregisterEvenMidCall) {
@@ -348,10 +342,8 @@ TEST_F(Communication, DestructionRequestsUnregisterEvenMidCall) {
   b->RequestDestruction();
   EXPECT_TRUE(Call("a", "b/c", "echo", R"({"v":1})"));
   EXPECT_FALSE(Call("a/b", "c", "echo", R"({"v":1})"));
-  ASSERT_EQ(replies.values.size(), 4u);
-  EXPECT_EQ(replies.values[0].Stringify(), R"({"_func_return":40})");
-  EXPECT_TRUE(replies.values[1].IsNull());
-  EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":40})");
+  const std::string forty = R"({"_func_return":40})";
+  EXPECT_EQ(replies.Texts(), (Strings{forty, "null", forty, R"({"_func_return":1})"}));
 
   bool released = false;
   TestObject::Make("kept", "ns", &released);
@@ -365,9 +357,7 @@ TEST_F(Communication, EmitsEventsInTheWireFormat) {
   EXPECT_EQ(id.size(), 36u);
   EXPECT_FALSE(object->PublishRemoteEvent(""));
   EXPECT_FALSE(object->_PublishRemoteEvent("", VornJSONValue(5)));
-  EXPECT_FALSE(object->_PublishRemoteEvent("", OVK::Binary("x", 1)));
-  EXPECT_EQ(node.Count(), 0u);
-
+  EXPECT_FALSE(object->_PublishRemoteEvent("", OVK::Binary("x", 1)));  // nor sent: three emissions below
   EXPECT_TRUE(object->_PublishRemoteEvent("onData", VornJSONValue(5)));
   EXPECT_TRUE(object->_PublishRemoteEvent("onBytes", OVK::Binary("ab", 2)));
   node.SetStatus(-1);
@@ -407,10 +397,8 @@ TEST_F(Communication, LibraryFunctionsAreMadeOnceThenCachedAndAnswerEachCall) {
   EXPECT_EQ(live(), before + 1);
   EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":2})")));
   EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":0})")));
-  ASSERT_EQ(replies.values.size(), 4u);
-  EXPECT_EQ(static_cast<VornJSONObject&>(replies.values[0]), args);
-  EXPECT_EQ(replies.values[2].Stringify(), R"({"_func_return":3})");
-  EXPECT_EQ(replies.values[3].Stringify(), R"({"error":{"message":"division by zero"}})");
+  EXPECT_EQ(replies.Texts(), (Strings{R"({"a":1})", R"({"a":1})", R"({"_func_return":3})",
+                                      R"({"error":{"message":"division by zero"}})"}));
   EXPECT_EQ(capture.Count(), 0u);
   // Loaded directly, they are fresh unless shared.
   EXPECT_NE(M::LoadLibraryFunction(kFunctionsLib, "Echo", false), M::LoadLibraryFunction(kFunctionsLib, "Echo", false));
@@ -422,10 +410,9 @@ TEST_F(Communication, LibraryFunctionsAreMadeOnceThenCachedAndAnswerEachCall) {
 // A class of another family under the requested name is released, not called.
 TEST_F(Communication, LibraryCallsOfOtherClassesOrMissingFunctionsAreNotAnswered) {
   ASSERT_TRUE(Vorn::GetLibrary(kFunctionsLib) && Vorn::GetLibrary(kPartialLib));
-  const auto args = Obj("{}");
-  EXPECT_FALSE(M::TryCallLibraryFunction(kFunctionsLib, "NotAFunction", replies.Recorder(), args));
+  EXPECT_FALSE(M::TryCallLibraryFunction(kFunctionsLib, "NotAFunction", replies.Recorder(), Obj("{}")));
   EXPECT_EQ(capture.Last(), "[Vorn] Class 'NotAFunction' of library '" + kFunctionsLib + "' is not a remote function");
-  EXPECT_FALSE(M::TryCallLibraryFunction(kPartialLib, "Null", replies.Recorder(), args));
+  EXPECT_FALSE(M::TryCallLibraryFunction(kPartialLib, "Null", replies.Recorder(), Obj("{}")));
   EXPECT_EQ(capture.Last(), "[Vorn] Function 'Null' not found in library '" + kPartialLib + "'");
   EXPECT_TRUE(replies.values.empty());
 }
@@ -449,9 +436,7 @@ TEST_F(Communication, NamespaceFunctionsAnswerFromTheirAddingToTheirRemoval) {
   EXPECT_TRUE(M::RemoveNamespaceFunction("tools", "echo"));
   EXPECT_FALSE(M::RemoveNamespaceFunction("tools", "echo"));
   EXPECT_FALSE(call("tools"));
-  EXPECT_EQ(M::GetNamespaceFunction("tools", "echo").get(), nullptr);
-  ASSERT_EQ(replies.values.size(), 1u);
-  EXPECT_EQ(replies.values[0].Stringify(), R"({"_func_return":1})");
+  EXPECT_EQ(replies.Texts(), Strings{R"({"_func_return":1})"});
 }
 
 TEST_F(Communication, ListsTheObjectsAndTheirFunctions) {
@@ -471,11 +456,8 @@ TEST_F(Communication, ListsTheObjectsAndTheirFunctions) {
   EXPECT_EQ(objects(), std::set<std::string>{"other/b"});
 }
 
-// Client library names, asked for alone or with a function call, against two
-// plug-in folders holding copies of test plug-ins and the loader's search
-// path holding the test plug-ins. A refused name maps and caches nothing; an
-// accepted one maps exactly the file expected; made-up functions of a
-// declared library grow no table.
+// Client library names, alone or with a function call, against two plug-in
+// folders of copied test plug-ins: a refused name maps and caches nothing.
 TEST_F(Communication, ClientLibrariesLoadOnlyDeclaredNamesFromThePluginFolders) {
   TempDir first, second;
   const std::string plain = Copy(VORN_TEST_PLUGIN_BASIC, first.Path() / "vorn_client_plain.so");
@@ -495,7 +477,6 @@ TEST_F(Communication, ClientLibrariesLoadOnlyDeclaredNamesFromThePluginFolders) 
   // alone), and the file loaded or the report.
   const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {
       {"libz.so.1", {}, refused + "libz.so.1': not declared by the host"},
-      {"libasan.so.8", {}, refused + "libasan.so.8': not declared by the host"},
       // On the search path.
       {"vorn_test_plugin_basic", {}, refused + "vorn_test_plugin_basic': not declared by the host"},
       {std::string(255, 'a'), {}, refused + a64 + "... (255 bytes)': not declared by the host"},

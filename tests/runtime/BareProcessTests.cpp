@@ -26,9 +26,6 @@ TEST(BareProcess, EmptySettingsFindAndWriteNothing) {
   EXPECT_EQ(Vorn::BuildRscFilePath("", ""), "");  // the working directory is never searched
   EXPECT_TRUE(Vorn::SearchPathsFromInstall("").empty());
   EXPECT_EQ(Vorn::GetFileFullPath("CMakeCache.txt", {}), "");
-  int calls = 0;
-  Vorn::ReadRscDirectory("", [&calls](const VornJSONObject&) { ++calls; });
-  EXPECT_EQ(calls, 0);
   EXPECT_EQ(Vorn::LoadResourceJSON("Vorn", "DataTypes").Stringify(), "{}");
 
   // Nothing goes to "/resources/..." at the root of the file system.

@@ -20,8 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kTemp = VORN_TEST_RSC_TEMP;
-std::string VornDirA() { return VORN_TEST_RSC_A "/resources/Vorn"; }
-std::string VornDirB() { return VORN_TEST_RSC_B "/resources/Vorn"; }
+const std::string kVornA = VORN_TEST_RSC_A "/resources/Vorn", kVornB = VORN_TEST_RSC_B "/resources/Vorn";
 
 void WriteBytes(const std::string& path, const std::string& content) {
   fs::create_directories(fs::path(path).parent_path());
@@ -38,8 +37,7 @@ public:
   void SetUp() override {
     for (const char* dir : {VORN_TEST_RSC_A, VORN_TEST_RSC_B, VORN_TEST_RSC_TEMP}) fs::remove_all(dir);
     fs::create_directories(kTemp);
-    const std::string a = VornDirA() + "/";
-    const std::string b = VornDirB() + "/";
+    const std::string a = kVornA + "/", b = kVornB + "/";
     WriteBytes(a + "DataTypes.json", R"({"from":"a","types":[1]})");
     WriteBytes(a + "Upper.JSON", R"({"which":"plain"})");
     WriteBytes(a + "Upper.JSON.json", R"({"which":"suffixed"})");
@@ -66,7 +64,7 @@ TEST(ResourceDirectory, ParsesEveryJsonEntryOfEveryInstallDirectory) {
     EXPECT_EQ(item.GetFromPath({"fileName"}).Get<std::string>(), fs::path(path).filename());
     rows.push_back(path + " " + item.GetFromPath({"fileContent"}).Stringify());
   }
-  const std::string a = VornDirA() + "/", b = VornDirB() + "/";
+  const std::string a = kVornA + "/", b = kVornB + "/";
   EXPECT_EQ(rows, (std::vector<std::string>{
                       a + R"(DataTypes.json {"from":"a","types":[1]})", a + R"(Upper.JSON.json {"which":"suffixed"})",
                       a + R"(broken.json {"a":1})",
@@ -156,10 +154,9 @@ TEST(FileExtension, FollowsThePathRules) {
 }
 
 TEST(FileFullPath, SearchesTheInstallPathOrTheGivenDirectoriesInOrder) {
-  EXPECT_EQ(Vorn::GetFileFullPath("resources\\Vorn\\OnlyB.json", {}), VornDirB() + "/OnlyB.json");
-  EXPECT_EQ(Vorn::GetFileFullPath("DataTypes.json", {kTemp + "/none", VornDirB(), VornDirA()}),
-            VornDirB() + "/DataTypes.json");
-  EXPECT_EQ(Vorn::GetFileFullPath("DataTypes.json", {VornDirA(), VornDirB()}), VornDirA() + "/DataTypes.json");
+  EXPECT_EQ(Vorn::GetFileFullPath("resources\\Vorn\\OnlyB.json", {}), kVornB + "/OnlyB.json");
+  EXPECT_EQ(Vorn::GetFileFullPath("DataTypes.json", {kTemp + "/none", kVornB, kVornA}), kVornB + "/DataTypes.json");
+  EXPECT_EQ(Vorn::GetFileFullPath("DataTypes.json", {kVornA, kVornB}), kVornA + "/DataTypes.json");
   EXPECT_EQ(Vorn::GetFileFullPath("DataTypes.json", {kTemp}), "");
 }
 
