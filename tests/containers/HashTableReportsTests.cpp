@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "containers/HashTableTestSupport.h"
 #include "core/CoreTestSupport.h"
 #include "vorn/containers/HashTable.h"
 
@@ -17,15 +16,20 @@ namespace {
 using Entries = std::vector<std::pair<std::uint64_t, int>>;
 using vorn_test::ReportOf;
 
+// Sends every key below 2^20 to the top of the hash: at shift s home is
+// key >> (20 - s), so the keys pile up in the first buckets of a small table.
+struct TopBitsHash {
+  std::uint64_t operator()(std::uint64_t key) const noexcept { return key << 44; }
+};
+
 TEST(HashTableReports, CapacityReportsKeepTheTable) {
   // Clustered hashes force growth by distance, far beyond what the load
-  // factor asks for, rather than a report; every key stays findable.
+  // factor asks for, rather than a report.
   const KRTAbendCapture growth;
-  Vorn::HashTable<std::uint64_t, int, vorn_test::TopBitsHash> t;
+  Vorn::HashTable<std::uint64_t, int, TopBitsHash> t;
   for (std::uint64_t i = 0; i < 200; ++i) ASSERT_TRUE(t.try_emplace(i << 8, static_cast<int>(i)).second);
   ASSERT_EQ(t._Shift(), 12);
   EXPECT_EQ(growth.Count(), 0u);
-  ASSERT_TRUE(vorn_test::CheckInvariants(t));
   const Entries before(t.begin(), t.end());
 
   EXPECT_EQ(ReportOf([&] { t.reserve(std::size_t{1} << 32); }), "HashTable size overflow!");
@@ -34,10 +38,10 @@ TEST(HashTableReports, CapacityReportsKeepTheTable) {
   EXPECT_EQ(ReportOf([&] { t.reserve(0); }), "[InsertMetadata] Distance overflow!");
   EXPECT_EQ(t._Shift(), 12);
   EXPECT_EQ(Entries(t.begin(), t.end()), before);
-  ASSERT_TRUE(vorn_test::CheckInvariants(t));
+  for (const auto& [key, value] : before) EXPECT_EQ(t.find(key)->second, value) << key;
   EXPECT_TRUE(t.try_emplace(200u << 8, 200).second);  // new, and the table is still fully usable
   EXPECT_TRUE(t.erase(0));
-  EXPECT_TRUE(vorn_test::CheckInvariants(t));
+  EXPECT_EQ(t.size(), 200u);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// Vorn_BaseClass: destruction callbacks, ownership and deletion; the
-// Vorn::SharedPtr and Vorn::WeakPtr handles over it; VornBaseClass
-// (std::shared_ptr ownership) and the VornBaseFacade / VornBaseImpl pair.
+// Vorn_BaseClass, its handles, VornBaseClass and the facade / impl pair.
 
 #include <gtest/gtest.h>
 
@@ -47,7 +45,6 @@ TEST(DestructionCallbacks, RunInOrderThenDeletersInOrderWhateverACallbackDoes) {
   p->AddDestructionRequestCB(&RecordAndThrow, Named(journal, "B"), &RecordDeleter);
   meddler.ownId = p->AddDestructionRequestCB(&Meddle, &meddler, nullptr);
   meddler.otherId = p->AddDestructionRequestCB(&RecordCallback, Named(journal, "C"), &RecordDeleter);
-  // Nobody owns it: the request is made, then the object is deleted.
   EXPECT_NO_THROW(Vorn_BaseClass::DeleteUnlessOwned(p));
   EXPECT_EQ(journal, (Journal{"cb A", "cb B", "cb C", "del A", "del B", "del C"}));
   EXPECT_EQ(meddler.addResult, 0u);
@@ -61,15 +58,12 @@ TEST(DestructionCallbacks, RemoveAndUpdateHandTheReplacedContextToTheDeleterAtOn
   Probe p;
   const unsigned int idA = p.AddDestructionRequestCB(&RecordCallback, Named(journal, "A"), &RecordDeleter);
   const unsigned int idB = p.AddDestructionRequestCB(&RecordCallback, Named(journal, "B"), &RecordDeleter);
-  p.RemoveDestructionRequestCB(idA);
-  // Removing again, id 0 and unknown ids are ignored.
-  for (unsigned int id : {idA, 0u, idB + 1}) p.RemoveDestructionRequestCB(id);
+  // Removing twice, id 0 and unknown ids are ignored; so is storing the
+  // context already stored, and unknown ids leave the context with the caller.
+  for (unsigned int id : {idA, idA, 0u, idB + 1}) p.RemoveDestructionRequestCB(id);
   NamedCtx* c = Named(journal, "C");
-  p.UpdateDestructionRequestCtx(idB, c);
-  // Storing the context already stored changes nothing; unknown ids leave the
-  // context with the caller.
-  p.UpdateDestructionRequestCtx(idB, c);
   NamedCtx* stray = Named(journal, "stray");
+  for (unsigned int id : {idB, idB}) p.UpdateDestructionRequestCtx(id, c);
   for (unsigned int id : {idA, 0u, idB + 1}) p.UpdateDestructionRequestCtx(id, stray);
   EXPECT_EQ(journal, (Journal{"del A", "del B"}));
   p.RequestDestruction();
@@ -103,8 +97,7 @@ TEST(Ownership, OnlyAShareableObjectHandsOutHandlesAndOnlyGetSharedPtrTakesFirst
 TEST(SharedPtr, CopiesAndMovesShareOneObjectDeletedWithTheLastStrongHandle) {
   Tracker tracker;
   Vorn::SharedPtr<Probe> a(new Probe(&tracker));
-  // Weak handles do not keep the object alive; the leak checker verifies the
-  // control block goes with the last of them.
+  // The leak checker verifies the control block goes with the last weak handle.
   Vorn::WeakPtr<Probe> weak(a);
   EXPECT_TRUE(weak.Lock() == a);
   Vorn::WeakPtr<Probe> weakCopy(weak);
@@ -143,8 +136,7 @@ TEST(SharedPtr, StaticPointerCastFromBaseToDerivedKeepsTheCountRight) {
   Tracker tracker;
   Vorn::SharedPtr<Vorn_BaseClass> base(Vorn::SharedPtr<Derived>(new Derived(&tracker)));
   ASSERT_TRUE(base->HasExactType(Vorn::TypeKey<Derived>()));
-  // From a const handle the source keeps its reference; from an rvalue it
-  // moves over.
+  // An rvalue source hands its reference over.
   Vorn::SharedPtr<Derived> copy = Vorn::StaticPointerCast<Derived>(base);
   ASSERT_TRUE(base);
   EXPECT_EQ(copy->value, 7);
@@ -168,11 +160,10 @@ TEST(VornBaseClass, SharesItsOwnershipOnlyWhileOwned) {
   EXPECT_EQ(node.GetSharedPtr(), nullptr);
   EXPECT_FALSE(node.HasOMInterface());
   {
-    // An owner that does not delete, so the object can be examined after it.
     std::shared_ptr<Node> owner(&node, [](Node*) {});
     EXPECT_FALSE(node.IsExpired());
     EXPECT_EQ(node.GetSharedPtr().get(), &node);
-    EXPECT_EQ(node.GetSharedPtr().use_count(), 2);  // the owner's count, shared
+    EXPECT_EQ(node.GetSharedPtr().use_count(), 2);  // shares the owner's count
   }
   EXPECT_TRUE(node.IsExpired());
   EXPECT_EQ(node.GetSharedPtr(), nullptr);

@@ -32,11 +32,6 @@ Thrown Catch(Parse parse) {
   return {};
 }
 
-// The whole text, or a stream handing out one byte at a time.
-Thrown FromText(const std::string& text, bool trickled) {
-  return Catch([&] { vorn_test::ParseCaptured(text, false, trickled); });
-}
-
 // Also an unrecognised escape on the third line, whatever ends the lines:
 // line 3 is `  "b": "x\qy"`, where the escape character q is column 11.
 TEST(JsonParserExceptions, EveryFaultThrowsItsMessageAndLineAndTheColumnAfterIt) {
@@ -46,8 +41,9 @@ TEST(JsonParserExceptions, EveryFaultThrowsItsMessageAndLineAndTheColumnAfterIt)
     faults.emplace_back("{" + eol + "  \"a\": 1," + eol + "  \"b\": \"x\\qy\"" + eol + "}",
                         vorn_test::P("Invalid escape character at line 3"));
   for (const auto& [doc, message] : faults) {
+    // The whole text, or a stream handing out one byte at a time.
     for (bool trickled : {false, true}) {
-      const Thrown thrown = FromText(doc, trickled);
+      const Thrown thrown = Catch([&] { vorn_test::ParseCaptured(doc, false, trickled); });
       EXPECT_EQ(thrown.message, message) << doc;
       EXPECT_NE(message.find("at line " + std::to_string(thrown.line)), std::string::npos) << doc;
       if (doc.find("x\\qy") != std::string::npos) {
