@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string_view>
-#include <exception>
 
 #include "vorn/host/Errors.h"
 #include "vorn/host/SysLog.h"
@@ -28,7 +28,6 @@ std::uint32_t NameHash(const std::string& name) noexcept {
 }
 
 }  // namespace
-
 
 VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
   if (!m_lists) m_lists = std::make_unique<_Lists>();

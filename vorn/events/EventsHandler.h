@@ -74,8 +74,8 @@ protected:
   // Called once by RequestDestruction, before the request is published, so
   // a derived class can act before any listener hears of it.
   virtual void _OnDestructionRequested() {}
-  // False while nobody ever subscribed: a publish would reach no one, so
-  // its data need not be built.
+  // False while no token is subscribed, to any name: a publish would reach
+  // no one, so its data need not be built.
   bool _MayHaveListeners() const noexcept { return m_lists && !m_lists->tokens.empty(); }
 
 private:
