@@ -20,10 +20,14 @@ std::shared_ptr<VornModelObject> SharedModelObject(VornModelObject* object) {
   return object ? std::static_pointer_cast<VornModelObject>(object->GetSharedPtr()) : nullptr;
 }
 
-void UnsubscribeAll(std::vector<std::shared_ptr<VornEventToken>>& tokens) {
-  for (const auto& token : tokens)
-    if (token) token->Unsubscribe();
-  tokens.clear();
+void Unsubscribe(std::shared_ptr<VornEventToken>& token) {
+  if (token) token->Unsubscribe();
+  token.reset();
+}
+
+template <class Tokens>
+void UnsubscribeAll(Tokens& tokens) {
+  for (auto& token : tokens) Unsubscribe(token);
 }
 }  // namespace
 
@@ -34,7 +38,7 @@ VornBaseView::VornBaseView(std::string name) : m_name(std::move(name)) {}
 VornBaseView::~VornBaseView() {
   // Nothing may call back into a view that has gone.
   for (auto& [object, listened] : m_listened) UnsubscribeAll(listened.tokens);
-  for (auto& [id, tokens] : m_tweakerTokens) UnsubscribeAll(tokens);
+  for (auto& [id, generated] : m_tweakerInfos) Unsubscribe(generated.edits), Unsubscribe(generated.usage);
 }
 
 void VornBaseView::Initialize(VornViewInfo* viewInfo, const ModelObjectPtr& root,
@@ -54,7 +58,7 @@ void VornBaseView::Initialize(VornViewInfo* viewInfo, const ModelObjectPtr& root
 std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::GetTweakers() const {
   std::vector<TweakerInfoPtr> infos;
   infos.reserve(m_tweakerInfos.size());
-  for (const auto& [id, info] : m_tweakerInfos) infos.push_back(info);
+  for (const auto& [id, generated] : m_tweakerInfos) infos.push_back(generated.info);
   return infos;
 }
 
@@ -62,8 +66,8 @@ VornJSONObject VornBaseView::_DescribeNode(const VornModelObject& object) const 
   VornJSONObject node{{"id", object.GetID()}};
   if (const VornValue* name = object.GetValue("name")) node.Set("name", name->ToJSON());
   if (auto shown = m_objectTweakers.find(&object); shown != m_objectTweakers.end()) {
-    if (auto info = m_tweakerInfos.find(shown->second); info != m_tweakerInfos.end() && info->second->tweaker) {
-      node.Set("tweaker", info->second->tweaker->Describe());
+    if (auto info = m_tweakerInfos.find(shown->second); info != m_tweakerInfos.end() && info->second.info->tweaker) {
+      node.Set("tweaker", info->second.info->tweaker->Describe());
       return node;
     }
   }
@@ -149,15 +153,16 @@ void VornBaseView::_ListenModelObject(const ModelObjectPtr& object, const bool s
   listened.object = object;
   listened.inTree = subscribeToNewChildren;
   if (subscribeToNewChildren)
-    listened.tokens.push_back(object->Subscribe("onAddChild", [this, listenOnly](const std::shared_ptr<VornEventData>& data) {
-      if (auto added = std::dynamic_pointer_cast<VornMOAddChildEventData>(data))
-        _OnNewModelObject(added->GetNewChild(), listenOnly);
-    }));
-  listened.tokens.push_back(object->Subscribe(
+    listened.tokens[0] =
+        object->Subscribe("onAddChild", [this, listenOnly](const std::shared_ptr<VornEventData>& data) {
+          if (auto added = std::dynamic_pointer_cast<VornMOAddChildEventData>(data))
+            _OnNewModelObject(added->GetNewChild(), listenOnly);
+        });
+  listened.tokens[1] = object->Subscribe(
       Vorn::kEventDestructionRequested,
-      [this](const std::shared_ptr<VornEventData>& data) { _OnModelObjectDestructionRequested(data); }));
-  listened.tokens.push_back(
-      object->Subscribe("onChange", [this](const std::shared_ptr<VornEventData>& data) { _OnDataChange(data); }));
+      [this](const std::shared_ptr<VornEventData>& data) { _OnModelObjectDestructionRequested(data); });
+  listened.tokens[2] =
+      object->Subscribe("onChange", [this](const std::shared_ptr<VornEventData>& data) { _OnDataChange(data); });
 }
 
 void VornBaseView::_Unlisten(const VornModelObject* object) {
@@ -189,16 +194,16 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   std::shared_ptr<VornBaseTweaker> tweaker = VornTweakerFactory::GenerateTweaker(info->dataType, m_name);
   if (!tweaker) return tweaker;
   tweaker->m_id = _StableTweakerId(info);
-  auto& tokens = m_tweakerTokens[tweaker->GetID()];
-  tokens.push_back(tweaker->Subscribe(
-      "onValueChange", [this](const std::shared_ptr<VornEventData>& data) { _OnTweakerValueChange(data); }));
-  tokens.push_back(tweaker->Subscribe("onUsageStatusChange", [this](const std::shared_ptr<VornEventData>& data) {
+  Generated generated{info, nullptr, nullptr};
+  generated.edits = tweaker->Subscribe(
+      "onValueChange", [this](const std::shared_ptr<VornEventData>& data) { _OnTweakerValueChange(data); });
+  generated.usage = tweaker->Subscribe("onUsageStatusChange", [this](const std::shared_ptr<VornEventData>& data) {
     _OnTweakerUsageStatusChange(data);
-  }));
+  });
   for (const ModelObjectPtr& related : info->relatedModelObjects) _ListenModelObject(related, false, false);
   info->tweaker = tweaker;
   info->tweakerId = tweaker->GetID();
-  m_tweakerInfos.try_emplace(info->tweakerId, info);
+  m_tweakerInfos.try_emplace(info->tweakerId, std::move(generated));
   _UpdateTweakerFromInfo(info, true, true);
   Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
   return tweaker;
@@ -215,7 +220,7 @@ std::string VornBaseView::_StableTweakerId(const TweakerInfoPtr& info) const {
 
 VornBaseView::TweakerInfoPtr VornBaseView::FindTweaker(const std::string& tweakerId) const {
   auto it = m_tweakerInfos.find(tweakerId);
-  return it == m_tweakerInfos.end() ? nullptr : it->second;
+  return it == m_tweakerInfos.end() ? nullptr : it->second.info;
 }
 
 VornBaseView::TweakerInfoPtr VornBaseView::FindTweakerOfObject(const std::string& objectId) const {
@@ -226,8 +231,8 @@ VornBaseView::TweakerInfoPtr VornBaseView::FindTweakerOfObject(const std::string
   // The id a tweaker gets from its object finds it at once; a scan covers
   // objects whose id changed after their tweaker was made.
   if (TweakerInfoPtr info = FindTweaker(m_name + "/" + objectId); shows(info)) return info;
-  for (const auto& [id, info] : m_tweakerInfos)
-    if (shows(info)) return info;
+  for (const auto& [id, generated] : m_tweakerInfos)
+    if (shows(generated.info)) return generated.info;
   return nullptr;
 }
 
@@ -271,7 +276,7 @@ void VornBaseView::_OnTweakerValueChange(const std::shared_ptr<VornEventData>& d
   if (!tweaker) return;
   auto found = m_tweakerInfos.find(tweaker->GetID());
   if (found == m_tweakerInfos.end()) return;
-  const TweakerInfoPtr info = found->second;  // the write-back may drop it
+  const TweakerInfoPtr info = found->second.info;  // the write-back may drop it
   for (const auto& [id, value] : data->GetValuesByString()) {
     if (!value) continue;
     for (const ModelObjectPtr& object : info->modelObjects)
@@ -294,12 +299,10 @@ void VornBaseView::_OnModelObjectDestructionRequested(const std::shared_ptr<Vorn
 void VornBaseView::_DropTweaker(const std::string& tweakerId, const VornModelObject* destroyed) {
   auto found = m_tweakerInfos.find(tweakerId);
   if (found == m_tweakerInfos.end()) return;
-  const TweakerInfoPtr info = found->second;
+  const TweakerInfoPtr info = found->second.info;
+  Unsubscribe(found->second.edits);
+  Unsubscribe(found->second.usage);
   m_tweakerInfos.erase(found);
-  if (auto tokens = m_tweakerTokens.find(tweakerId); tokens != m_tweakerTokens.end()) {
-    UnsubscribeAll(tokens->second);
-    m_tweakerTokens.erase(tokens);
-  }
   std::vector<const VornModelObject*> concerned;
   for (const ModelObjectPtr& object : info->modelObjects) {
     if (!object) continue;
@@ -333,7 +336,7 @@ VornBaseView::TweakerInfoPtr VornBaseView::_GetTweakerInfo(const ModelObjectPtr&
   auto shown = m_objectTweakers.find(object.get());
   if (shown == m_objectTweakers.end()) return nullptr;
   auto info = m_tweakerInfos.find(shown->second);
-  return info == m_tweakerInfos.end() ? nullptr : info->second;
+  return info == m_tweakerInfos.end() ? nullptr : info->second.info;
 }
 
 std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::_GetTweakersInfoFromRelatedMO(
@@ -343,7 +346,7 @@ std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::_GetTweakersInfoFromRela
   auto ids = m_relatedTweakers.find(object.get());
   if (ids == m_relatedTweakers.end()) return infos;
   for (const std::string& id : ids->second)
-    if (auto info = m_tweakerInfos.find(id); info != m_tweakerInfos.end()) infos.push_back(info->second);
+    if (auto info = m_tweakerInfos.find(id); info != m_tweakerInfos.end()) infos.push_back(info->second.info);
   return infos;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -114,9 +115,17 @@ protected:
   const VornValue* _GetOptionValueWrapper(const std::string& name) const;
 
 private:
+  // A generated tweaker and the view's two subscriptions to it (its edits
+  // and its usage status), kept together so a tweaker costs one entry.
+  struct Generated {
+    TweakerInfoPtr info;
+    std::shared_ptr<VornEventToken> edits, usage;
+  };
   struct Listened {
     std::weak_ptr<VornModelObject> object;  // an expired entry is stale
-    std::vector<std::shared_ptr<VornEventToken>> tokens;
+    // New children (only for objects of the tree), destruction, changes:
+    // inline, as every listened object has them.
+    std::array<std::shared_ptr<VornEventToken>, 3> tokens;
     bool inTree = false;  // walked as part of the tree, not only related
   };
 
@@ -130,11 +139,10 @@ private:
   std::string m_name;
   std::shared_ptr<VornContextInfo> m_contextInfo;
   VornValuesByString m_options;
-  Vorn::HashTable<std::string, TweakerInfoPtr> m_tweakerInfos;
+  Vorn::HashTable<std::string, Generated> m_tweakerInfos;
   std::unordered_map<const VornModelObject*, std::string> m_objectTweakers;
   std::unordered_map<const VornModelObject*, std::vector<std::string>> m_relatedTweakers;
   bool m_initialized = false;
   std::unordered_map<const VornModelObject*, Listened> m_listened;
-  std::unordered_map<std::string, std::vector<std::shared_ptr<VornEventToken>>> m_tweakerTokens;
   std::set<std::string> m_untweakedTypes;  // reported once each
 };
