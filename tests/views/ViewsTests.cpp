@@ -208,9 +208,11 @@ TEST_F(TreeView, ANewTypedObjectGetsATweakerAndItIsAnnounced) {
 }
 
 TEST_F(TreeView, AnObjectsDestructionTakesItsTweakerOut) {
+  const auto kept = TweakerOf("D");  // a client may still hold it: the view no longer listens
   root->RemoveChild("D", true);
   EXPECT_EQ(view->GetTweakers().size(), 2u);
   EXPECT_EQ(view->FindTweakerOfObject("D"), nullptr);
+  EXPECT_FALSE(kept->IsListened("onValueChange") || kept->IsListened("onUsageStatusChange"));
 }
 
 TEST_F(TreeView, InitializingOrGeneratingAgainChangesNothing) {
