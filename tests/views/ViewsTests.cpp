@@ -215,6 +215,33 @@ TEST_F(TreeView, AnObjectsDestructionTakesItsTweakerOut) {
   EXPECT_FALSE(kept->IsListened("onValueChange") || kept->IsListened("onUsageStatusChange"));
 }
 
+// A view whose tweakers also follow one related object.
+struct RelatedView : VornBaseView {
+  RelatedView() : VornBaseView("edit") {}
+  void _InitializeView() override {}
+  std::string Render() override { return {}; }
+  std::shared_ptr<VornBaseTweaker> _GenerateTweaker(const ModelObjectPtr& object) override {
+    if (object->IsTrueRoot() || !object->HasProperty("type") || object == related) return nullptr;
+    auto info = std::make_shared<VornTweakerInfo>();
+    info->dataType = object->GetRawValue<std::string>("type");
+    info->modelObjects = {object};
+    info->relatedModelObjects = {related};
+    return VornBaseView::_GenerateTweaker(info);
+  }
+  ModelObjectPtr related;
+};
+
+// R is listened as related before the walk reaches it, and still hears its new children.
+TEST_F(TreeView, AnObjectListenedFirstAsRelatedHearsItsNewChildren) {
+  RelatedView other;
+  root->AddChild(Record("R", "angle", 0.0));
+  other.related = root->GetChildren().back();
+  other.Initialize(nullptr, root, info, false);
+  ASSERT_NE(other.FindTweakerOfObject("A"), nullptr);
+  other.related->AddChild(Record("X", "angle", 5.0));
+  EXPECT_NE(other.FindTweakerOfObject("X"), nullptr);
+}
+
 TEST_F(TreeView, InitializingOrGeneratingAgainChangesNothing) {
   view->Initialize(nullptr, root, info, false);
   EXPECT_EQ(view->GetTweakers().size(), 3u);

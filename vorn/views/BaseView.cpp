@@ -145,24 +145,26 @@ void VornBaseView::_ListenModelObject(const ModelObjectPtr& object, const bool s
   if (!object) return;
   auto [it, added] = m_listened.try_emplace(object.get());
   Listened& listened = it->second;
-  if (!added && !listened.object.expired()) {
-    listened.inTree = listened.inTree || subscribeToNewChildren;
-    return;
+  if (added || listened.object.expired()) {
+    UnsubscribeAll(listened.tokens);  // a stale entry: another object had this address
+    listened.object = object;
+    listened.inTree = false;
+    listened.tokens[1] = object->Subscribe(
+        Vorn::kEventDestructionRequested,
+        [this](const std::shared_ptr<VornEventData>& data) { _OnModelObjectDestructionRequested(data); });
+    listened.tokens[2] =
+        object->Subscribe("onChange", [this](const std::shared_ptr<VornEventData>& data) { _OnDataChange(data); });
   }
-  UnsubscribeAll(listened.tokens);  // a stale entry: another object had this address
-  listened.object = object;
-  listened.inTree = subscribeToNewChildren;
-  if (subscribeToNewChildren)
+  // An object listened first as related joins the tree when the walk
+  // reaches it: from then on its new children matter too.
+  if (subscribeToNewChildren && !listened.inTree) {
+    listened.inTree = true;
     listened.tokens[0] =
         object->Subscribe("onAddChild", [this, listenOnly](const std::shared_ptr<VornEventData>& data) {
           if (auto added = std::dynamic_pointer_cast<VornMOAddChildEventData>(data))
             _OnNewModelObject(added->GetNewChild(), listenOnly);
         });
-  listened.tokens[1] = object->Subscribe(
-      Vorn::kEventDestructionRequested,
-      [this](const std::shared_ptr<VornEventData>& data) { _OnModelObjectDestructionRequested(data); });
-  listened.tokens[2] =
-      object->Subscribe("onChange", [this](const std::shared_ptr<VornEventData>& data) { _OnDataChange(data); });
+  }
 }
 
 void VornBaseView::_Unlisten(const VornModelObject* object) {
