@@ -11,7 +11,6 @@
 
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "ChildProcess.h"
@@ -34,21 +33,6 @@ public:
 };
 
 const std::string kList = R"({"jsonrpc":"2.0","id":1,"method":"vorn.listContexts"})";
-
-TEST(Orvelnode, ServesTheManifestsContextsOverStdioUntilItsCleanShutdown) {
-  Session s;
-  EXPECT_EQ(s.Ask(kList),
-            R"({"jsonrpc":"2.0","id":1,"result":[{"name":"demo","namespace":"sample","views":["form","text"],"seq":0},)"
-            R"({"name":"gallery","namespace":"sample","views":["form"],"seq":0}]})");
-  EXPECT_NE(s.Ask(R"({"jsonrpc":"2.0","id":2,"method":"vorn.connect","params":{"contexts":["demo"]}})").find(R"("client":"stdio")"),
-            std::string::npos);
-  // The change's notification comes before the call's answer.
-  EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":3,"method":"vorn.setValue","params":{"context":"demo","object":"width","value":7}})"),
-            R"({"jsonrpc":"2.0","method":"vorn.modelChanged","params":{"context":"demo","seq":1,"object":"width","values":{"value":7}}})");
-  EXPECT_NE(s.node.ReadLine().value_or("(no answer)").find(R"("id":3,"result")"), std::string::npos);
-  EXPECT_EQ(s.Ask(R"({"jsonrpc":"2.0","id":8,"method":"shutdown"})"), R"({"jsonrpc":"2.0","id":8,"result":null})");
-  EXPECT_EQ(s.node.Wait(), 0);
-}
 
 // SIGTERM ends it at once, even while a client that writes and never reads
 // has made it stop reading.

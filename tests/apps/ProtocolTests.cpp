@@ -189,18 +189,6 @@ TEST_F(Protocol, RpcDiscoverListsEveryMethodAndRemoteFunction) {
   EXPECT_TRUE(methods.count("test.obj.fails"));
 }
 
-TEST_F(Protocol, FunctionsAnswerTheirValueByNameOrThroughCallObject) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"sample.demo.echo", R"({"text":"hi"})"},
-      {"sample.demo.echo", R"(["hi"])"},
-      {"vorn.callObject", R"({"namespace":"sample","object":"demo","function":"echo","arguments":{"text":"hi"}})"},
-  };
-  for (const auto& [method, params] : rows) EXPECT_EQ(Ask(a, method, params).GetFromPath({"result"}).Stringify(), "\"hi\"") << params;
-  // A user's edit through the sample's function shows in its rendered view.
-  Ask(a, "sample.demo.editTweaker", R"({"id":"visible","value":false})");
-  EXPECT_NE(At(Ask(a, "sample.demo.render"), {"result"}).find("Visible (boolean): false"), std::string::npos);
-}
-
 // One client connected to demo alone, the other to every context but demo:
 // each hears the changes of its contexts only.
 TEST_F(Protocol, NotificationsFollowTheModelForConnectedClientsOnly) {

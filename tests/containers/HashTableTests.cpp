@@ -92,29 +92,6 @@ TEST(HashTableGrowth, GrowsPast205EntriesAndReservesNoLessThanTheEntriesNeed) {
   }
 }
 
-TEST(HashTableFind, StringTablesAcceptViewsAndCStrings) {
-  StringTable t;
-  t.try_emplace("alpha", 1);
-  t.try_emplace(std::string("beta"), 2);
-  const std::string_view view = "alpha and more";
-  EXPECT_EQ(t.find(view.substr(0, 5))->second, 1);
-  EXPECT_FALSE(t.contains(view));
-  EXPECT_TRUE(t.contains("beta"));
-
-  // A view key builds the std::string only for a new entry.
-  EXPECT_EQ(t.try_emplace(std::string_view("gamma"), 3).first->first, "gamma");
-  EXPECT_FALSE(t.try_emplace(std::string_view("alpha"), 9).second);
-
-  // Keys with zero bytes compare by length, then bytes.
-  const std::string withZero("a\0b", 3);
-  t.try_emplace(withZero, 5);
-  EXPECT_FALSE(t.contains(std::string_view("a")));
-  EXPECT_EQ(t.find(std::string_view(withZero))->second, 5);
-
-  EXPECT_TRUE(t.erase(std::string_view("beta")));
-  EXPECT_FALSE(t.contains("beta"));
-}
-
 TEST(HashTableErase, AtBucketRefusesInvalidBuckets) {
   StringTable t;
   EXPECT_FALSE(t.EraseAtBucket(0xFFFFFFFFu));

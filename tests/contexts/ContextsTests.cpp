@@ -54,48 +54,6 @@ std::shared_ptr<VornContextInfo> InfoWith(VornValuesByString initial) {
 }
 }  // namespace
 
-TEST(VornMainComponent, RegistrationBuildsTheTreeAndTheContextHearsItsObjects) {
-  EXPECT_TRUE(VornMainComponent::GetContexts().empty());
-  auto context = std::make_shared<RecordingContext>("ctx");
-  ASSERT_TRUE(context->RegisterInVorn(InfoWith(Record("a", {Record("b"), Record("c")}))));
-  // The root first (tree-ready), then each object after its children; the
-  // root changed when it gained its child.
-  EXPECT_EQ(context->log, (std::vector<std::string>{"new root", "new b", "new c", "new a", "change"}));
-  const Ptr root = VornDataManager::GetTree("ctx");
-  ASSERT_NE(root, nullptr);
-  const Ptr b = root->FindChildren(Record("b"), false, true)[0];
-
-  context->log.clear();
-  b->SetValue("name", VornValue(std::string("bee")));
-  b->RequestDestruction();
-  b->SetValue("name", VornValue(std::string("after")));  // no longer listened to
-  EXPECT_EQ(context->log, (std::vector<std::string>{"change", "gone b"}));
-
-  const std::weak_ptr<RecordingContext> weak = context;
-  context->RequestDestruction();
-  context.reset();
-  EXPECT_FALSE(VornMainComponent::IsEntityRegistered("ctx"));
-  EXPECT_EQ(VornDataManager::GetTree("ctx"), nullptr);
-  EXPECT_TRUE(weak.expired());
-}
-
-TEST(VornMainComponent, ASecondContextOfANameIsRefusedAndItsEndLeavesTheFirst) {
-  auto context = std::make_shared<RecordingContext>("ctx");
-  ASSERT_TRUE(context->RegisterInVorn(InfoWith(Record("a"))));
-  const Ptr root = VornDataManager::GetTree("ctx");
-  ASSERT_NE(root, nullptr);
-  KRTAbendCapture capture;
-  auto intruder = std::make_shared<RecordingContext>("ctx");
-  EXPECT_FALSE(intruder->RegisterInVorn(InfoWith(Record("x"))));
-  EXPECT_EQ(capture.Count(), 1u);
-  EXPECT_TRUE(root->FindChildren(Record("x"), false, true).empty());
-  intruder->RequestDestruction();
-  intruder.reset();
-  EXPECT_TRUE(VornMainComponent::IsEntityRegistered("ctx"));
-  EXPECT_EQ(VornDataManager::GetTree("ctx"), root);
-  context->RequestDestruction();
-}
-
 // Contexts made with `new`: refused, each stays the caller's, whole, and the
 // record comes back as given; accepted, the library owns and frees it.
 TEST(VornMainComponent, ContextsMadeWithNewAreOwnedOnlyOnceRegistered) {
@@ -129,27 +87,6 @@ TEST(VornMainComponent, ContextsMadeWithNewAreOwnedOnlyOnceRegistered) {
   fresh->RequestDestruction();  // frees it
   EXPECT_EQ(RecordingContext::live, live + 1);
   EXPECT_EQ(capture.Count(), 2u);
-}
-
-// A listener hears each context once its tree exists, and its end; one
-// removed while others are being told is not called.
-TEST(VornMainComponent, ContextsListenersHearRegistrationsUntilRemoved) {
-  std::vector<std::string> heard;
-  std::uint64_t second = 0;
-  const std::uint64_t first = VornMainComponent::AddContextsListener([&](const std::string& name, bool registered) {
-    heard.push_back(name + (registered ? (VornDataManager::GetTree(name) ? " +tree" : " +") : " -"));
-    VornMainComponent::RemoveContextsListener(second);
-  });
-  second = VornMainComponent::AddContextsListener([&](const std::string& name, bool) { heard.push_back("2nd " + name); });
-  ASSERT_NE(first, second);
-  auto context = std::make_shared<RecordingContext>("heard");
-  ASSERT_TRUE(context->RegisterInVorn(InfoWith(Record("a"))));
-  context->RequestDestruction();
-  VornMainComponent::RemoveContextsListener(first);
-  auto unheard = std::make_shared<RecordingContext>("unheard");
-  ASSERT_TRUE(unheard->RegisterInVorn());
-  unheard->RequestDestruction();
-  EXPECT_EQ(heard, (std::vector<std::string>{"heard +tree", "heard -"}));
 }
 
 namespace {

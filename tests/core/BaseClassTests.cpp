@@ -177,26 +177,6 @@ protected:
   void TearDown() override { EXPECT_EQ(capture.Count(), 0u); }
 };
 
-TEST_F(FacadeImpl, BindingFromEitherSideBindsBothAndUnownedSidesGoTogether) {
-  auto* facade = new TestFacade(&ft);
-  auto* impl = new TestImpl(&it);
-  facade->_LinkToImpl(impl);
-  EXPECT_TRUE(impl->HasFacade());
-  // Deleting one side of a bound pair nobody owns takes the other with it.
-  delete facade;
-  EXPECT_EQ(it.deleted, 1);
-
-  facade = new TestFacade(&ft);
-  impl = new TestImpl(&it);
-  impl->_LinkToFacade(facade);
-  EXPECT_TRUE(facade->HasImpl());
-  // A request on the unowned impl deletes the facade and unbinds the impl.
-  impl->RequestDestruction();
-  EXPECT_EQ(ft.deleted, 2);
-  EXPECT_FALSE(impl->HasFacade());
-  delete impl;
-}
-
 TEST_F(FacadeImpl, FacadeRequestCutsTheLinkAndWithdrawsItsCallback) {
   auto* facade = new TestFacade(&ft);
   Vorn::SharedPtr<TestImpl> impl(new TestImpl(&it));
@@ -215,21 +195,6 @@ TEST_F(FacadeImpl, FacadeRequestCutsTheLinkAndWithdrawsItsCallback) {
   EXPECT_EQ(it.deleted, 1);
   EXPECT_EQ(ft.deleted, 0);
   delete facade;
-}
-
-TEST_F(FacadeImpl, OwnedFacadeIsToldWhenItsImplGoesAndGoesWithItsHandle) {
-  Vorn::SharedPtr<TestFacade> facade(new TestFacade(&ft));
-  Journal told;
-  facade->AddDestructionRequestCB(&RecordCallback, Named(told, "facade owner"), &RecordDeleter);
-  auto* impl = new TestImpl(&it);
-  facade->_LinkToImpl(impl);
-
-  delete impl;
-  EXPECT_EQ(told, (Journal{"cb facade owner", "del facade owner"}));
-  EXPECT_FALSE(facade->HasImpl());
-  EXPECT_EQ(ft.deleted, 0);
-  facade.Reset();
-  EXPECT_EQ(ft.deleted, 1);
 }
 
 TEST_F(FacadeImpl, ASideOwningItsPeerReleasesItWhenTheLinkIsCut) {

@@ -15,20 +15,12 @@
 #include "vorn/core/SharedPtr.h"
 #include "vorn/host/SysLog.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace vorn_test {
 
 inline const std::string kStillOwnedMessage =
     "[Vorn - Pointer deletion]\nObject is still owned, deletion aborted (pointer not deleted, not set to "
     "nullptr)!\nIMPORTANT: Owners of shared objects should add a callback by calling "
     "\"AddDestructionRequestCB\" on the object and release their ownership when notified!\n";
-
-inline const std::string kOwnedDestructorMessage =
-    "[Vorn - Destructor]\nDestructor called on an owned object!\nPlease use Vorn::SharedPtr<MyClass> or "
-    "MyClass_sp to manage the lifetime of shareable objects.\n";
 
 // The text of the one report `f` raises, thrown or logged.
 inline std::string ReportOf(const std::function<void()>& f) {
@@ -122,20 +114,5 @@ inline void RecordDeleter(void* ctx) noexcept {
 }
 
 inline NamedCtx* Named(Journal& journal, const char* name) { return new NamedCtx{&journal, name}; }
-
-// A destruction callback that takes a new strong handle from the object being
-// destroyed, into the Vorn::SharedPtr<Probe> it is given as context.
-inline void Rescue(unsigned int, Vorn_BaseClass* object, void* ctx) {
-  *static_cast<Vorn::SharedPtr<Probe>*>(ctx) = static_cast<Probe*>(object)->GetSharedPtr();
-}
-
-// Deleting a still-owned object strands its control block by design.
-#if defined(__SANITIZE_ADDRESS__)
-using ExpectedLeakScope = __lsan::ScopedDisabler;
-#else
-struct ExpectedLeakScope {
-  ~ExpectedLeakScope() {}  // not trivial, so a scope object is not "unused"
-};
-#endif
 
 }  // namespace vorn_test

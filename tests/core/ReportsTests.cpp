@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <stdexcept>
-#include <typeinfo>
 
 #include "core/CoreTestSupport.h"
 #include "vorn/core/Any.h"
@@ -35,21 +33,6 @@ TEST(ErrorPolicy, SwitchesAreReadOnceAtLoadAndLogLinesAreTagged) {
   EXPECT_EQ(Vorn::UsesStdExceptions(), exceptions);
   EXPECT_EQ(Vorn::LogsEnabled(), logs);
   for (const char* name : {"VORN_USE_STD_EXCEPTIONS", "VORN_LOGS_ENABLED"}) Flip(name);
-}
-
-TEST(ErrorPolicy, ThrownReportsAreExactlyRuntimeErrorOrOverflowError) {
-  if (!Vorn::UsesStdExceptions()) GTEST_SKIP() << "reports are logged in this mode";
-  // The report table below checks that they throw at all.
-  try {
-    Vorn::RaiseError("message");
-  } catch (const std::exception& e) {
-    EXPECT_EQ(typeid(e), typeid(std::runtime_error));
-  }
-  try {
-    Vorn::RaiseOverflowError("message");
-  } catch (const std::exception& e) {
-    EXPECT_EQ(typeid(e), typeid(std::overflow_error));
-  }
 }
 
 const std::string kNull = "VornAny::IsOfSameType => Other value is null!";
@@ -130,43 +113,6 @@ TEST(CoreReports, DeletingAnOwnedObjectIsRefusedInEitherMode) {
   handle.Reset();
   EXPECT_EQ(tracker.deleted, 1);
   EXPECT_EQ(tracker.requestBegins, 1);
-}
-
-// Releases and destructors must not throw: their reports go to the abend log
-// in either mode.
-TEST(CoreReports, OwnerRetakingOwnershipDuringLastReleaseKeepsTheObjectAndIsLogged) {
-  KRTAbendCapture capture;
-  Tracker tracker;
-  auto* raw = new Probe(&tracker);
-  Vorn::SharedPtr<Probe> owner(raw);
-  Vorn::WeakPtr<Probe> weak(owner);
-  Vorn::SharedPtr<Probe> rescued;
-  raw->AddDestructionRequestCB(&Rescue, &rescued, nullptr);
-
-  EXPECT_NO_THROW(owner.Reset());
-  EXPECT_EQ(tracker.deleted, 0);
-  ASSERT_EQ(rescued.Get(), raw);
-  EXPECT_EQ(capture.Messages(), std::vector<std::string>{kStillOwnedMessage});
-  // Weak handles stay cut off from the object once its last release began.
-  EXPECT_FALSE(weak.Lock());
-  rescued.Reset();
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_EQ(tracker.requestBegins, 1);
-  EXPECT_EQ(capture.Count(), 1u);
-}
-
-TEST(CoreReports, DestroyingAnOwnedObjectIsLogged) {
-  KRTAbendCapture capture;
-  Tracker tracker;
-  Probe* raw = nullptr;
-  {
-    ExpectedLeakScope leakExpected;
-    Vorn::SharedPtr<Probe> handle(new Probe(&tracker));
-    raw = handle._Release();
-  }
-  EXPECT_NO_THROW(delete raw);
-  EXPECT_EQ(tracker.deleted, 1);
-  EXPECT_EQ(capture.Messages(), std::vector<std::string>{kOwnedDestructorMessage});
 }
 
 }  // namespace

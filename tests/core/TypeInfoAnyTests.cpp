@@ -52,37 +52,6 @@ TEST(VornAny, ValuesAreEqualOnlyWithTheSameTypeAndValue) {
   EXPECT_EQ(capture.Count(), 0u);
 }
 
-TEST(VornAny, CopiesHoldTheirOwnValueAndMovesAndSwapsHandTheStoredValueOver) {
-  VornAny original(Ints{1, 2});
-  const VornAny copy(original);
-  VornAny assigned;
-  assigned = original;
-  VornAny& alias = original;
-  original = alias;
-  const VornAny viaCopy = VornAny::Copy(original);
-  for (const VornAny* other : {&copy, &std::as_const(assigned), &viaCopy}) {
-    EXPECT_EQ(other->GetRawValue<Ints>(), (Ints{1, 2}));
-    EXPECT_NE(other->GetRawVoidPtr(), original.GetRawVoidPtr());
-  }
-  EXPECT_EQ(original.GetRawValue<Ints>(), (Ints{1, 2}));
-  EXPECT_FALSE(VornAny(VornAny()).HasRawValue());
-
-  const void* stored = original.GetRawVoidPtr();
-  VornAny moved(std::move(original));
-  EXPECT_FALSE(original.HasRawValue());
-  VornAny target(5);
-  target = std::move(moved);
-  EXPECT_FALSE(moved.HasRawValue());
-  EXPECT_EQ(target.GetRawVoidPtr(), stored);
-  VornAny other(5);
-  target.Swap(other);
-  EXPECT_EQ(target.GetRawValue<int>(), 5);
-  EXPECT_EQ(other.GetRawVoidPtr(), stored);
-  other.Reset();
-  EXPECT_EQ(other.GetTypeKey(), 0u);
-  EXPECT_TRUE(other == VornAny());
-}
-
 int Twice(int x) { return 2 * x; }
 
 struct Counter {

@@ -5,12 +5,10 @@
 #include <limits.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "common/TempDir.h"
 #include "vorn/host/Library.h"
 
 namespace {
@@ -65,21 +63,6 @@ TEST(Library, LoadsByPathAndUnloadsWithTheLastHandle) {
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(reinterpret_cast<IntFn>(answer)(), 42);
   EXPECT_EQ(dlsym(RTLD_DEFAULT, "VornTestPluginAnswer"), answer);
-}
-
-TEST(Library, NamesAreSearchedAsDocumented) {
-  std::string error, path;
-  auto withPrefix = OVK::Library::CreateLibrary("vorn_test_plugin_basic", error, path);
-  ASSERT_NE(withPrefix, nullptr) << error;
-  EXPECT_EQ(path, RealPath(kBasic));
-  auto noPrefix = OVK::Library::CreateLibrary("vorn_test_plugin_noprefix", error, path);
-  ASSERT_NE(noPrefix, nullptr) << error;
-  EXPECT_EQ(std::filesystem::path(path).filename(), "vorn_test_plugin_noprefix.so");
-  EXPECT_NE(OVK::Library::CreateLibrary("libvorn_test_plugin_basic.so", error, path), nullptr) << error;
-  // A relative path is taken from the working directory.
-  ScopedCwd cwd(std::filesystem::path(kBasic).parent_path());
-  EXPECT_NE(OVK::Library::CreateLibrary("./libvorn_test_plugin_basic.so", error, path), nullptr) << error;
-  EXPECT_EQ(path, RealPath(kBasic));
 }
 
 TEST(Library, FailuresReportTheLoaderForEveryNameTried) {

@@ -5,17 +5,14 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <iterator>
 #include <limits>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "JsonTestSupport.h"
-#include "common/TempDir.h"
 
 namespace {
 
@@ -25,14 +22,6 @@ using vorn_test::Text;
 using Strings = std::vector<std::string>;
 
 VornJSONValue Value(const std::string& doc) { return ParseCaptured(doc).value; }
-
-TEST(JsonParser, ValuesKeepOrderAndFirstOfRepeatedKeys) {
-  const auto parsed = ParseCaptured(" {\"b\" : 1, \"a\":[true ,null,\"x\", false, {}, []], \"b\":2} ");
-  EXPECT_TRUE(parsed.reports.empty());
-  EXPECT_EQ(parsed.value.Stringify(), R"({"b":1,"a":[true,null,"x",false,{},[]]})");
-  // Form feed and vertical tab count as white space.
-  EXPECT_EQ(Text("\f[\v1\f,\v2 ]\v"), "[1,2]");
-}
 
 // Integers up to 2^53 - 1 in magnitude stay integers, larger ones become their
 // text; the magnitude test must not overflow on INT64_MIN. Kinds must match
@@ -87,29 +76,6 @@ TEST(JsonParser, AfterAFaultReadersFallBackAndContainersStop) {
   for (const auto& [doc, text] : cases) EXPECT_EQ(Text(doc), text) << doc;
 }
 
-TEST(JsonParser, LenientModeTakesBareTextAndIgnoresWhatFollows) {
-  EXPECT_EQ(ParseCaptured("  bare \"text\" \\n", true).value, VornJSONValue("bare \"text\" \\n"));
-  EXPECT_EQ(ParseCaptured("}{", true).value, VornJSONValue("}{"));
-  const auto trailing = ParseCaptured("{\"a\":1} ]trailing", true);
-  EXPECT_TRUE(trailing.reports.empty());
-  EXPECT_EQ(trailing.value.Stringify(), R"({"a":1})");
-  EXPECT_EQ(ParseCaptured("[abc]", true).reports, Strings{P("Unexpected character 97 at line 1")});
-}
-
-TEST(JsonParser, SegmentsGiveAbsoluteIntegersOrVerbatimText) {
-  KRTAbendCapture capture;
-  // Doubles are truncated, and beyond the 64-bit range saturate instead of overflowing.
-  const std::pair<const char*, VornJSONValue> cases[] = {
-      {"12", 12}, {" -5 rest", 5}, {"-1.9e1", 19}, {"12345678901234567", "12345678901234567"},
-      {"-9223372036854775808", "9223372036854775807"}, {"-1e300", "9223372036854775807"}, {"  a b ", "a b "},
-      {"", ""}, {"1a", 0}, {"99999999999999999999", 0},  // faults: trailing text, an index past 64 bits
-  };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(VornJSONParser::ParseSegment(text), expected) << text;
-  EXPECT_EQ(capture.Messages(),
-            (Strings{P("Invalid number: unexpected trailing characters after \"1\" at line 1"),
-                     P("Invalid number format: cannot convert \"99999999999999999999\" to number at line 1")}));
-}
-
 // Objects compare by content, members in any order.
 TEST(JsonObject, EqualOnlyWithTheSameMembersAndValues) {
   const auto object = [](const char* doc) { return *Value(doc).GetIfObject(); };
@@ -117,37 +83,6 @@ TEST(JsonObject, EqualOnlyWithTheSameMembersAndValues) {
   EXPECT_TRUE(a == object(R"({"y":"s","x":1})"));
   for (const char* other : {R"({"x":1})", R"({"x":1,"y":"s","z":null})", R"({"x":1,"y":"t"})", R"({"x":1,"z":"s"})"})
     EXPECT_FALSE(a == object(other) || object(other) == a) << other;
-}
-
-TEST(JsonParser, FilesMissingBlankLongAndWithTrailingText) {
-  TempDir tmp;
-  const auto write = [&](const char* name, const std::string& content) { return tmp.Write(name, content).string(); };
-  KRTAbendCapture capture;
-  const VornJSONValue missing = VornJSONParser::ParseFile((tmp.Path() / "absent.json").string());
-  EXPECT_TRUE(missing.IsObject() && missing.GetIfObject()->IsEmpty());
-  EXPECT_TRUE(VornJSONParser::ParseFile(write("blank.json", " \r\n ")).IsUndefined());
-  // Several read chunks long.
-  std::string big = "[";
-  for (int i = 0; i < 30000; ++i) big += (i ? ",\r\n" : "") + std::string("{\"k\":\"v") + std::to_string(i) + "\"}";
-  const VornJSONValue parsed = VornJSONParser::ParseFile(write("big.json", big + "]"));
-  ASSERT_TRUE(parsed.IsArray());
-  EXPECT_EQ(parsed.GetIfArray()->Get(29999).Stringify(), R"({"k":"v29999"})");
-  EXPECT_EQ(capture.Count(), 0u);
-  EXPECT_EQ(VornJSONParser::ParseFile(write("junk.json", "{}\n\n]")).Stringify(), "{}");
-  EXPECT_EQ(capture.Messages(), Strings{P("Unexpected characters after JSON value at line 3")});
-}
-
-TEST(JsonParser, StreamsLenientKeepTheTailStrictReadToTheEndFailedGiveUndefined) {
-  // A lenient parse leaves what follows the value in a seekable stream.
-  std::istringstream input("{\"a\":1}  tail");
-  EXPECT_EQ(VornJSONParser::ParseStream(input, true).Stringify(), R"({"a":1})");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(input), {}), "  tail");
-  std::istringstream whole("[1] ");
-  EXPECT_EQ(VornJSONParser::ParseStream(whole, false).Stringify(), "[1]");
-  EXPECT_TRUE(whole.eof());
-  std::istringstream failed("[1]");
-  failed.setstate(std::ios::failbit);
-  EXPECT_TRUE(VornJSONParser::ParseStream(failed, false).IsUndefined());
 }
 
 // ---- text output -----------------------------------------------------------------

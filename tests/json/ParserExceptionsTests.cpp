@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 #include <stdexcept>
 
 #include "JsonTestSupport.h"
@@ -51,20 +50,6 @@ TEST(JsonParserExceptions, EveryFaultThrowsItsMessageAndLineAndTheColumnAfterIt)
       }
     }
   }
-}
-
-TEST(JsonParserExceptions, PublicEntryPointsPassExceptionsOn) {
-  EXPECT_THROW(VornJSONObject::BuildFromString("{\"a\":tru}"), VornJSONParseException);
-  EXPECT_THROW(VornJSONParser::ParseSegment("12a"), VornJSONParseException);
-  std::istringstream stream("[1 2]");
-  EXPECT_THROW(VornJSONParser::ParseStream(stream, true), VornJSONParseException);
-  // Not a parse fault: a plain runtime error.
-  const Thrown notObject = Catch([] { VornJSONObject::BuildFromString("[1]"); });
-  EXPECT_FALSE(notObject.parseFault);
-  EXPECT_EQ(notObject.message, "[Vorn - JSON Object] Input string is not a valid JSON Object");
-  // Clean input does not throw.
-  EXPECT_EQ(VornJSONObject::BuildFromString("{\"a\":[1,2.5]} tail").Stringify(), R"({"a":[1,2.5]})");
-  EXPECT_EQ(VornJSONParser::ParseSegment("-3"), VornJSONValue(3));
 }
 
 TEST(JsonStringifyExceptions, NonFiniteDoubleThrows) {

@@ -7,13 +7,11 @@
 #include <chrono>
 #include <functional>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "vorn/contexts/MainComponent.h"
@@ -216,22 +214,6 @@ TEST(WatchFd, LifecycleAcrossUnwatchStopAndException) {
   RunLoop([] {});
   EXPECT_EQ(calls, 2);
   EXPECT_FALSE(Vorn::UnwatchFd(kept));  // the stop dropped it
-}
-
-TEST(WatchFd, AClosedDescriptorIsToldOnceThenForgotten) {
-  auto pipe = std::make_unique<Pipe>();
-  std::vector<short> told;
-  RunLoop([&] {
-    const int fd = std::exchange(pipe->fd[0], -1);
-    const auto id = Vorn::WatchFd(fd, POLLIN, [&](short revents) { told.push_back(revents); });
-    close(fd);
-    Vorn::SetTimeout([&, id] {
-      EXPECT_FALSE(Vorn::UnwatchFd(id));
-      EndLoop();
-    }, 20);
-  });
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_TRUE(told[0] & POLLNVAL);
 }
 
 // Model check: lines written from another thread, which watches too, among zero-delay timeouts (how

@@ -124,20 +124,6 @@ TEST_F(CheckedWrites, ValuesConvertByTheDataTypeOrAreRefusedWithOneReasonAndNoEv
   }
 }
 
-TEST_F(CheckedWrites, TheTreeSchemaDefinesEachDataTypeUsedAndCarriesEachObjectsLimits) {
-  const Ptr root = VornDataManager::InitializeDataTree(nullptr, "schema");
-  root->UpdateChildren(Values(R"({"id":"size","type":"length","value":2.0,"min":0,"max":10,"label":"Size",
-      "readOnly":true,"children":[{"id":"count","type":"integer","value":1},{"id":"other","type":"length"}]})"), false);
-  const VornJSONValue schema = Vorn::DescribeTreeSchema(*root, "Tree");
-  EXPECT_EQ(Keys(schema.GetFromPath({"$defs"})), (std::set<std::string>{"length", "integer"}));
-  const VornJSONValue size = schema.GetFromPath({"properties", "children", "items", "properties", "value"});
-  const auto expected = Parse(R"({"type":"number","minimum":0.0,"maximum":10.0,"readOnly":true,)"
-                              R"("$comment":"data type length","title":"Size"})");
-  ASSERT_TRUE(size.IsObject());  // members in any order
-  EXPECT_TRUE(static_cast<VornJSONObject&>(size) == static_cast<VornJSONObject&>(expected)) << size.Stringify();
-  VornDataManager::OnContextEnd("schema");
-}
-
 // Checked by structure, not by a validator.
 TEST_F(CheckedWrites, TheTreeFitsItsSchemaAndNoLongerOnceItChanges) {
   const Ptr root = VornDataManager::InitializeDataTree(nullptr, "shapes");

@@ -149,31 +149,6 @@ TEST(ModelScale, RecordsBuildingSubtreesMatchTheReferenceAndLeaveTheTreeIndexed)
   }
 }
 
-TEST(ModelScale, NamesFollowThePropertyKindsAreSharedAndIdsAreStrings) {
-  KRTAbendCapture capture;
-  const Ptr a = VornModelObject::BuildSharedPtrFromOptions({Record("a"), false, nullptr});
-  const Ptr b = VornModelObject::BuildSharedPtrFromOptions({Record("b"), false, nullptr});
-
-  // The name follows the property, even when set on the property itself.
-  a->SetValue("name", VornValue(std::string("alpha")));
-  a->GetProperty("name")->SetValue(VornValue(std::string("beta")));
-  EXPECT_EQ(a->GetName(), "beta");
-  // Properties of one name share their definition.
-  b->SetValue("name", VornValue(std::string("x")));
-  EXPECT_EQ(&a->GetProperty("name")->GetDefinition(), &b->GetProperty("name")->GetDefinition());
-  EXPECT_EQ(a->GetProperty("name")->GetName(), "name");
-
-  // A record's string id is the identifier; any other kind leaves a
-  // generated one (and is reported).
-  EXPECT_EQ(a->GetID(), "a");
-  VornValuesByString numbered;
-  numbered.try_emplace("id", VornValue(7));
-  const Ptr generated = VornModelObject::BuildSharedPtrFromOptions({numbered, false, nullptr});
-  EXPECT_EQ(generated->GetID().size(), 36u);
-  EXPECT_EQ(generated->GetRawValue<std::string>("id"), generated->GetID());
-  EXPECT_GT(capture.Count(), 0u);
-}
-
 TEST(VornModelObjectTreeIndex, RandomEditsKeepIndexedSearchesEqualToTheWalk) {
   constexpr int kIds = 12;
   std::mt19937 random(20261206);

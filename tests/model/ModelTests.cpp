@@ -286,28 +286,6 @@ TEST(VornModelObject, RemovalReachesEveryDepthAndActivationFollowsSiblingsAndAnc
   EXPECT_EQ(a->GetChildCount(), 0u);
 }
 
-// Once per placement: a handle may be held twice, after its first holder let it go.
-TEST(VornModelObject, EveryChildLetGoIsAnnouncedOncePerPlacement) {
-  const Ptr parent = Node("p"), first = Node("first");
-  Node("removed", parent);
-  Node("destroyed", parent);
-  const Ptr leaving = Node("leaving", first);
-  parent->AddChild(leaving);
-  parent->AddChild(leaving);
-  first->RemoveChild("leaving", false);
-  std::vector<std::string> seen;
-  auto token = parent->Subscribe("onRemoveChild", [&](const std::shared_ptr<VornEventData>& data) {
-    auto removed = std::dynamic_pointer_cast<VornMORemoveChildEventData>(data);
-    seen.push_back(removed ? removed->GetRemovedChild()->GetID() : "?");
-  });
-  parent->RemoveChild("removed", false);
-  parent->RemoveChild("destroyed", true);  // removed, then its destruction: one event
-  leaving->RequestDestruction();
-  parent->RemoveChild("removed", false);  // no longer a child
-  EXPECT_EQ(seen, (std::vector<std::string>{"removed", "destroyed", "leaving", "leaving"}));
-  EXPECT_EQ(parent->GetChildCount(), 0u);
-}
-
 TEST(VornDataManager, TreesOfTwoContextsStayApart) {
   int ready = 0;
   VornDataOptions options;

@@ -386,28 +386,6 @@ TEST_F(Communication, EmitsEventsInTheWireFormat) {
   EXPECT_EQ(node.Count(), 3u);
 }
 
-// Loaded by the host, so clients may name them; released with the manager.
-TEST_F(Communication, LibraryFunctionsAreMadeOnceThenCachedAndAnswerEachCall) {
-  ASSERT_NE(Vorn::GetLibrary(kFunctionsLib), nullptr);
-  auto live = PluginFunction<int (*)()>(kFunctionsLib, "VornTestLiveFunctions");
-  ASSERT_NE(live, nullptr);
-  const int before = live();
-  const auto args = Obj(R"({"a":1})");
-  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Echo", replies.Recorder(), args));
-  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Echo", replies.Recorder(), args));
-  EXPECT_EQ(live(), before + 1);
-  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":2})")));
-  EXPECT_TRUE(M::TryCallLibraryFunction(kFunctionsLib, "Divide", replies.Recorder(), Obj(R"({"a":7,"b":0})")));
-  EXPECT_EQ(replies.Texts(), (Strings{R"({"a":1})", R"({"a":1})", R"({"_func_return":3})",
-                                      R"({"error":{"message":"division by zero"}})"}));
-  EXPECT_EQ(capture.Count(), 0u);
-  // Loaded directly, they are fresh unless shared.
-  EXPECT_NE(M::LoadLibraryFunction(kFunctionsLib, "Echo", false), M::LoadLibraryFunction(kFunctionsLib, "Echo", false));
-  EXPECT_EQ(M::LoadLibraryFunction(kFunctionsLib, "Shared", true), M::LoadLibraryFunction(kFunctionsLib, "Shared", true));
-  Access::Reset();
-  EXPECT_EQ(live(), before);
-}
-
 // A class of another family under the requested name is released, not called.
 TEST_F(Communication, LibraryCallsOfOtherClassesOrMissingFunctionsAreNotAnswered) {
   ASSERT_TRUE(Vorn::GetLibrary(kFunctionsLib) && Vorn::GetLibrary(kPartialLib));
@@ -438,23 +416,6 @@ TEST_F(Communication, NamespaceFunctionsAnswerFromTheirAddingToTheirRemoval) {
   EXPECT_FALSE(M::RemoveNamespaceFunction("tools", "echo"));
   EXPECT_FALSE(call("tools"));
   EXPECT_EQ(replies.Texts(), Strings{R"({"_func_return":1})"});
-}
-
-TEST_F(Communication, ListsTheObjectsAndTheirFunctions) {
-  auto a = TestObject::Make("a"), b = TestObject::Make("b", "other");
-  const auto objects = [] {
-    std::set<std::string> listed;
-    for (const auto& object : M::GetRemoteObjects()) listed.insert(object->GetNamespace() + "/" + object->GetID());
-    return listed;
-  };
-  EXPECT_EQ(objects(), (std::set<std::string>{"ns/a", "other/b"}));
-  EXPECT_EQ(M::GetRemoteObject("other", "b").get(), b.get());
-  EXPECT_EQ(M::GetRemoteObject("ns", "b").get(), nullptr);
-  std::set<std::string> functions;
-  for (const auto& [name, function] : a->GetRemoteFunctions()) functions.insert(name);
-  EXPECT_EQ(functions, (std::set<std::string>{"echo", "quit", "forget"}));
-  a->RequestDestruction();  // unregistered: no longer listed
-  EXPECT_EQ(objects(), std::set<std::string>{"other/b"});
 }
 
 // Client library names, alone or with a function call, against two plug-in

@@ -172,30 +172,6 @@ protected:
 };
 }  // namespace
 
-TEST_F(TreeView, ViewsComeFromTheirClassesAndShowTypedObjectsChildrenFirst) {
-  EXPECT_EQ(VornViewsManager::GetViews("views").size(), 2u);  // the class that is not a view is skipped
-  std::vector<std::string> shown;
-  for (const auto& info : view->GetTweakers()) shown.push_back(info->modelObjects[0]->GetID());
-  EXPECT_EQ(shown, (std::vector<std::string>{"B", "A", "D"}));  // no root, no untyped object
-}
-
-// The second view exports one name only; a definition read first is kept.
-TEST_F(TreeView, ViewsRegisterTheFilesTheyName) {
-  std::shared_ptr<VornTypeTemplateDef> found;
-  EXPECT_TRUE(VornTweakerFactory::GetTemplateDefinition("viewText", found));
-  EXPECT_FALSE(VornTweakerFactory::GetTemplateDefinition("compactOnly", found));
-  ASSERT_TRUE(VornTweakerFactory::GetTemplateDefinition("number", found));
-  EXPECT_EQ(found->library, "vorn_test_plugin_tweakers");
-}
-
-TEST_F(TreeView, ModelChangesReachTheTweakerAsDataWithoutEcho) {
-  int echoes = 0;
-  auto token = TweakerOf("A")->Subscribe("onValueChange", [&](const auto&) { ++echoes; });
-  a->SetValue("value", VornValue(5.0));
-  EXPECT_EQ(TweakerOf("A")->GetValue()->GetRawValue<double>(), 5.0);
-  EXPECT_EQ(echoes, 0);
-}
-
 TEST_F(TreeView, ANewTypedObjectGetsATweakerAndItIsAnnounced) {
   std::vector<std::string> generated;
   auto token = view->Subscribe("onTweakerGenerated", [&](const std::shared_ptr<VornEventData>& data) {
@@ -242,25 +218,6 @@ TEST_F(TreeView, AnObjectListenedFirstAsRelatedHearsItsNewChildren) {
   EXPECT_NE(other.FindTweakerOfObject("X"), nullptr);
 }
 
-TEST_F(TreeView, InitializingOrGeneratingAgainChangesNothing) {
-  view->Initialize(nullptr, root, info, false);
-  EXPECT_EQ(view->GetTweakers().size(), 3u);
-  VornViewsManager::GenerateViews(info, "views", root);
-  EXPECT_EQ(VornViewsManager::GetView("views", "edit"), view);
-}
-
-TEST_F(TreeView, ReleasedViewsAreNeverCalledBack) {
-  const std::weak_ptr<VornBaseView> gone = view;
-  const auto kept = TweakerOf("A");
-  view.reset();
-  VornViewsManager::OnContextEnd("views");
-  EXPECT_TRUE(gone.expired());
-  EXPECT_EQ(VornViewsManager::GetView("views", "edit"), nullptr);
-  a->AddChild(Record("F", "angle", 4.0));
-  EXPECT_TRUE(kept->EditValue(VornValue(9.0)));
-  EXPECT_EQ(a->GetValue("value")->GetRawValue<double>(), 1.0);
-}
-
 TEST_F(ViewOfTree, AViewWithoutItsContextReportsAndGeneratesNothing) {
   KRTAbendCapture capture;
   Build("alone", {R"({"id":"A","type":"angle","value":1.0})"}, {View("TestView")}, false);
@@ -282,21 +239,6 @@ protected:
   }
 };
 }  // namespace
-
-TEST_F(CheckedEdits, TweakersAreFoundByStableIdsOrByTheirObjectsId) {
-  const auto children = root->GetChildren();
-  const char* ids[] = {"edit/a", "edit/ro", "edit/twin", "edit/twin#2"};  // "#2": the id's second object
-  for (std::size_t i = 0; i < std::size(ids); ++i) {
-    const auto info = view->FindTweaker(ids[i]);
-    ASSERT_TRUE(info && info->tweaker) << ids[i];
-    EXPECT_EQ(info->tweaker->GetID(), ids[i]);
-    EXPECT_EQ(info->modelObjects.at(0).get(), children[i].get()) << ids[i];
-  }
-  EXPECT_EQ(view->FindTweaker("edit/none"), nullptr);
-  EXPECT_EQ(view->FindTweakerOfObject("twin").get(), view->FindTweaker("edit/twin").get());
-  children[0]->SetValue("id", VornValue(std::string("renamed")));  // the tweaker keeps its id
-  EXPECT_EQ(view->FindTweakerOfObject("renamed").get(), view->FindTweaker("edit/a").get());
-}
 
 TEST_F(CheckedEdits, EditsAreWrittenToTheShownObjectUnlessItsConstraintsRefuse) {
   struct Row { const char* tweaker; VornValue value; bool asJSON; const char* reason; VornValue held; };
