@@ -96,7 +96,7 @@ def on_signal(signum, _frame):
 
 def run(cmd, env=None, timeout=None):
     return subprocess.run(cmd, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, timeout=timeout)
+                          text=True, errors="replace", timeout=timeout)
 
 
 def ninja(build, *args):
@@ -246,7 +246,8 @@ def main():
                 if b.returncode != 0:
                     return "nobuild", b.stdout
                 link = ninja(build, "-t", "commands", "-s", path).stdout.strip().splitlines()[-1]
-                b = subprocess.run(link, shell=True, cwd=build, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                b = subprocess.run(link, shell=True, cwd=build, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                   errors="replace")
                 if b.returncode != 0:
                     return "nobuild", b.stdout
             return test(regex)

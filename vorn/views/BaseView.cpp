@@ -148,7 +148,6 @@ void VornBaseView::_ListenModelObject(const ModelObjectPtr& object, const bool s
   if (added || listened.object.expired()) {
     UnsubscribeAll(listened.tokens);  // a stale entry: another object had this address
     listened.object = object;
-    listened.inTree = false;
     listened.tokens[1] = object->Subscribe(
         Vorn::kEventDestructionRequested,
         [this](const std::shared_ptr<VornEventData>& data) { _OnModelObjectDestructionRequested(data); });
@@ -157,8 +156,7 @@ void VornBaseView::_ListenModelObject(const ModelObjectPtr& object, const bool s
   }
   // An object listened first as related joins the tree when the walk
   // reaches it: from then on its new children matter too.
-  if (subscribeToNewChildren && !listened.inTree) {
-    listened.inTree = true;
+  if (subscribeToNewChildren && !listened.InTree()) {
     listened.tokens[0] =
         object->Subscribe("onAddChild", [this, listenOnly](const std::shared_ptr<VornEventData>& data) {
           if (auto added = std::dynamic_pointer_cast<VornMOAddChildEventData>(data))
@@ -324,7 +322,7 @@ void VornBaseView::_DropTweaker(const std::string& tweakerId, const VornModelObj
   // matter); objects listened only for this tweaker go once nothing needs them.
   for (const VornModelObject* object : concerned) {
     auto listened = m_listened.find(object);
-    if (object == destroyed || (listened != m_listened.end() && !listened->second.inTree && !_IsNeeded(object)))
+    if (object == destroyed || (listened != m_listened.end() && !listened->second.InTree() && !_IsNeeded(object)))
       _Unlisten(object);
   }
 }

@@ -126,7 +126,8 @@ private:
     // New children (only for objects of the tree), destruction, changes:
     // inline, as every listened object has them.
     std::array<std::shared_ptr<VornEventToken>, 3> tokens;
-    bool inTree = false;  // walked as part of the tree, not only related
+    // Walked as part of the tree, not only related: it hears new children.
+    bool InTree() const noexcept { return tokens[0] != nullptr; }
   };
 
   void _ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren, const bool listenOnly);
