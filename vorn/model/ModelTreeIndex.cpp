@@ -77,7 +77,7 @@ void VornModelTreeIndex::_Grow() {
 
 void VornModelTreeIndex::_File(VornModelObject* node) {
   if (m_disabled) return;
-  if (m_count >= m_buckets.size()) _Grow();
+  if (2 * m_count >= m_buckets.size()) _Grow();
   VornModelObject*& bucket = m_buckets[_BucketOf(node->m_id)];
   node->m_idNext = bucket;
   bucket = node;
