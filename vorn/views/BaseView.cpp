@@ -65,11 +65,9 @@ std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::GetTweakers() const {
 VornJSONObject VornBaseView::_DescribeNode(const VornModelObject& object) const {
   VornJSONObject node{{"id", object.GetID()}};
   if (const VornValue* name = object.GetValue("name")) node.Set("name", name->ToJSON());
-  if (auto shown = m_objectTweakers.find(&object); shown != m_objectTweakers.end()) {
-    if (auto info = m_tweakerInfos.find(shown->second); info != m_tweakerInfos.end() && info->second.info->tweaker) {
-      node.Set("tweaker", info->second.info->tweaker->Describe());
-      return node;
-    }
+  if (auto shown = m_objectTweakers.find(&object); shown != m_objectTweakers.end() && shown->second->tweaker) {
+    node.Set("tweaker", shown->second->tweaker->Describe());
+    return node;
   }
   // An object with a data type no template covers keeps its row, read-only.
   if (const VornValue* type = object.GetValue("type"); type && !object.IsTrueRoot()) {
@@ -244,7 +242,7 @@ void VornBaseView::_UpdateTweakerFromInfo(const TweakerInfoPtr& info, const bool
     data.reserve(info->modelObjects.size());
     for (const ModelObjectPtr& object : info->modelObjects) {
       if (!object) continue;
-      m_objectTweakers.try_emplace(object.get(), info->tweakerId);
+      m_objectTweakers.try_emplace(object.get(), info);
       data.push_back(object->Dump());
     }
     info->tweaker->SetData(data);
@@ -288,7 +286,7 @@ void VornBaseView::_OnModelObjectDestructionRequested(const std::shared_ptr<Vorn
   const VornModelObject* object = PublisherAs<VornModelObject>(data);
   if (!object) return;
   if (auto shown = m_objectTweakers.find(object); shown != m_objectTweakers.end()) {
-    _DropTweaker(std::string(shown->second), object);
+    _DropTweaker(std::string(shown->second->tweakerId), object);
   } else if (auto related = m_relatedTweakers.find(object); related != m_relatedTweakers.end()) {
     const std::vector<std::string> ids = related->second;
     for (const std::string& id : ids) _DropTweaker(id, object);
@@ -307,7 +305,7 @@ void VornBaseView::_DropTweaker(const std::string& tweakerId, const VornModelObj
   for (const ModelObjectPtr& object : info->modelObjects) {
     if (!object) continue;
     auto shown = m_objectTweakers.find(object.get());
-    if (shown != m_objectTweakers.end() && shown->second == tweakerId) m_objectTweakers.erase(shown);
+    if (shown != m_objectTweakers.end() && shown->second == info) m_objectTweakers.erase(shown);
     concerned.push_back(object.get());
   }
   for (const ModelObjectPtr& related : info->relatedModelObjects) {
@@ -334,9 +332,7 @@ bool VornBaseView::_IsNeeded(const VornModelObject* object) const {
 VornBaseView::TweakerInfoPtr VornBaseView::_GetTweakerInfo(const ModelObjectPtr& object) const {
   if (!object) return nullptr;
   auto shown = m_objectTweakers.find(object.get());
-  if (shown == m_objectTweakers.end()) return nullptr;
-  auto info = m_tweakerInfos.find(shown->second);
-  return info == m_tweakerInfos.end() ? nullptr : info->second.info;
+  return shown == m_objectTweakers.end() ? nullptr : shown->second;
 }
 
 std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::_GetTweakersInfoFromRelatedMO(

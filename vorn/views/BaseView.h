@@ -141,7 +141,9 @@ private:
   std::shared_ptr<VornContextInfo> m_contextInfo;
   VornValuesByString m_options;
   Vorn::HashTable<std::string, Generated> m_tweakerInfos;
-  std::unordered_map<const VornModelObject*, std::string> m_objectTweakers;
+  // Each shown object's tweaker, held directly: a model change reaches it
+  // without a second lookup by id.
+  std::unordered_map<const VornModelObject*, TweakerInfoPtr> m_objectTweakers;
   std::unordered_map<const VornModelObject*, std::vector<std::string>> m_relatedTweakers;
   bool m_initialized = false;
   std::unordered_map<const VornModelObject*, Listened> m_listened;
