@@ -39,6 +39,20 @@ TEST(EventsTokens, IsListenedDropsExpiredTokensThatAreNotRunning) {
   EXPECT_TRUE(handler->IsListened("onChange"));
 }
 
+// Thousands of names overflow the bounded table of interned names: names that found no room are kept
+// by their tokens, and every publish still reaches exactly the listeners of its own name.
+TEST(EventsTokens, NamesPastTheInternedTableStillReachTheirOwnListeners) {
+  constexpr int kCount = 3000;
+  auto handler = TestHandler::Create();
+  std::vector<int> heard(kCount);
+  std::vector<std::shared_ptr<VornEventToken>> tokens;
+  for (int i = 0; i < kCount; ++i)
+    tokens.push_back(handler->Subscribe("onName" + std::to_string(i), [&heard, i](const DataPtr&) { ++heard[i]; }));
+  for (int i = kCount; i-- > 0;) handler->Publish("onName" + std::to_string(i), nullptr);
+  handler->Publish("onName" + std::to_string(kCount), nullptr);
+  EXPECT_EQ(std::count(heard.begin(), heard.end(), 1), kCount);
+}
+
 // A listener's failure ends the publish, which returns normally: host errors go to the host, anything
 // else to the log. Listeners run inside a host error scope, closed on the failure paths too.
 TEST(EventsFailures, AFailingListenerEndsThePublishAndIsHandledByKind) {
@@ -81,7 +95,8 @@ TEST(EventsFailures, AFailingListenerEndsThePublishAndIsHandledByKind) {
 // Random model check: callbacks subscribe, unsubscribe themselves or others, check IsListened and
 // publish again; every walk is checked against a model of what is live.
 constexpr int kHandlers = 3;
-const char* const kNames[] = {"onA", "onB", "onC"};
+// The last is too long to be interned: its tokens keep copies of it.
+const char* const kNames[] = {"onA", "onB", "onC_a_name_past_the_length_of_the_interned_names_0123456789abcdefghij"};
 constexpr int kNameCount = 3;
 constexpr int kMaxDepth = 3;
 constexpr int kMaxLive = 60;  // live listeners over all handlers and names

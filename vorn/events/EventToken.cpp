@@ -1,15 +1,62 @@
 #include "vorn/events/EventToken.h"
 
-VornEventToken::VornEventToken(_Key, std::string name, std::uint32_t nameHash, unsigned int nameId,
+#include <atomic>
+#include <cstddef>
+#include <functional>
+
+namespace {
+// Open addressing with a short probe: a slot goes from empty to a name once
+// and never back, so readers need no lock and a name has one slot.
+constexpr std::size_t kInternSlots = 512;
+constexpr std::size_t kInternProbes = 16;
+constexpr std::size_t kInternMaxLength = 64;
+// Reachable for the life of the process (never freed: tokens anywhere may
+// point at them until the very end).
+std::atomic<const std::string*> g_interned[kInternSlots];
+
+std::size_t InternHome(std::string_view name) noexcept { return std::hash<std::string_view>{}(name); }
+}  // namespace
+
+const std::string* VornEventToken::_Intern(std::string_view name) {
+  if (name.size() > kInternMaxLength) return nullptr;
+  const std::size_t home = InternHome(name);
+  for (std::size_t i = 0; i < kInternProbes; ++i) {
+    std::atomic<const std::string*>& slot = g_interned[(home + i) % kInternSlots];
+    const std::string* held = slot.load(std::memory_order_acquire);
+    if (!held) {
+      auto made = std::make_unique<const std::string>(name);
+      if (slot.compare_exchange_strong(held, made.get(), std::memory_order_acq_rel, std::memory_order_acquire))
+        return made.release();
+      // Another thread filled the slot first: `held` is what it put there.
+    }
+    if (*held == name) return held;
+  }
+  return nullptr;
+}
+
+const std::string* VornEventToken::_FindInterned(std::string_view name) noexcept {
+  if (name.size() > kInternMaxLength) return nullptr;
+  const std::size_t home = InternHome(name);
+  for (std::size_t i = 0; i < kInternProbes; ++i) {
+    const std::string* held = g_interned[(home + i) % kInternSlots].load(std::memory_order_acquire);
+    if (!held) return nullptr;
+    if (*held == name) return held;
+  }
+  return nullptr;
+}
+
+VornEventToken::VornEventToken(_Key, const std::string& name, const std::string* interned, unsigned int nameId,
                                unsigned int index, Callback callback, VornEventsHandler* handler)
-    : m_eventName(std::move(name)),
+    : m_eventName(interned ? interned : new std::string(name)),
       m_callback(std::move(callback)),
       m_handler(handler),
       m_index(index),
-      m_nameHash(nameHash),
-      m_nameId(nameId) {}
+      m_nameId(nameId),
+      m_ownsName(!interned) {}
 
-VornEventToken::~VornEventToken() = default;
+VornEventToken::~VornEventToken() {
+  if (m_ownsName) delete m_eventName;
+}
 
 void VornEventToken::_DropCallback() noexcept {
   if (m_running > 0) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "vorn/core/Export.h"
 #include "vorn/core/SharedBase.h"
@@ -27,7 +28,9 @@ public:
   static constexpr bool _IsVornBuildable_ = true;
 
   // Only a handler can make one (the key is private to it).
-  VornEventToken(_Key, std::string name, std::uint32_t nameHash, unsigned int nameId, unsigned int index,
+  // `interned` is the name's interned copy, or null when the table of
+  // interned names had no room for it (the token then keeps a copy).
+  VornEventToken(_Key, const std::string& name, const std::string* interned, unsigned int nameId, unsigned int index,
                  Callback callback, VornEventsHandler* handler);
   ~VornEventToken() override;
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
@@ -38,11 +41,26 @@ public:
   unsigned int GetIndex() const noexcept { return m_index; }
   bool IsOnce() const noexcept { return m_once; }
   bool IsExpired() const noexcept { return m_expired; }
-  const std::string& GetEventName() const noexcept { return m_eventName; }
+  const std::string& GetEventName() const noexcept { return *m_eventName; }
 
 private:
   friend class VornEventsHandler;
 
+  // Event names are interned, process-wide: the handful of names a program
+  // uses are stored once rather than in each of the many tokens, and two
+  // interned names are the same name exactly when they are the same
+  // pointer. The table is bounded (names up to 64 bytes, a fixed number of
+  // slots, never emptied), so names made up at run time cannot grow it
+  // without end: a name that finds no room is not interned, and its tokens
+  // keep copies. Safe from any thread.
+  static const std::string* _Intern(std::string_view name);
+  // The interned copy of `name`, or null when it is not interned; never adds.
+  static const std::string* _FindInterned(std::string_view name) noexcept;
+  // Whether this token's event is `name`, given `name`'s interned copy (or
+  // null): an interned name is never kept as a copy, and the other way round.
+  bool _IsNamed(const std::string& name, const std::string* interned) const noexcept {
+    return interned ? m_eventName == interned : m_ownsName && *m_eventName == name;
+  }
   void _SetIsOnce(bool once) noexcept { m_once = once; }
   void _Expire() noexcept;
   // Whether a publish may call the callable.
@@ -58,14 +76,13 @@ private:
     if (--m_running == 0 && m_dropPending) _DropCallback();
   }
 
-  std::string m_eventName;
+  // Interned, or a copy this token owns (m_ownsName).
+  const std::string* m_eventName;
   Callback m_callback;
   // The handler whose list holds this token; null once expired (the handler
   // expires every token it holds as it goes).
   VornEventsHandler* m_handler;
   unsigned int m_index;
-  // Of the name, for finding the first token of a name.
-  std::uint32_t m_nameHash;
   // Shared by the handler's tokens of the same name (the index of the first
   // of them), so that a publish tells its listeners by a number.
   unsigned int m_nameId;
@@ -73,4 +90,5 @@ private:
   bool m_once = false;
   bool m_expired = false;
   bool m_dropPending = false;
+  bool m_ownsName;
 };

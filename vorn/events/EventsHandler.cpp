@@ -23,10 +23,6 @@ std::vector<std::shared_ptr<VornEventToken>>::iterator FindIndex(std::vector<std
   return (it != list.end() && *it && (*it)->GetIndex() == index) ? it : list.end();
 }
 
-std::uint32_t NameHash(const std::string& name) noexcept {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
-}
-
 }  // namespace
 
 VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
@@ -34,9 +30,10 @@ VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
   return *m_lists;
 }
 
-const VornEventToken* VornEventsHandler::_FirstNamed(const std::string& name, std::uint32_t hash) const noexcept {
+const VornEventToken* VornEventsHandler::_FirstNamed(const std::string& name,
+                                                     const std::string* interned) const noexcept {
   for (const auto& token : m_lists->tokens)
-    if (token && _Named(*token, name, hash)) return token.get();
+    if (token && token->_IsNamed(name, interned)) return token.get();
   return nullptr;
 }
 
@@ -50,10 +47,10 @@ VornEventsHandler::~VornEventsHandler() {
 std::shared_ptr<VornEventToken> VornEventsHandler::Subscribe(const std::string& name, Callback callback) {
   _Lists& lists = _GetLists();
   const unsigned int index = lists.nextTokenIndex.fetch_add(1);
-  const std::uint32_t hash = NameHash(name);
-  const VornEventToken* same = _FirstNamed(name, hash);
-  auto token = std::make_shared<VornEventToken>(VornEventToken::_Key{}, name, hash, same ? same->m_nameId : index, index,
-                                                std::move(callback), this);
+  const std::string* interned = VornEventToken::_Intern(name);
+  const VornEventToken* same = _FirstNamed(name, interned);
+  auto token = std::make_shared<VornEventToken>(VornEventToken::_Key{}, name, interned, same ? same->m_nameId : index,
+                                                index, std::move(callback), this);
   lists.tokens.push_back(token);
   ++lists.listsVersion;
   return token;
@@ -72,17 +69,19 @@ void VornEventsHandler::_EraseToken(const VornEventToken* token) {
 }
 
 void VornEventsHandler::_Erase(TokenList::iterator it) {
-  if (m_lists->walks > 0) m_lists->erasedWhileWalking.push_back(std::move(*it));
+  if (m_lists->walks > 0) {
+    if (!m_lists->erasedWhileWalking) m_lists->erasedWhileWalking = std::make_unique<TokenList>();
+    m_lists->erasedWhileWalking->push_back(std::move(*it));
+  }
   m_lists->tokens.erase(it);
   ++m_lists->listsVersion;
 }
 
 void VornEventsHandler::_EndWalk() noexcept {
-  if (--m_lists->walks > 0 || m_lists->erasedWhileWalking.empty()) return;
+  if (--m_lists->walks > 0 || !m_lists->erasedWhileWalking) return;
   // Moved out first: a token's callable may do anything as it is destroyed,
   // publishing included.
-  TokenList erased;
-  erased.swap(m_lists->erasedWhileWalking);
+  const std::unique_ptr<TokenList> erased = std::move(m_lists->erasedWhileWalking);
 }
 
 bool VornEventsHandler::_OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClass>& self) const noexcept {
@@ -119,8 +118,8 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   if (self) ++m_publishOwners;
   if (!destruction && (!self || _OwnedOnlyByPublishes(self))) return;
 
-  const std::uint32_t hash = NameHash(name);
-  const VornEventToken* first = _FirstNamed(name, hash);
+  const std::string* interned = VornEventToken::_FindInterned(name);
+  const VornEventToken* first = _FirstNamed(name, interned);
   if (!first) return;
 
   std::shared_ptr<VornEventData> payload;
@@ -141,7 +140,7 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   ++m_lists->walks;
 
   try {
-    _Walk({name, hash, first->m_nameId}, payload, self, destruction);
+    _Walk({name, interned, first->m_nameId}, payload, self, destruction);
   } catch (const KRTErrorPtr& error) {
     m_lists->currentTokenIndex = 0;
     try {
@@ -175,7 +174,7 @@ void VornEventsHandler::_Walk(const _Name& name, const std::shared_ptr<VornEvent
     VornEventToken* token = list[pos].get();
     // Other names' listeners and null slots are skipped. A token of this name
     // subscribed after every earlier one went has a number of its own.
-    if (!token || (token->m_nameId != name.id && !_Named(*token, name.text, name.hash))) {
+    if (!token || (token->m_nameId != name.id && !token->_IsNamed(name.text, name.interned))) {
       ++pos;
       continue;
     }
@@ -222,11 +221,11 @@ void VornEventsHandler::_Walk(const _Name& name, const std::shared_ptr<VornEvent
 bool VornEventsHandler::IsListened(const std::string& name) {
   if (!m_lists) return false;
   bool live = false;
-  const std::uint32_t hash = NameHash(name);
+  const std::string* interned = VornEventToken::_FindInterned(name);
   // Copy first: removing expired tokens edits the list.
   const TokenList tokens = m_lists->tokens;
   for (const auto& token : tokens) {
-    if (!token || !_Named(*token, name, hash)) continue;
+    if (!token || !token->_IsNamed(name, interned)) continue;
     if (!token->m_expired)
       live = true;
     else

@@ -83,21 +83,12 @@ private:
 
   friend class VornEventToken;  // an unsubscribing token removes itself
 
-  // The hash first: most tokens passed belong to other names.
-  static bool _Named(const VornEventToken& token, const std::string& name, std::uint32_t hash) noexcept {
-    if (token.m_nameHash != hash || token.m_eventName.size() != name.size()) return false;
-    const char* a = token.m_eventName.data();
-    const char* b = name.data();
-    for (std::size_t i = 0, n = name.size(); i < n; ++i)
-      if (a[i] != b[i]) return false;
-    return true;
-  }
   // The first token of `name` in the list, of any state; null when none.
-  const VornEventToken* _FirstNamed(const std::string& name, std::uint32_t hash) const noexcept;
+  const VornEventToken* _FirstNamed(const std::string& name, const std::string* interned) const noexcept;
   void _RemoveToken(unsigned int index);
   struct _Name {
     const std::string& text;
-    std::uint32_t hash;
+    const std::string* interned;
     unsigned int id;
   };
   void _Walk(const _Name& name, const std::shared_ptr<VornEventData>& data, const std::shared_ptr<VornBaseClass>& self,
@@ -117,9 +108,10 @@ private:
     unsigned long long listsVersion = 0;
     // Walks in progress, and the tokens erased from a list meanwhile. Those
     // are kept until the last walk ends, so a walk can hold the running
-    // token by a plain pointer.
+    // token by a plain pointer. Made when first needed: most handlers never
+    // lose a token during a walk, and every shown object has a handler.
     unsigned int walks = 0;
-    TokenList erasedWhileWalking;
+    std::unique_ptr<TokenList> erasedWhileWalking;
   };
   _Lists& _GetLists();
 

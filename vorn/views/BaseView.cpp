@@ -143,9 +143,8 @@ void VornBaseView::_ListenModelObject(const ModelObjectPtr& object, const bool s
   if (!object) return;
   auto [it, added] = m_listened.try_emplace(object.get());
   Listened& listened = it->second;
-  if (added || listened.object.expired()) {
+  if (added || listened.IsStale()) {
     UnsubscribeAll(listened.tokens);  // a stale entry: another object had this address
-    listened.object = object;
     listened.tokens[1] = object->Subscribe(
         Vorn::kEventDestructionRequested,
         [this](const std::shared_ptr<VornEventData>& data) { _OnModelObjectDestructionRequested(data); });

@@ -122,12 +122,15 @@ private:
     std::shared_ptr<VornEventToken> edits, usage;
   };
   struct Listened {
-    std::weak_ptr<VornModelObject> object;  // an expired entry is stale
     // New children (only for objects of the tree), destruction, changes:
     // inline, as every listened object has them.
     std::array<std::shared_ptr<VornEventToken>, 3> tokens;
     // Walked as part of the tree, not only related: it hears new children.
     bool InTree() const noexcept { return tokens[0] != nullptr; }
+    // The object went without the view hearing of it (a destruction never
+    // requested), and another may now have its address: a handler expires
+    // its tokens as it goes, and the view withdraws its own with the entry.
+    bool IsStale() const noexcept { return !tokens[1] || tokens[1]->IsExpired(); }
   };
 
   void _ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren, const bool listenOnly);
