@@ -89,4 +89,24 @@ TEST(FuncsRegistry, ConcurrentReadersAndWriters) {
   EXPECT_EQ(registry->Size(), static_cast<std::size_t>(kWriters * kNames));
 }
 
+// An entry taken out while readers are finding it stays whole for them: a release before the last
+// reader left shows under the address sanitizer.
+TEST(FuncsRegistry, EntriesTakenOutUnderReadersStayWhileRead) {
+  Registry registry = MakeRegistry();
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 20000; ++i) {
+      EXPECT_TRUE(registry->Register("churn", [i] { return i; }));
+      EXPECT_TRUE(registry->Unregister("churn"));
+    }
+    done.store(true);
+  });
+  while (!done.load()) {
+    const auto e = registry->GetEntry("churn");
+    EXPECT_TRUE(!e || (*e->GetCallable<int()>())() >= 0);
+  }
+  writer.join();
+  EXPECT_EQ(registry->Size(), 0u);
+}
+
 }  // namespace

@@ -23,118 +23,146 @@ Vorn::SharedPtr<VornFuncsRegistryEntry> VornFuncsRegistryEntry::GetSharedPtr() {
 
 namespace {
 
-// One hazard slot per thread, claimed on the thread's first lookup and
-// given back when it ends. Threads beyond the slots read through the atomic
-// shared pointer instead.
-struct alignas(64) HazardSlot {
-  std::atomic<const void*> table{nullptr};
+// One reader slot per thread, claimed on the thread's first lookup and
+// given back when it ends: the epoch the thread's lookup in progress started
+// in, or kIdle.
+constexpr std::uint64_t kIdle = UINT64_MAX;
+struct alignas(64) ReaderSlot {
+  std::atomic<std::uint64_t> epoch{kIdle};
   std::atomic<bool> used{false};
 };
-constexpr std::size_t kHazardSlots = 256;
-HazardSlot g_hazards[kHazardSlots];
+constexpr std::size_t kReaderSlots = 256;
+ReaderSlot g_readers[kReaderSlots];
 // Slots at or beyond this index were never claimed: writers scan no further.
-std::atomic<std::size_t> g_hazardsInUse{0};
+std::atomic<std::size_t> g_readersInUse{0};
+// Bumped by each write that takes something out; shared by every registry.
+alignas(64) std::atomic<std::uint64_t> g_epoch{1};
 
-struct HazardOwner {
-  HazardSlot* slot = nullptr;
-  HazardOwner() {
-    for (std::size_t i = 0; i < kHazardSlots; ++i) {
-      HazardSlot& s = g_hazards[i];
+struct ReaderOwner {
+  ReaderSlot* slot = nullptr;
+  ReaderOwner() {
+    for (std::size_t i = 0; i < kReaderSlots; ++i) {
+      ReaderSlot& s = g_readers[i];
       bool expected = false;
       if (!s.used.load(std::memory_order_relaxed) && s.used.compare_exchange_strong(expected, true)) {
-        std::size_t inUse = g_hazardsInUse.load();
-        while (inUse <= i && !g_hazardsInUse.compare_exchange_weak(inUse, i + 1)) {
+        std::size_t inUse = g_readersInUse.load();
+        while (inUse <= i && !g_readersInUse.compare_exchange_weak(inUse, i + 1)) {
         }
         slot = &s;
         break;
       }
     }
   }
-  ~HazardOwner() {
+  ~ReaderOwner() {
     if (slot) slot->used.store(false, std::memory_order_release);
   }
 };
 
-HazardSlot* ThreadHazard() {
-  thread_local HazardOwner owner;
+ReaderSlot* ThreadReaderSlot() {
+  thread_local ReaderOwner owner;
   return owner.slot;
 }
 
-bool IsHazard(const void* table) {
-  const std::size_t inUse = g_hazardsInUse.load();
-  for (std::size_t i = 0; i < inUse; ++i)
-    if (g_hazards[i].table.load() == table) return true;
-  return false;
+// The oldest epoch a reader is still reading in (kIdle when none is).
+std::uint64_t OldestReading() {
+  std::uint64_t oldest = kIdle;
+  const std::size_t inUse = g_readersInUse.load();
+  for (std::size_t i = 0; i < inUse; ++i) oldest = std::min(oldest, g_readers[i].epoch.load());
+  return oldest;
 }
+
+char g_erasedMark;
+VornFuncsRegistryEntry* const kErased = reinterpret_cast<VornFuncsRegistryEntry*>(&g_erasedMark);
+
+std::size_t Home(std::uint64_t key, std::size_t mask) noexcept {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+}
+
+constexpr std::size_t kFirstSlots = 64;
 
 }  // namespace
 
-VornFuncsRegistry::VornFuncsRegistry() {
+VornFuncsRegistry::_Slots::_Slots(std::size_t count)
+    : mask(count - 1), slots(new std::atomic<VornFuncsRegistryEntry*>[count]()) {}
+
+VornFuncsRegistry::VornFuncsRegistry() : m_table(std::make_unique<_Slots>(kFirstSlots)) {
   _SetExactType<VornFuncsRegistry>();
-  auto empty = std::make_shared<const Snapshot>();
-  m_current.store(&empty->table);
-  _StoreTable(std::move(empty));
+  m_current.store(m_table.get());
 }
 
 VornFuncsRegistry::~VornFuncsRegistry() = default;
 
-VornFuncsRegistry::TablePtr VornFuncsRegistry::_LoadTable() const { return m_table.load(std::memory_order_acquire); }
-
-void VornFuncsRegistry::_StoreTable(TablePtr table) { m_table.store(std::move(table), std::memory_order_release); }
+VornFuncsRegistryEntry* VornFuncsRegistry::_Find(const _Slots& table, std::uint64_t key) noexcept {
+  for (std::size_t i = Home(key, table.mask);; i = (i + 1) & table.mask) {
+    VornFuncsRegistryEntry* entry = table.slots[i].load();
+    if (!entry) return nullptr;
+    if (entry != kErased && entry->GetKey() == key) return entry;
+  }
+}
 
 template <class Read>
 auto VornFuncsRegistry::_Read(Read read) const {
-  HazardSlot* slot = ThreadHazard();
+  ReaderSlot* slot = ThreadReaderSlot();
   if (!slot) {
-    const TablePtr held = _LoadTable();  // keeps the table and what it shows
-    return read(held->table);
-  }
-  // Announce the table, then check it is still the published one: a writer
-  // that replaced it after that check sees the announcement and keeps it.
-  const Table* table = m_current.load(std::memory_order_acquire);
-  for (;;) {
-    slot->table.store(table);
-    const Table* again = m_current.load();
-    if (again == table) break;
-    table = again;
-  }
-  struct Clear {
-    HazardSlot* slot;
-    ~Clear() { slot->table.store(nullptr, std::memory_order_release); }
-  } clear{slot};
-  return read(*table);
-}
-
-template <class Change>
-bool VornFuncsRegistry::_Write(Change change) {
-  std::vector<TablePtr> released;  // destroyed after the lock: entry destructors run user code
-  {
     std::lock_guard lock(m_writeMutex);
-    TablePtr snapshot = _LoadTable();
-    VornFuncsRegistryEntry_sp dropped;
-    auto copy = std::make_shared<Snapshot>(Snapshot{snapshot->table, {}});
-    if (!change(copy->table, dropped)) return false;
-    m_current.store(&copy->table);
-    _StoreTable(std::move(copy));
-    // Readers may still find the dropped entry in the replaced table: it
-    // goes with that table.
-    snapshot->dropped = std::move(dropped);
-    m_retired.push_back(std::move(snapshot));
-    for (auto it = m_retired.begin(); it != m_retired.end();) {
-      if (IsHazard(&(*it)->table)) {
-        ++it;
-      } else {
-        released.push_back(std::move(*it));
-        it = m_retired.erase(it);
-      }
-    }
+    return read(*m_current.load());
   }
-  return true;
+  // Announced before the table is read: a writer that takes an entry out
+  // after this sees the announcement and keeps the entry; one that took it
+  // out before left no path to it.
+  slot->epoch.store(g_epoch.load());
+  struct Clear {
+    ReaderSlot* slot;
+    ~Clear() { slot->epoch.store(kIdle, std::memory_order_release); }
+  } clear{slot};
+  return read(*m_current.load());
 }
 
-bool VornFuncsRegistry::Has(std::string_view name) const {
-  const std::uint64_t key = KeyOf(name);
-  return _Read([key](const Table& table) { return table.contains(key); });
+void VornFuncsRegistry::_Retire(_Retired retired) noexcept {
+  // Whoever reads from now on cannot reach it; readers that started before
+  // may still hold it.
+  retired.epoch = g_epoch.fetch_add(1);
+  m_retired.push_back(std::move(retired));
+}
+
+void VornFuncsRegistry::_Reclaim(std::vector<_Retired>& released) noexcept {
+  const std::uint64_t oldest = OldestReading();
+  std::size_t done = 0;
+  while (done < m_retired.size() && m_retired[done].epoch < oldest) ++done;
+  try {
+    released.reserve(done);
+  } catch (...) {
+    return;  // out of memory: the next write tries again
+  }
+  for (std::size_t i = 0; i < done; ++i) released.push_back(std::move(m_retired[i]));
+  m_retired.erase(m_retired.begin(), m_retired.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+std::unique_ptr<VornFuncsRegistry::_Slots> VornFuncsRegistry::_Rebuilt(std::size_t& taken) const {
+  // Without the erased marks, at a size with room to grow again.
+  std::size_t count = kFirstSlots;
+  while (count < 4 * (m_size.load() + 1)) count *= 2;
+  auto grown = std::make_unique<_Slots>(count);
+  taken = 0;
+  for (std::size_t i = 0; i <= m_table->mask; ++i) {
+    VornFuncsRegistryEntry* held = m_table->slots[i].load(std::memory_order_relaxed);
+    if (!held || held == kErased) continue;
+    std::size_t k = Home(held->GetKey(), grown->mask);
+    while (grown->slots[k].load(std::memory_order_relaxed)) k = (k + 1) & grown->mask;
+    grown->slots[k].store(held, std::memory_order_relaxed);
+    ++taken;
+  }
+  return grown;
+}
+
+void VornFuncsRegistry::_Place(VornFuncsRegistryEntry* entry) noexcept {
+  for (std::size_t i = Home(entry->GetKey(), m_table->mask);; i = (i + 1) & m_table->mask) {
+    VornFuncsRegistryEntry* held = m_table->slots[i].load(std::memory_order_relaxed);
+    if (held && held != kErased) continue;
+    if (!held) ++m_taken;
+    m_table->slots[i].store(entry);
+    return;
+  }
 }
 
 VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntry(std::string_view name) const {
@@ -142,37 +170,64 @@ VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntry(std::string_view name) con
 }
 
 VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntryByKey(std::uint64_t key) const {
-  return _Read([key](const Table& table) {
-    auto it = table.find(key);
-    return it == table.end() ? VornFuncsRegistryEntry_sp() : VornFuncsRegistryEntry_sp(it->second);
-  });
+  return _Read([key](const _Slots& table) { return VornFuncsRegistryEntry_sp(_Find(table, key)); });
+}
+
+bool VornFuncsRegistry::Has(std::string_view name) const {
+  const std::uint64_t key = KeyOf(name);
+  return _Read([key](const _Slots& table) { return _Find(table, key) != nullptr; });
 }
 
 bool VornFuncsRegistry::UnregisterByKey(std::uint64_t key) {
-  return _Write([this, key](Table& copy, VornFuncsRegistryEntry_sp& dropped) {
+  std::vector<_Retired> released;  // destroyed after the lock: entry destructors run user code
+  {
+    std::lock_guard lock(m_writeMutex);
     auto owned = m_owned.find(key);
     if (owned == m_owned.end()) return false;
-    dropped = std::move(owned->second);
+    m_retired.reserve(m_retired.size() + 1);  // the only step that may fail, before any change
+    VornFuncsRegistryEntry* entry = owned->second.Get();
+    for (std::size_t i = Home(key, m_table->mask);; i = (i + 1) & m_table->mask) {
+      if (m_table->slots[i].load(std::memory_order_relaxed) != entry) continue;
+      m_table->slots[i].store(kErased);
+      break;
+    }
+    _Retire({0, std::move(owned->second), nullptr});
     m_owned.erase(owned);
-    copy.erase(key);
-    return true;
-  });
+    m_size.fetch_sub(1);
+    _Reclaim(released);
+  }
+  return true;
 }
 
 bool VornFuncsRegistry::Unregister(std::string_view name) { return UnregisterByKey(KeyOf(name)); }
 
 bool VornFuncsRegistry::RegisterEntry(VornFuncsRegistryEntry_sp entry) {
   if (!entry) return false;
-  return _Write([this, &entry](Table& copy, VornFuncsRegistryEntry_sp&) {
-    if (!m_owned.try_emplace(entry->GetKey(), entry).second) return false;
-    copy.try_emplace(entry->GetKey(), entry.Get());
-    return true;
-  });
+  std::vector<_Retired> released;
+  {
+    std::lock_guard lock(m_writeMutex);
+    const std::uint64_t key = entry->GetKey();
+    if (m_owned.contains(key)) return false;
+    // What may fail comes before any change.
+    std::size_t taken = 0;
+    std::unique_ptr<_Slots> grown = 2 * (m_taken + 1) > m_table->mask + 1 ? _Rebuilt(taken) : nullptr;
+    m_retired.reserve(m_retired.size() + 1);
+    VornFuncsRegistryEntry* raw = entry.Get();
+    m_owned.try_emplace(key, std::move(entry));
+    if (grown) {
+      m_current.store(grown.get());
+      std::swap(m_table, grown);
+      m_taken = taken;
+      _Retire({0, {}, std::move(grown)});
+    }
+    _Place(raw);
+    m_size.fetch_add(1);
+    _Reclaim(released);
+  }
+  return true;
 }
 
-std::size_t VornFuncsRegistry::Size() const {
-  return _Read([](const Table& table) { return table.size(); });
-}
+std::size_t VornFuncsRegistry::Size() const { return m_size.load(); }
 
 Vorn::SharedPtr<VornFuncsRegistry> VornFuncsRegistry::GetSharedPtr() {
   return Vorn::StaticPointerCast<VornFuncsRegistry>(_GetSharedPtrFromBase());

@@ -87,28 +87,24 @@ private:
   Vorn::TypeInfo m_signature;
 };
 
-// Function names to registered callables. Readers take an immutable
-// snapshot of the table without locking; writers, one at a time (they take a
-// mutex readers never take), copy the table, change the copy and publish it.
-// Any thread may call any operation.
+// Function names to registered callables. Readers take no lock; writers,
+// one at a time (they take a mutex readers never take), change the table in
+// place. Any thread may call any operation.
 //
-// Tables hold plain entry pointers, so that copying one for a write touches
-// no entry's count (readers counting their handles on the same entries would
-// contend with it). The registry owns the entries it publishes; an entry
-// taken out is released with the last table that still shows it.
+// The table is open addressing over atomic entry pointers, changed slot by
+// slot: a write touches the one slot it changes, so readers on other cores
+// keep the rest of the table in their caches. (Copying the table at each
+// write, as an earlier version did, made every reader fetch the whole new
+// copy from the writer's core after each write.) It is copied only to grow.
 //
-// Readers do not copy the table's shared pointer: the standard atomic
-// shared pointer serialises its loads on an internal lock, so readers on
-// several threads would contend on every lookup (and stall behind a reader
-// preempted while holding it). A reader instead announces the raw table it
-// reads in a hazard slot of its thread and copies out only the entry's
-// handle; a replaced table is released by the writer that replaced it once
-// no slot shows it (or by a later write, if a reader was still in it).
+// A reader announces the epoch it starts in, in a slot of its own thread,
+// and copies out the entry's handle; an entry taken out, or a table
+// replaced by a larger one, is released once no reader that started before
+// it went is still reading (the writer that took it out checks, and each
+// later write checks again). Readers of a thread that finds no free slot
+// (past 256 threads at once) take the writers' mutex instead.
 class VORN_API VornFuncsRegistry : public Vorn_BaseClass {
 public:
-  using Table = Vorn::HashTable<std::uint64_t, VornFuncsRegistryEntry*, Vorn::Hash<std::uint64_t>,
-                                std::equal_to<std::uint64_t>, 80>;
-
   VornFuncsRegistry();
   ~VornFuncsRegistry() override;
 
@@ -147,29 +143,47 @@ public:
   Vorn::SharedPtr<VornFuncsRegistry> GetSharedPtr();
 
 private:
-  // A published table, and the entry the write that replaced it took out
-  // (set once, under the writers' mutex, when the table is retired).
-  struct Snapshot {
-    Table table;
-    mutable VornFuncsRegistryEntry_sp dropped;
+  // Power-of-two slots: null (free), an entry, or the erased mark. A free
+  // slot ends a search, so erased slots keep their mark until a rebuild.
+  struct _Slots {
+    explicit _Slots(std::size_t count);
+    std::size_t mask;
+    std::unique_ptr<std::atomic<VornFuncsRegistryEntry*>[]> slots;
   };
-  using TablePtr = std::shared_ptr<const Snapshot>;
-  TablePtr _LoadTable() const;
-  void _StoreTable(TablePtr table);
-  // The writers' protocol, under the writers' mutex: copy the published
-  // table, `change` the copy and the owned entries (false: give up,
-  // returning false; `change` may hand back an entry it took out), publish
-  // the copy and retire the replaced table.
-  template <class Change>
-  bool _Write(Change change);
+  // What a write took out, held until no reader that started at or before
+  // `epoch` is still reading.
+  struct _Retired {
+    std::uint64_t epoch;
+    VornFuncsRegistryEntry_sp entry;
+    std::unique_ptr<_Slots> table;
+  };
+  static VornFuncsRegistryEntry* _Find(const _Slots& table, std::uint64_t key) noexcept;
+  // The current table's entries in a new table with room to grow, and how
+  // many slots they take.
+  std::unique_ptr<_Slots> _Rebuilt(std::size_t& taken) const;
+  // Puts `entry` in the first free or erased slot of its search.
+  void _Place(VornFuncsRegistryEntry* entry) noexcept;
+  // Keeps what a write took out past every reader that may hold it (room
+  // for it reserved beforehand), and releases into `released` what no
+  // reader can hold any more.
+  void _Retire(_Retired retired) noexcept;
+  void _Reclaim(std::vector<_Retired>& released) noexcept;
   // Calls `read` with the current table, protected for the length of the
   // call. `read` must not call back into the registry.
   template <class Read>
   auto _Read(Read read) const;
 
-  std::atomic<TablePtr> m_table;
-  std::atomic<const Table*> m_current{nullptr};  // what readers read
-  std::mutex m_writeMutex;
+  // What readers read, alone on its cache line: the writers' mutex and
+  // counts beside it would take the line from every reader at each write.
+  // (Padded rather than aligned: the class's own operator new need not
+  // honour an extended alignment.)
+  char m_padBefore[64] = {};
+  std::atomic<const _Slots*> m_current{nullptr};
+  char m_padAfter[64] = {};
+  mutable std::mutex m_writeMutex;
+  std::unique_ptr<_Slots> m_table;  // the current table's owner
+  std::size_t m_taken = 0;          // slots of the current table not free
+  std::atomic<std::size_t> m_size{0};
   Vorn::HashTable<std::uint64_t, VornFuncsRegistryEntry_sp> m_owned;  // the published entries (writers only)
-  std::vector<TablePtr> m_retired;  // replaced tables a reader may still be in
+  std::vector<_Retired> m_retired;  // by increasing epoch
 };
