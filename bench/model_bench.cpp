@@ -57,7 +57,10 @@ VornValuesByString AddUpdate(const Shape& shape, std::size_t k) {
   if (parent < 0) return Record(k);
   VornValuesByString update;
   update.try_emplace("id", VornValue(Id(static_cast<std::size_t>(parent))));
-  update.try_emplace("children", std::vector<VornValuesByString>{Record(k)});
+  // Moved in, as a host that builds its records does (a braced list would copy the record).
+  std::vector<VornValuesByString> children;
+  children.push_back(Record(k));
+  update.try_emplace("children", std::move(children));
   return update;
 }
 
