@@ -65,8 +65,8 @@ std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::GetTweakers() const {
 VornJSONObject VornBaseView::_DescribeNode(const VornModelObject& object) const {
   VornJSONObject node{{"id", object.GetID()}};
   if (const VornValue* name = object.GetValue("name")) node.Set("name", name->ToJSON());
-  if (auto shown = m_objectTweakers.find(&object); shown != m_objectTweakers.end() && shown->second->tweaker) {
-    node.Set("tweaker", shown->second->tweaker->Describe());
+  if (const TweakerInfoPtr* shown = _Shown(&object); shown && (*shown)->tweaker) {
+    node.Set("tweaker", (*shown)->tweaker->Describe());
     return node;
   }
   // An object with a data type no template covers keeps its row, read-only.
@@ -166,11 +166,16 @@ void VornBaseView::_Unlisten(const VornModelObject* object) {
   auto it = m_listened.find(object);
   if (it == m_listened.end()) return;
   UnsubscribeAll(it->second.tokens);
-  m_listened.erase(it);
+  if (!it->second.shown) m_listened.erase(it);
+}
+
+const VornBaseView::TweakerInfoPtr* VornBaseView::_Shown(const VornModelObject* object) const {
+  auto it = m_listened.find(object);
+  return it != m_listened.end() && it->second.shown ? &it->second.shown : nullptr;
 }
 
 std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(const ModelObjectPtr& object) {
-  if (!object || m_objectTweakers.contains(object.get()) || object->IsTrueRoot() || !object->HasProperty("type"))
+  if (!object || _Shown(object.get()) || object->IsTrueRoot() || !object->HasProperty("type"))
     return nullptr;
   auto info = std::make_shared<VornTweakerInfo>();
   info->dataType = object->GetRawValue<std::string>("type");
@@ -241,7 +246,7 @@ void VornBaseView::_UpdateTweakerFromInfo(const TweakerInfoPtr& info, const bool
     data.reserve(info->modelObjects.size());
     for (const ModelObjectPtr& object : info->modelObjects) {
       if (!object) continue;
-      m_objectTweakers.try_emplace(object.get(), info);
+      if (TweakerInfoPtr& shown = m_listened[object.get()].shown; !shown) shown = info;
       data.push_back(object->Dump());
     }
     info->tweaker->SetData(data);
@@ -284,8 +289,8 @@ void VornBaseView::_OnTweakerValueChange(const std::shared_ptr<VornEventData>& d
 void VornBaseView::_OnModelObjectDestructionRequested(const std::shared_ptr<VornEventData>& data) {
   const VornModelObject* object = PublisherAs<VornModelObject>(data);
   if (!object) return;
-  if (auto shown = m_objectTweakers.find(object); shown != m_objectTweakers.end()) {
-    _DropTweaker(std::string(shown->second->tweakerId), object);
+  if (const TweakerInfoPtr* shown = _Shown(object)) {
+    _DropTweaker(std::string((*shown)->tweakerId), object);
   } else if (auto related = m_relatedTweakers.find(object); related != m_relatedTweakers.end()) {
     const std::vector<std::string> ids = related->second;
     for (const std::string& id : ids) _DropTweaker(id, object);
@@ -303,8 +308,14 @@ void VornBaseView::_DropTweaker(const std::string& tweakerId, const VornModelObj
   std::vector<const VornModelObject*> concerned;
   for (const ModelObjectPtr& object : info->modelObjects) {
     if (!object) continue;
-    auto shown = m_objectTweakers.find(object.get());
-    if (shown != m_objectTweakers.end() && shown->second == info) m_objectTweakers.erase(shown);
+    auto entry = m_listened.find(object.get());
+    if (entry != m_listened.end() && entry->second.shown == info) {
+      entry->second.shown = nullptr;
+      if (entry->second.IsStale()) {  // shown only, not listened
+        UnsubscribeAll(entry->second.tokens);
+        m_listened.erase(entry);
+      }
+    }
     concerned.push_back(object.get());
   }
   for (const ModelObjectPtr& related : info->relatedModelObjects) {
@@ -325,13 +336,13 @@ void VornBaseView::_DropTweaker(const std::string& tweakerId, const VornModelObj
 }
 
 bool VornBaseView::_IsNeeded(const VornModelObject* object) const {
-  return m_objectTweakers.contains(object) || m_relatedTweakers.contains(object);
+  return _Shown(object) || m_relatedTweakers.contains(object);
 }
 
 VornBaseView::TweakerInfoPtr VornBaseView::_GetTweakerInfo(const ModelObjectPtr& object) const {
   if (!object) return nullptr;
-  auto shown = m_objectTweakers.find(object.get());
-  return shown == m_objectTweakers.end() ? nullptr : shown->second;
+  const TweakerInfoPtr* shown = _Shown(object.get());
+  return shown ? *shown : nullptr;
 }
 
 std::vector<VornBaseView::TweakerInfoPtr> VornBaseView::_GetTweakersInfoFromRelatedMO(

@@ -125,11 +125,16 @@ private:
     // New children (only for objects of the tree), destruction, changes:
     // inline, as every listened object has them.
     std::array<std::shared_ptr<VornEventToken>, 3> tokens;
+    // The tweaker showing the object, if any. A shown object has an entry
+    // even when it is not listened (a view may show objects outside the
+    // tree), and cannot go while shown: the tweaker's record holds it.
+    TweakerInfoPtr shown;
     // Walked as part of the tree, not only related: it hears new children.
     bool InTree() const noexcept { return tokens[0] != nullptr; }
-    // The object went without the view hearing of it (a destruction never
-    // requested), and another may now have its address: a handler expires
-    // its tokens as it goes, and the view withdraws its own with the entry.
+    // Not listened yet, or the object went without the view hearing of it
+    // (a destruction never requested) and another may now have its address:
+    // a handler expires its tokens as it goes, and the view withdraws its
+    // own with the entry.
     bool IsStale() const noexcept { return !tokens[1] || tokens[1]->IsExpired(); }
   };
 
@@ -137,6 +142,8 @@ private:
   std::string _StableTweakerId(const TweakerInfoPtr& info) const;
   VornJSONObject _DescribeNode(const VornModelObject& object) const;
   void _Unlisten(const VornModelObject* object);
+  // The tweaker record showing `object`, or null.
+  const TweakerInfoPtr* _Shown(const VornModelObject* object) const;
   void _DropTweaker(const std::string& tweakerId, const VornModelObject* destroyed);
   bool _IsNeeded(const VornModelObject* object) const;
 
@@ -144,11 +151,10 @@ private:
   std::shared_ptr<VornContextInfo> m_contextInfo;
   VornValuesByString m_options;
   Vorn::HashTable<std::string, Generated> m_tweakerInfos;
-  // Each shown object's tweaker, held directly: a model change reaches it
-  // without a second lookup by id.
-  std::unordered_map<const VornModelObject*, TweakerInfoPtr> m_objectTweakers;
   std::unordered_map<const VornModelObject*, std::vector<std::string>> m_relatedTweakers;
   bool m_initialized = false;
+  // Every object listened or shown. A model change reaches the object's
+  // tweaker with this one lookup.
   std::unordered_map<const VornModelObject*, Listened> m_listened;
   std::set<std::string> m_untweakedTypes;  // reported once each
 };
