@@ -2,13 +2,17 @@
 // application, and host errors.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -92,6 +96,28 @@ TEST(Uuid, FormatsOfKnownBytes) {
   EXPECT_EQ(id.ToString(KRTUuid::kFormatCanonical), "00112233-4455-6677-8899-aabbccddeeff");
   EXPECT_EQ(id.ToString(KRTUuid::kFormatBraced), "{00112233-4455-6677-8899-AABBCCDDEEFF}");
   EXPECT_EQ(id.ToString(KRTUuid::kFormatCompact), "00112233445566778899aabbccddeeff");
+}
+
+// Random identifiers come from a per-thread block of random bytes: a forked child must not hand out
+// the ones its parent has yet to use, nor a thread those of another.
+TEST(Uuid, NeverRepeatedAcrossThreadsOrAFork) {
+  const std::string first = KRTUuid().ToString();  // the block is drawn
+  std::string other;
+  std::thread([&] { other = KRTUuid().ToString(); }).join();
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::string id = KRTUuid().ToString();
+    _exit(write(fds[1], id.data(), id.size()) == static_cast<ssize_t>(id.size()) ? 0 : 1);
+  }
+  const std::string next = KRTUuid().ToString();
+  char childId[36];
+  ASSERT_EQ(read(fds[0], childId, sizeof childId), static_cast<ssize_t>(sizeof childId));
+  waitpid(child, nullptr, 0);
+  close(fds[0]), close(fds[1]);
+  const std::set<std::string> ids{first, other, next, std::string(childId, sizeof childId)};
+  EXPECT_EQ(ids.size(), 4u);
 }
 
 TEST(Base64, Rfc4648VectorsTheWholeAlphabetAndBadArguments) {

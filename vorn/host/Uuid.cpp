@@ -1,8 +1,11 @@
 #include "vorn/host/Uuid.h"
 
+#include <pthread.h>
 #include <sys/random.h>
 
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "vorn/host/Status.h"
@@ -33,10 +36,35 @@ constexpr std::size_t TextLength(int format) noexcept {
   }
 }
 
+// The kernel's random bytes, drawn a block at a time: one system call per
+// 32 identifiers rather than one each (a view makes thousands of controls,
+// each with an identifier, at once). Per thread, so no lock; a forked child
+// forgets what its parent had left, or both would hand out the same ones.
+struct RandomPool {
+  std::array<unsigned char, 512> bytes;
+  std::size_t used = sizeof bytes;
+};
+thread_local RandomPool t_pool;
+
+void ForgetPool() noexcept { t_pool.used = t_pool.bytes.size(); }
+
+void TakeRandom(unsigned char* out, std::size_t size) {
+  static const bool forgetsAtFork = pthread_atfork(nullptr, nullptr, ForgetPool) == 0;
+  if (!forgetsAtFork || size > t_pool.bytes.size()) return FillRandom(out, size);
+  if (t_pool.bytes.size() - t_pool.used < size) {
+    FillRandom(t_pool.bytes.data(), t_pool.bytes.size());
+    t_pool.used = 0;
+  }
+  std::memcpy(out, t_pool.bytes.data() + t_pool.used, size);
+  // Never handed out twice.
+  std::memset(t_pool.bytes.data() + t_pool.used, 0, size);
+  t_pool.used += size;
+}
+
 }  // namespace
 
 KRTUuid::KRTUuid() {
-  FillRandom(m_bytes.data(), m_bytes.size());
+  TakeRandom(m_bytes.data(), m_bytes.size());
   m_bytes[6] = static_cast<unsigned char>((m_bytes[6] & 0x0F) | 0x40);  // version 4
   m_bytes[8] = static_cast<unsigned char>((m_bytes[8] & 0x3F) | 0x80);  // variant 1
 }
