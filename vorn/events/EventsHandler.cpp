@@ -26,7 +26,14 @@ std::vector<std::shared_ptr<VornEventToken>>::iterator FindIndex(std::vector<std
 }  // namespace
 
 VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
-  if (!m_lists) m_lists = std::make_unique<_Lists>();
+  if (!m_lists) {
+    auto made = std::make_unique<_Lists>();
+    // A tweaker has two listeners, a listened model object three: room for
+    // two at once spares the growths from one (and is the size a tweaker
+    // keeps).
+    made->tokens.reserve(2);
+    m_lists = std::move(made);
+  }
   return *m_lists;
 }
 

@@ -99,8 +99,11 @@ private:
   bool _OwnedOnlyByPublishes(const std::shared_ptr<VornBaseClass>& self) const noexcept;
 
   struct _Lists {
+    // The index of the token whose callback runs; 0 outside a walk, so
+    // indexes start at 1: a token unsubscribed outside a walk, the first
+    // one included, leaves the list at once.
     unsigned int currentTokenIndex = 0;
-    std::atomic<unsigned int> nextTokenIndex{0};
+    std::atomic<unsigned int> nextTokenIndex{1};
     // Every name's listeners, by increasing index.
     TokenList tokens;
     // Bumped by every insertion into or erasure from the list: a walk whose

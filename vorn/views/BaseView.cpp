@@ -207,15 +207,19 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   info->tweakerId = tweaker->GetID();
   m_tweakerInfos.try_emplace(info->tweakerId, std::move(generated));
   _UpdateTweakerFromInfo(info, true, true);
-  Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
+  if (_MayHaveListeners()) Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
   return tweaker;
 }
 
 std::string VornBaseView::_StableTweakerId(const TweakerInfoPtr& info) const {
-  const std::string base =
-      m_name + "/" + (!info->modelObjects.empty() && info->modelObjects.front() ? info->modelObjects.front()->GetID()
-                                                                                : std::string("tweaker"));
-  std::string id = base;
+  const bool shows = !info->modelObjects.empty() && info->modelObjects.front();
+  const std::string_view object = shows ? std::string_view(info->modelObjects.front()->GetID()) : "tweaker";
+  // Made at its exact size: appending would round the capacity up.
+  std::string id(m_name.size() + 1 + object.size(), '/');
+  std::copy(m_name.begin(), m_name.end(), id.begin());
+  std::copy(object.begin(), object.end(), id.begin() + static_cast<std::ptrdiff_t>(m_name.size() + 1));
+  if (!m_tweakerInfos.contains(id)) return id;
+  const std::string base = id;
   for (int n = 2; m_tweakerInfos.contains(id); ++n) id = base + "#" + std::to_string(n);
   return id;
 }
