@@ -196,7 +196,7 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   std::shared_ptr<VornBaseTweaker> tweaker = VornTweakerFactory::GenerateTweaker(info->dataType, m_name);
   if (!tweaker) return tweaker;
   tweaker->m_id = _StableTweakerId(info);
-  Generated generated{info, nullptr, nullptr};
+  Generated generated{info, tweaker, nullptr, nullptr};
   generated.edits = tweaker->Subscribe(
       "onValueChange", [this](const std::shared_ptr<VornEventData>& data) { _OnTweakerValueChange(data); });
   generated.usage = tweaker->Subscribe("onUsageStatusChange", [this](const std::shared_ptr<VornEventData>& data) {
@@ -205,7 +205,7 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   for (const ModelObjectPtr& related : info->relatedModelObjects) _ListenModelObject(related, false, false);
   info->tweaker = tweaker;
   info->tweakerId = tweaker->GetID();
-  m_tweakerInfos.try_emplace(info->tweakerId, std::move(generated));
+  m_tweakerInfos.try_emplace(std::string_view(tweaker->GetID()), std::move(generated));
   _UpdateTweakerFromInfo(info, true, true);
   if (_MayHaveListeners()) Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
   return tweaker;

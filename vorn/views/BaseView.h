@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -116,9 +117,13 @@ protected:
 
 private:
   // A generated tweaker and the view's two subscriptions to it (its edits
-  // and its usage status), kept together so a tweaker costs one entry.
+  // and its usage status), kept together so a tweaker costs one entry. The
+  // entry's key views the tweaker's own id, which only the view sets
+  // (before the entry is made) and which lives as long as the entry holds
+  // the tweaker: one copy of the id fewer per tweaker.
   struct Generated {
     TweakerInfoPtr info;
+    std::shared_ptr<VornBaseTweaker> tweaker;
     std::shared_ptr<VornEventToken> edits, usage;
   };
   struct Listened {
@@ -150,7 +155,7 @@ private:
   std::string m_name;
   std::shared_ptr<VornContextInfo> m_contextInfo;
   VornValuesByString m_options;
-  Vorn::HashTable<std::string, Generated> m_tweakerInfos;
+  Vorn::HashTable<std::string_view, Generated> m_tweakerInfos;
   std::unordered_map<const VornModelObject*, std::vector<std::string>> m_relatedTweakers;
   bool m_initialized = false;
   // Every object listened or shown. A model change reaches the object's
