@@ -1,5 +1,7 @@
 // orvelnode over WebSocket, from clients in this process: the round trip of
-// one small call at a time (median and 99th percentile, as counters), and
+// one small call at a time (median and 99th percentile, as counters),
+// against the same client's round trip to a bare WebSocket echo on a
+// thread of this process (its peer: one wake-up of the echo thread), and
 // events fanned out to 1, 10 and 100 listening clients (events delivered
 // per second, counting every client's copy). Notifications go only to
 // clients that called vorn.connect, so each listener connects first; each
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -47,6 +50,43 @@ void BM_WsRoundTrip(benchmark::State& state) {
   vorn_bench::ListeningNode& host = SharedHost();
   if (!host.port) return state.SkipWithError(host.error.c_str());
   WsClient client(host.port);
+  std::vector<double> micros;
+  long id = 1;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    client.Send(vorn_bench::EchoCall(id++));
+    client.Next();
+    micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+  }
+  vorn_bench::ReportLatencies(state, micros);
+}
+
+// The peer: a blocking Beast echo of one connection at a time.
+struct EchoServer {
+  EchoServer() : acceptor(vorn_bench::ClientIo(), {vorn_bench::net::ip::make_address("127.0.0.1"), 0}) {
+    port = acceptor.local_endpoint().port();
+    thread = std::thread([this] {
+      for (;;) {
+        boost::beast::websocket::stream<vorn_bench::tcp::socket> ws(acceptor.accept());
+        ws.next_layer().set_option(vorn_bench::tcp::no_delay(true));
+        boost::beast::error_code ec;
+        ws.accept(ec);
+        for (boost::beast::flat_buffer buffer; !ec; buffer.consume(buffer.size())) {
+          ws.read(buffer, ec);
+          if (!ec) ws.write(buffer.data(), ec);
+        }
+      }
+    });
+    thread.detach();  // serves until the program ends
+  }
+  vorn_bench::tcp::acceptor acceptor;
+  std::thread thread;
+  unsigned short port = 0;
+};
+
+void BM_WsEchoRoundTrip(benchmark::State& state) {
+  static EchoServer echo;
+  WsClient client(echo.port);
   std::vector<double> micros;
   long id = 1;
   for (auto _ : state) {
@@ -99,6 +139,7 @@ void BM_WsFanOut(benchmark::State& state) {
 }
 
 BENCHMARK(BM_WsRoundTrip)->Iterations(20000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WsEchoRoundTrip)->Iterations(20000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WsFanOut)->Arg(1)->Arg(10)->Arg(100)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -5,19 +5,23 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <atomic>
-#include <deque>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <map>
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "WsFrames.h"
+#include "WsConnection.h"
 #include "vorn/runtime/MainThreadManager.h"
 
 namespace orvel {
@@ -29,9 +33,6 @@ namespace websocket = beast::websocket;
 using tcp = net::ip::tcp;
 
 namespace {
-constexpr std::uint64_t kChannelBase = 1000;
-constexpr std::size_t kReadChunk = 16u << 10;
-
 const char* ContentType(const std::filesystem::path& file) {
   const std::string ext = file.extension().string();
   if (ext == ".html") return "text/html; charset=utf-8";
@@ -55,42 +56,32 @@ void SetCommonHeaders(Response& response) {
 }
 }  // namespace
 
-class WsSession;
 class HttpSession;
+class WsHandshake;
 
-// Counts a connection from accept to its end, wherever it went on.
+// Counts a connection from accept to its end, wherever it went on (the
+// network thread, then the main thread for an open WebSocket).
 struct ConnectionSlot {
-  explicit ConnectionSlot(WsServer::Impl& impl);
-  ~ConnectionSlot();
-  WsServer::Impl& impl;
+  explicit ConnectionSlot(std::shared_ptr<std::atomic<std::size_t>> open) : count(std::move(open)) { ++*count; }
+  ~ConnectionSlot() { --*count; }
+  std::shared_ptr<std::atomic<std::size_t>> count;
 };
 
-// The connection's stand-in on the main thread.
-class WsPeer final : public Peer {
-public:
-  WsPeer(WsServer::Impl& impl, std::uint64_t id, std::weak_ptr<WsSession> session)
-      : m_impl(impl), m_id("ws-" + std::to_string(id)), m_channel(kChannelBase + id), m_session(std::move(session)) {}
-  void Send(const std::shared_ptr<const std::string>& message) override;
-  void Finished() override;
-  const std::string& ClientId() const override { return m_id; }
-  OVK::ChannelId Channel() const override { return m_channel; }
+// A descriptor on its way to the main thread, closed if it never gets there.
+struct HandedFd {
+  explicit HandedFd(int descriptor) : fd(descriptor) {}
+  ~HandedFd() {
+    if (fd >= 0) ::close(fd);
+  }
+  int Take() { return std::exchange(fd, -1); }
+  int fd;
+};
 
-private:
-  WsServer::Impl& m_impl;
-  std::string m_id;
-  OVK::ChannelId m_channel;
-  std::weak_ptr<WsSession> m_session;
-  // What the main thread has for the network thread: answers and finished
-  // messages gathered while one post is on its way, so that an answer and
-  // its Finished (and the answers of a busy pass) wake that thread once.
-  struct Outbox {
-    std::mutex mutex;
-    std::vector<std::shared_ptr<const std::string>> messages;
-    std::size_t finished = 0;
-    bool posted = false;
-  };
-  std::shared_ptr<Outbox> m_outbox = std::make_shared<Outbox>();
-  void _Post();
+// Counts what the network thread serves, so that a stop waits for it.
+struct NetworkLife {
+  explicit NetworkLife(WsServer::Impl& impl);
+  ~NetworkLife();
+  WsServer::Impl& impl;
 };
 
 struct WsServer::Impl {
@@ -103,16 +94,17 @@ struct WsServer::Impl {
   RpcServer& server;
   std::filesystem::path webRoot;
   WebOptions options;
+  std::shared_ptr<std::atomic<std::size_t>> connections = std::make_shared<std::atomic<std::size_t>>(0);
   // Network thread only (declared before the io_context, which outlives
   // none of them: sessions its handlers hold end with it).
   std::uint64_t lastId = 0;
-  std::map<std::uint64_t, std::weak_ptr<WsSession>> sessions;
+  std::size_t networkOpen = 0;
   std::map<const void*, std::weak_ptr<HttpSession>> httpSessions;
-  std::atomic<std::size_t> connections{0};
+  std::map<const void*, std::weak_ptr<WsHandshake>> handshakes;
   bool stopping = false;
   bool timersGone = false;
   // Main thread only.
-  std::map<std::uint64_t, std::unique_ptr<WsPeer>> peers;
+  std::map<std::uint64_t, std::shared_ptr<WsConnection>> open;
   bool stopped = false;
 
   net::io_context ioc;
@@ -127,280 +119,74 @@ struct WsServer::Impl {
       if (!stopped) work();
     }, 0);
   }
+  // Main thread: serves a handshaken connection.
+  void Adopt(int fd, std::uint64_t id, std::shared_ptr<ConnectionSlot> slot) {
+    auto connection = std::make_shared<WsConnection>(server, fd, id, std::move(slot), [this](std::uint64_t ended) {
+      ToMain([this, ended] {
+        auto found = open.find(ended);
+        if (found == open.end()) return;
+        server.Close(found->second.get());
+        open.erase(found);
+      });
+    });
+    open.emplace(id, connection);
+    connection->Start();
+  }
   void Accept();
   void StopNetwork();
 };
 
-ConnectionSlot::ConnectionSlot(WsServer::Impl& owner) : impl(owner) { ++impl.connections; }
-ConnectionSlot::~ConnectionSlot() {
-  if (--impl.connections == 0 && impl.stopping && !impl.timersGone) impl.stopTimer.cancel();  // nothing left to wait for
+NetworkLife::NetworkLife(WsServer::Impl& owner) : impl(owner) { ++impl.networkOpen; }
+NetworkLife::~NetworkLife() {
+  if (--impl.networkOpen == 0 && impl.stopping && !impl.timersGone) impl.stopTimer.cancel();  // nothing left to wait for
 }
 
-class WsSession : public std::enable_shared_from_this<WsSession> {
+// The WebSocket opening handshake (Beast answers it); the open connection
+// then goes to the main thread, which serves it (WsConnection.h).
+class WsHandshake : public std::enable_shared_from_this<WsHandshake> {
 public:
-  WsSession(WsServer::Impl& impl, tcp::socket socket, std::uint64_t id, std::shared_ptr<ConnectionSlot> slot)
-      : m_impl(impl),
-        m_ws(std::move(socket)),
-        m_id(id),
-        m_slot(std::move(slot)),
-        m_reader(impl.server.GetLimits().maxMessage),
-        m_in(kReadChunk) {}
+  WsHandshake(WsServer::Impl& impl, tcp::socket socket, std::shared_ptr<ConnectionSlot> slot)
+      : m_impl(impl), m_life(impl), m_ws(std::move(socket)), m_slot(std::move(slot)) {}
+  ~WsHandshake() { m_impl.handshakes.erase(this); }
 
-  // Beast answers the handshake; the frames after it are read and written
-  // here (WsFrames.h says why).
   void Run(http::request<http::string_body> request) {
+    m_impl.handshakes[this] = weak_from_this();
     m_ws.set_option(websocket::stream_base::decorator(
         [](websocket::response_type& response) { response.set(http::field::server, "orvelnode"); }));
     m_ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
-      if (!ec) self->_Opened();
+      if (!ec) self->_HandOver();
     });
   }
-
-  // Network thread: queue one outgoing text message. Unless `write` is
-  // false, writing starts at once; otherwise the caller queues more and
-  // then calls Write, so that they go out together.
-  void Queue(const std::shared_ptr<const std::string>& message, bool write = true) {
-    if (!m_closing) _QueueFrame(WsOpcode::text, message, write);
-  }
-  void Write() {
-    if (m_writing == 0 && !m_queue.empty() && !m_closed) _Write();
-  }
-
-  // A message of this connection was answered on the main thread.
-  void OnFinished() {
-    if (m_inFlight > 0) --m_inFlight;
-    if (m_paused && m_inFlight < m_impl.server.GetLimits().maxInFlight && !m_closed) {
-      m_paused = false;
-      const auto held = std::move(m_keepAlive);  // _Parse may pause again and take it back
-      _Parse();
-    }
-  }
-
-  // A close frame once what is queued is written; the connection ends
-  // when the client answers it (or when the server stops waiting).
-  void CloseGracefully() { _SendClose(ws_close::goingAway, false); }
-
   void Close() {
-    if (m_closed) return;
-    m_closed = true;
-    const auto self = shared_from_this();  // the last owner may be the one reset here
-    m_keepAlive.reset();
-    m_impl.sessions.erase(m_id);
     beast::error_code ignored;
-    _Socket().close(ignored);
-    m_impl.ToMain([&impl = m_impl, id = m_id] {
-      auto peer = impl.peers.find(id);
-      if (peer == impl.peers.end()) return;
-      impl.server.Close(peer->second.get());
-      impl.peers.erase(peer);
-    });
+    beast::get_lowest_layer(m_ws).socket().close(ignored);
   }
 
 private:
-  struct Frame {
-    WsOpcode opcode;
-    std::shared_ptr<const std::string> payload;
-  };
-  // One write takes the frames queued, up to about kWriteBytes: small
-  // ones copied together, larger payloads sent from where they are, in at
-  // most the 64 buffers Asio hands to one system call.
-  static constexpr std::size_t kWriteBytes = 64u << 10;
-  static constexpr std::size_t kCopiedPayload = 4u << 10;
-  static constexpr std::size_t kMaxBuffers = 64;
-
-  tcp::socket& _Socket() { return beast::get_lowest_layer(m_ws).socket(); }
-
-  void _Opened() {
-    m_impl.sessions[m_id] = weak_from_this();
-    m_impl.ToMain([&impl = m_impl, id = m_id, weak = weak_from_this()] {
-      auto peer = std::make_unique<WsPeer>(impl, id, weak);
-      impl.server.Open(peer.get());
-      impl.peers.emplace(id, std::move(peer));
+  void _HandOver() {
+    tcp::socket& socket = beast::get_lowest_layer(m_ws).socket();
+    // A descriptor of its own: Asio's socket is closed here, on its thread.
+    const int fd = ::fcntl(socket.native_handle(), F_DUPFD_CLOEXEC, 0);
+    Close();
+    if (fd < 0) return;
+    auto handed = std::make_shared<HandedFd>(fd);
+    if (m_impl.stopping) return;
+    m_impl.ToMain([&impl = m_impl, handed, id = ++m_impl.lastId, slot = std::move(m_slot)] {
+      impl.Adopt(handed->Take(), id, slot);
     });
-    if (m_impl.stopping) return CloseGracefully();
-    _Read();
-  }
-  void _Read() {
-    _Socket().async_read_some(net::buffer(m_in), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-      if (ec) return self->Close();
-      self->m_inBegin = 0;
-      self->m_inEnd = n;
-      self->_Parse();
-    });
-  }
-  // Takes the frames of what was read, one event at a time, until it is
-  // all used (then reads on) or too many messages wait for answers.
-  void _Parse() {
-    const Limits& limits = m_impl.server.GetLimits();
-    while (m_inBegin < m_inEnd) {
-      m_inBegin += m_reader.Feed(m_in.data() + m_inBegin, m_inEnd - m_inBegin);
-      switch (m_reader.Take()) {
-        case WsFrameReader::Event::none:
-        case WsFrameReader::Event::pong:
-          break;
-        case WsFrameReader::Event::message:
-          if (!m_reader.IsText()) {
-            Queue(std::make_shared<const std::string>(
-                ErrorMessage("invalidRequest", "Invalid Request: binary frames are not accepted")));
-            break;
-          }
-          ++m_inFlight;
-          m_impl.ToMain([&impl = m_impl, id = m_id, text = std::move(m_reader.Message())] {
-            if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.Handle(peer->second.get(), text);
-          });
-          break;
-        case WsFrameReader::Event::oversized:
-          ++m_inFlight;
-          m_impl.ToMain([&impl = m_impl, id = m_id] {
-            if (auto peer = impl.peers.find(id); peer != impl.peers.end()) impl.server.RefuseOversized(peer->second.get());
-          });
-          break;
-        case WsFrameReader::Event::ping:
-          _QueueFrame(WsOpcode::pong, std::make_shared<const std::string>(m_reader.Control()));
-          break;
-        case WsFrameReader::Event::close:
-          // The client's answer to ours ends the connection; its own close
-          // is answered first.
-          if (m_closing) return Close();
-          return _SendClose(m_reader.CloseCode(), true);
-        case WsFrameReader::Event::failed:
-          return _SendClose(m_reader.CloseCode(), true);
-      }
-      if (m_closed) return;
-      if (m_inFlight >= limits.maxInFlight) {
-        m_paused = true;  // back-pressure: the client's writes wait in its own socket
-        m_keepAlive = shared_from_this();  // no read is pending to hold the session meanwhile
-        return;
-      }
-    }
-    _Read();
-  }
-  void _QueueFrame(WsOpcode opcode, std::shared_ptr<const std::string> payload, bool write = true) {
-    if (m_closed) return;
-    m_backlog += payload->size();
-    if (m_backlog > WsServer::kMaxBacklog) return Close();  // a client that does not read
-    m_queue.push_back({opcode, std::move(payload)});
-    if (write) Write();
-  }
-  // Writes what is queued, up to kWriteBytes, in one system call.
-  void _Write() {
-    struct Piece {
-      const std::string* payload;  // null: bytes of m_out from `offset`
-      std::size_t offset, size;
-    };
-    std::vector<Piece> pieces;
-    m_out.clear();
-    std::size_t run = 0;  // where the bytes of m_out not yet in a piece begin
-    const auto endRun = [&] {
-      if (m_out.size() > run) pieces.push_back({nullptr, run, m_out.size() - run});
-      run = m_out.size();
-    };
-    for (m_writing = 0; m_writing < m_queue.size() && m_out.size() < kWriteBytes && pieces.size() + 3 <= kMaxBuffers;
-         ++m_writing) {
-      const Frame& frame = m_queue[m_writing];
-      unsigned char header[10];
-      m_out.append(reinterpret_cast<const char*>(header), WriteFrameHeader(frame.opcode, frame.payload->size(), header));
-      if (frame.payload->size() <= kCopiedPayload) {
-        m_out.append(*frame.payload);
-      } else {
-        endRun();
-        pieces.push_back({frame.payload.get(), 0, frame.payload->size()});
-      }
-    }
-    endRun();
-    m_buffers.clear();
-    for (const Piece& piece : pieces)
-      m_buffers.emplace_back(piece.payload ? piece.payload->data() : m_out.data() + piece.offset, piece.size);
-    net::async_write(_Socket(), m_buffers, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-      self->_Written(ec);
-    });
-  }
-  void _Written(beast::error_code ec) {
-    bool closeSent = false;
-    for (; m_writing > 0; --m_writing) {
-      m_backlog -= m_queue.front().payload->size();
-      closeSent = closeSent || m_queue.front().opcode == WsOpcode::close;
-      m_queue.pop_front();
-    }
-    if (ec) return Close();
-    if (closeSent) {
-      // Answering the client's close (or a fault of its frames): the
-      // server ends the connection. Its own close: the client answers.
-      if (m_closeWhenSent) return Close();
-      beast::error_code ignored;
-      _Socket().shutdown(tcp::socket::shutdown_send, ignored);
-      return;
-    }
-    if (!m_queue.empty()) _Write();
-  }
-  // Queues a close frame after what is queued; nothing is queued after it.
-  void _SendClose(std::uint16_t code, bool closeWhenSent) {
-    if (m_closed || m_closing) return;
-    m_closing = true;
-    m_closeWhenSent = closeWhenSent;
-    const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
-    _QueueFrame(WsOpcode::close, std::make_shared<const std::string>(payload, 2));
   }
 
   WsServer::Impl& m_impl;
-  websocket::stream<beast::tcp_stream> m_ws;  // for the handshake only
-  std::uint64_t m_id;
+  NetworkLife m_life;
+  websocket::stream<beast::tcp_stream> m_ws;
   std::shared_ptr<ConnectionSlot> m_slot;
-  WsFrameReader m_reader;
-  std::vector<char> m_in;  // what the last read brought, used from m_inBegin
-  std::size_t m_inBegin = 0;
-  std::size_t m_inEnd = 0;
-  std::size_t m_inFlight = 0;
-  bool m_paused = false;
-  std::shared_ptr<WsSession> m_keepAlive;  // set while paused
-  std::deque<Frame> m_queue;
-  std::size_t m_writing = 0;  // frames at the queue's front being written
-  std::string m_out;  // the frames of the write on its way, copied
-  std::vector<net::const_buffer> m_buffers;
-  std::size_t m_backlog = 0;
-  bool m_closing = false;
-  bool m_closeWhenSent = false;
-  bool m_closed = false;
 };
-
-void WsPeer::Send(const std::shared_ptr<const std::string>& message) {
-  std::lock_guard lock(m_outbox->mutex);
-  m_outbox->messages.push_back(message);
-  _Post();
-}
-
-void WsPeer::Finished() {
-  std::lock_guard lock(m_outbox->mutex);
-  ++m_outbox->finished;
-  _Post();
-}
-
-void WsPeer::_Post() {
-  // A post already on its way takes what is added meanwhile, in order: it
-  // runs before anything posted later.
-  if (std::exchange(m_outbox->posted, true)) return;
-  net::post(m_impl.ioc, [session = m_session, outbox = m_outbox] {
-    std::vector<std::shared_ptr<const std::string>> messages;
-    std::size_t finished;
-    {
-      std::lock_guard lock(outbox->mutex);
-      messages.swap(outbox->messages);
-      finished = std::exchange(outbox->finished, 0);
-      outbox->posted = false;
-    }
-    const auto open = session.lock();
-    if (!open) return;
-    for (const auto& message : messages) open->Queue(message, false);
-    open->Write();
-    while (finished-- > 0) open->OnFinished();
-  });
-}
 
 // Plain HTTP: the page's files, and the upgrade to WebSocket at "/rpc".
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
   HttpSession(WsServer::Impl& impl, tcp::socket socket)
-      : m_impl(impl), m_stream(std::move(socket)), m_slot(std::make_shared<ConnectionSlot>(impl)) {}
+      : m_impl(impl), m_life(impl), m_stream(std::move(socket)), m_slot(std::make_shared<ConnectionSlot>(impl.connections)) {}
 
   void Run() {
     m_impl.httpSessions[this] = weak_from_this();
@@ -441,8 +227,7 @@ private:
         return _Error(request, http::status::forbidden, "pages of other origins may not connect\n");
       if (m_impl.stopping) return _Error(request, http::status::service_unavailable, "the host is ending\n");
       m_stream.expires_never();
-      std::make_shared<WsSession>(m_impl, m_stream.release_socket(), ++m_impl.lastId, std::move(m_slot))
-          ->Run(std::move(request));
+      std::make_shared<WsHandshake>(m_impl, m_stream.release_socket(), std::move(m_slot))->Run(std::move(request));
       return;
     }
     if (request.method() != http::verb::get && request.method() != http::verb::head)
@@ -501,6 +286,7 @@ private:
   }
 
   WsServer::Impl& m_impl;
+  NetworkLife m_life;
   beast::tcp_stream m_stream;
   std::shared_ptr<ConnectionSlot> m_slot;
   beast::flat_buffer m_buffer;
@@ -519,7 +305,7 @@ void WsServer::Impl::Accept() {
       });
       return;
     }
-    if (connections >= options.maxConnections) {
+    if (*connections >= options.maxConnections) {
       static constexpr char kBusy[] =
           "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
       beast::error_code ignored;
@@ -542,11 +328,11 @@ void WsServer::Impl::StopNetwork() {
   beast::error_code ignored;
   acceptor->close(ignored);
   backOff.cancel();
-  for (auto& [id, weak] : std::map<std::uint64_t, std::weak_ptr<WsSession>>(sessions))
-    if (auto session = weak.lock()) session->CloseGracefully();
+  for (auto& [key, weak] : std::map<const void*, std::weak_ptr<WsHandshake>>(handshakes))
+    if (auto handshake = weak.lock()) handshake->Close();
   for (auto& [key, weak] : std::map<const void*, std::weak_ptr<HttpSession>>(httpSessions))
     if (auto session = weak.lock()) session->Close();
-  if (connections == 0) return;
+  if (networkOpen == 0) return;
   stopTimer.expires_after(std::chrono::milliseconds(kStopGraceMs));
   stopTimer.async_wait([this](beast::error_code) { ioc.stop(); });
 }
@@ -559,7 +345,7 @@ WsServer::WsServer(RpcServer& server, std::string webRoot, WebOptions options) {
 
 WsServer::~WsServer() { Stop(); }
 
-std::size_t WsServer::Connections() const { return m_impl->connections.load(); }
+std::size_t WsServer::Connections() const { return m_impl->connections->load(); }
 
 void WsServer::Start(const std::string& host, std::uint16_t port) {
   beast::error_code ec;
@@ -583,9 +369,35 @@ void WsServer::Stop() {
   if (!m_impl->thread.joinable()) return;
   net::post(m_impl->ioc, [impl = m_impl.get()] { impl->StopNetwork(); });
   m_impl->thread.join();
-  m_impl->stopped = true;
-  for (auto& [id, peer] : m_impl->peers) m_impl->server.Close(peer.get());
-  m_impl->peers.clear();
+  // The open WebSockets are the main thread's: each gets a close frame
+  // after what is queued for it, and the clients' answers are awaited here
+  // (the main loop has ended) for kStopGraceMs at most.
+  Impl& impl = *m_impl;
+  for (auto& [id, connection] : impl.open) connection->CloseGracefully();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMs);
+  std::vector<pollfd> polled;
+  std::vector<WsConnection*> served;
+  for (;;) {
+    polled.clear();
+    served.clear();
+    for (auto& [id, connection] : impl.open)
+      if (const short wanted = connection->Wanted()) {
+        polled.push_back({connection->Fd(), wanted, 0});
+        served.push_back(connection.get());
+      }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (polled.empty() || left <= 0) break;
+    if (::poll(polled.data(), polled.size(), static_cast<int>(left)) < 0 && errno != EINTR) break;
+    for (std::size_t i = 0; i < polled.size(); ++i)
+      if (polled[i].revents) served[i]->Serve(polled[i].revents);
+  }
+  impl.stopped = true;
+  for (auto& [id, connection] : impl.open) {
+    connection->End();
+    impl.server.Close(connection.get());
+  }
+  impl.open.clear();
 }
 
 bool ParseListenAddress(const std::string& text, std::string& host, std::uint16_t& port) {

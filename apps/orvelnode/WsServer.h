@@ -6,6 +6,7 @@
 
 #include "Access.h"
 #include "RpcServer.h"
+#include "WsConnection.h"
 
 namespace orvel {
 
@@ -24,14 +25,14 @@ struct WebOptions {
 // before anything else happens. Files come only from the web root and are
 // streamed from disk.
 //
-// The network runs on a thread of its own; messages are handed to the main
-// thread, and answers and notifications come back to the network thread to
-// be written in order, what is queued for a client going out in one write
-// (WsFrames.h). Sockets send at once (no Nagle delay). A client's pings are
-// answered; its close is answered and ends the connection; a frame that
-// breaks the framing rules is answered with a close frame giving the reason
-// (1002, or 1007 for text that is not UTF-8). An open WebSocket has no idle
-// limit: the connection bound below is what limits open connections. Bounds: a message over the server's maxMessage is
+// The listener, HTTP and the WebSocket handshake run on a network thread
+// of their own; an open WebSocket is then served by the main thread itself,
+// its socket watched by the main loop (WsConnection.h), so that a request
+// to an idle host costs one thread wake-up. The server therefore needs the
+// library's own main loop (a non-interactive host, as orvelnode is) and
+// lives for one run of it. Sockets send at once (no Nagle delay). An open
+// WebSocket has no idle limit: the connection bound below is what limits
+// open connections. Bounds: a message over the server's maxMessage is
 // answered -32600 and the rest of it skipped without being kept; a
 // connection's reads pause while maxInFlight of its messages wait for
 // answers; a client that lets kMaxBacklog bytes of answers pile up unread
@@ -40,7 +41,7 @@ struct WebOptions {
 // Other clients are never affected.
 class WsServer {
 public:
-  static constexpr std::size_t kMaxBacklog = 16u << 20;
+  static constexpr std::size_t kMaxBacklog = WsConnection::kMaxBacklog;
   static constexpr int kAcceptBackOffMs = 100;
   static constexpr int kStopGraceMs = 500;
 
@@ -53,13 +54,14 @@ public:
   // Binds and starts serving (main thread). Throws std::runtime_error with
   // the reason when the address cannot be bound.
   void Start(const std::string& host, std::uint16_t port);
-  // Sends every WebSocket client a close frame after what is queued for
-  // it, closes the listener and the connections (waiting kStopGraceMs at
-  // most), and joins the network thread (main thread). Peers still open
-  // are closed on the server.
+  // Closes the listener and what the network thread serves, joins that
+  // thread, then sends every WebSocket client a close frame after what is
+  // queued for it and waits kStopGraceMs at most for the clients' answers
+  // (main thread, after the main loop has ended). Peers still open are
+  // closed on the server.
   void Stop();
   std::uint16_t Port() const { return m_port; }
-  // Connections open now (network thread's count; for tests).
+  // Connections open now, HTTP and WebSocket (for tests).
   std::size_t Connections() const;
 
   struct Impl;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "WsServer.h"
 
 namespace {
 namespace net = boost::asio;
@@ -214,4 +215,33 @@ TEST(OrvelnodeWebSocket, AnswersPingsAndClosesOnFramingFaultsWithTheirCode) {
   net::write(faulty.ws.next_layer(), net::buffer(std::string("\x81\x01{", 3)));  // not masked
   EXPECT_EQ(faulty.Next(), "");
   EXPECT_EQ(faulty.ws.reason().code, 1002);
+}
+
+// A client that sends and never reads: once its unread answers pass the
+// backlog bound it is disconnected, having had fewer answers than it asked
+// for, and the next client is served. The connection bound of one tells
+// when it is gone without reading it.
+TEST(OrvelnodeWebSocket, DisconnectsAClientThatLetsItsAnswersPileUp) {
+  Node node({"--max-connections", "1"});
+  Client deaf(node.port);
+  const std::string discover = R"({"jsonrpc":"2.0","id":1,"method":"rpc.discover"})";
+  deaf.Send(discover);
+  const std::size_t answer = deaf.Next().size();
+  ASSERT_GT(answer, 1000u);
+  // Four times the bound in answers, more than it and the sockets' buffers.
+  const std::size_t requests = 4 * orvel::WsServer::kMaxBacklog / answer;
+  beast::error_code ec;
+  for (std::size_t i = 0; i < requests && !ec; ++i) deaf.ws.write(net::buffer(discover), ec);
+  int status = 503;
+  for (int tries = 0; tries < 500 && status == 503; ++tries) {
+    usleep(10000);
+    status = Get(node.port, "/?token=" + kToken).result_int();
+  }
+  EXPECT_EQ(status, 200);
+  std::size_t answered = 0;
+  while (answered < requests && !deaf.Next().empty()) ++answered;
+  EXPECT_LT(answered, requests);
+  Client next(node.port);
+  next.Send(R"({"jsonrpc":"2.0","id":2,"method":"vorn.listContexts"})");
+  EXPECT_NE(next.Next().find("\"id\":2,\"result\""), std::string::npos);
 }
