@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -103,6 +104,15 @@ struct WsServer::Impl {
   std::map<const void*, std::weak_ptr<WsHandshake>> handshakes;
   bool stopping = false;
   bool timersGone = false;
+  // Handshaken connections on their way to the main thread: taken by a
+  // queued callback, or by Stop when the main loop ended first.
+  struct Arrival {
+    std::shared_ptr<HandedFd> fd;
+    std::uint64_t id;
+    std::shared_ptr<ConnectionSlot> slot;
+  };
+  std::mutex arrivalsMutex;
+  std::vector<Arrival> arrivals;
   // Main thread only.
   std::map<std::uint64_t, std::shared_ptr<WsConnection>> open;
   bool stopped = false;
@@ -119,7 +129,21 @@ struct WsServer::Impl {
       if (!stopped) work();
     }, 0);
   }
-  // Main thread: serves a handshaken connection.
+  // Network thread: hands a handshaken connection to the main thread.
+  void Arrive(Arrival arrival) {
+    std::lock_guard lock(arrivalsMutex);
+    arrivals.push_back(std::move(arrival));
+    if (arrivals.size() == 1) ToMain([this] { AdoptArrivals(); });
+  }
+  // Main thread: serves the connections that arrived.
+  void AdoptArrivals() {
+    std::vector<Arrival> taken;
+    {
+      std::lock_guard lock(arrivalsMutex);
+      taken.swap(arrivals);
+    }
+    for (Arrival& arrival : taken) Adopt(arrival.fd->Take(), arrival.id, std::move(arrival.slot));
+  }
   void Adopt(int fd, std::uint64_t id, std::shared_ptr<ConnectionSlot> slot) {
     auto connection = std::make_shared<WsConnection>(server, fd, id, std::move(slot), [this](std::uint64_t ended) {
       ToMain([this, ended] {
@@ -170,10 +194,7 @@ private:
     Close();
     if (fd < 0) return;
     auto handed = std::make_shared<HandedFd>(fd);
-    if (m_impl.stopping) return;
-    m_impl.ToMain([&impl = m_impl, handed, id = ++m_impl.lastId, slot = std::move(m_slot)] {
-      impl.Adopt(handed->Take(), id, slot);
-    });
+    if (!m_impl.stopping) m_impl.Arrive({std::move(handed), ++m_impl.lastId, std::move(m_slot)});
   }
 
   WsServer::Impl& m_impl;
@@ -373,6 +394,7 @@ void WsServer::Stop() {
   // after what is queued for it, and the clients' answers are awaited here
   // (the main loop has ended) for kStopGraceMs at most.
   Impl& impl = *m_impl;
+  impl.AdoptArrivals();  // handshakes completed while the main loop was ending
   for (auto& [id, connection] : impl.open) connection->CloseGracefully();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMs);
   std::vector<pollfd> polled;
