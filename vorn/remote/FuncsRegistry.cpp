@@ -92,12 +92,16 @@ VornFuncsRegistry::VornFuncsRegistry() : m_table(std::make_unique<_Slots>(kFirst
 
 VornFuncsRegistry::~VornFuncsRegistry() = default;
 
+template <class Stop>
+std::size_t VornFuncsRegistry::_Probe(const _Slots& table, std::uint64_t key, Stop stop) noexcept {
+  for (std::size_t i = Home(key, table.mask);; i = (i + 1) & table.mask)
+    if (stop(table.slots[i].load())) return i;
+}
+
 VornFuncsRegistryEntry* VornFuncsRegistry::_Find(const _Slots& table, std::uint64_t key) noexcept {
-  for (std::size_t i = Home(key, table.mask);; i = (i + 1) & table.mask) {
-    VornFuncsRegistryEntry* entry = table.slots[i].load();
-    if (!entry) return nullptr;
-    if (entry != kErased && entry->GetKey() == key) return entry;
-  }
+  return table.slots[_Probe(table, key, [key](const VornFuncsRegistryEntry* held) {
+    return !held || (held != kErased && held->GetKey() == key);
+  })].load();
 }
 
 template <class Read>
@@ -118,11 +122,19 @@ auto VornFuncsRegistry::_Read(Read read) const {
   return read(*m_current.load());
 }
 
-void VornFuncsRegistry::_Retire(_Retired retired) noexcept {
+void VornFuncsRegistry::_Retire(VornFuncsRegistryEntry_sp entry, std::unique_ptr<_Slots> table) noexcept {
   // Whoever reads from now on cannot reach it; readers that started before
   // may still hold it.
-  retired.epoch = g_epoch.fetch_add(1);
-  m_retired.push_back(std::move(retired));
+  m_retired.push_back({g_epoch.fetch_add(1), std::move(entry), std::move(table)});
+}
+
+template <class Change>
+bool VornFuncsRegistry::_Write(Change change) {
+  std::vector<_Retired> released;  // destroyed after the lock
+  std::lock_guard lock(m_writeMutex);
+  if (!change()) return false;
+  _Reclaim(released);
+  return true;
 }
 
 void VornFuncsRegistry::_Reclaim(std::vector<_Retired>& released) noexcept {
@@ -147,22 +159,18 @@ std::unique_ptr<VornFuncsRegistry::_Slots> VornFuncsRegistry::_Rebuilt(std::size
   for (std::size_t i = 0; i <= m_table->mask; ++i) {
     VornFuncsRegistryEntry* held = m_table->slots[i].load(std::memory_order_relaxed);
     if (!held || held == kErased) continue;
-    std::size_t k = Home(held->GetKey(), grown->mask);
-    while (grown->slots[k].load(std::memory_order_relaxed)) k = (k + 1) & grown->mask;
-    grown->slots[k].store(held, std::memory_order_relaxed);
+    grown->slots[_Probe(*grown, held->GetKey(), [](const VornFuncsRegistryEntry* other) { return !other; })].store(
+        held, std::memory_order_relaxed);
     ++taken;
   }
   return grown;
 }
 
 void VornFuncsRegistry::_Place(VornFuncsRegistryEntry* entry) noexcept {
-  for (std::size_t i = Home(entry->GetKey(), m_table->mask);; i = (i + 1) & m_table->mask) {
-    VornFuncsRegistryEntry* held = m_table->slots[i].load(std::memory_order_relaxed);
-    if (held && held != kErased) continue;
-    if (!held) ++m_taken;
-    m_table->slots[i].store(entry);
-    return;
-  }
+  auto& slot = m_table->slots[_Probe(*m_table, entry->GetKey(),
+                                     [](const VornFuncsRegistryEntry* held) { return !held || held == kErased; })];
+  if (!slot.load(std::memory_order_relaxed)) ++m_taken;
+  slot.store(entry);
 }
 
 VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntry(std::string_view name) const {
@@ -179,33 +187,25 @@ bool VornFuncsRegistry::Has(std::string_view name) const {
 }
 
 bool VornFuncsRegistry::UnregisterByKey(std::uint64_t key) {
-  std::vector<_Retired> released;  // destroyed after the lock: entry destructors run user code
-  {
-    std::lock_guard lock(m_writeMutex);
+  return _Write([&] {
     auto owned = m_owned.find(key);
     if (owned == m_owned.end()) return false;
     m_retired.reserve(m_retired.size() + 1);  // the only step that may fail, before any change
     VornFuncsRegistryEntry* entry = owned->second.Get();
-    for (std::size_t i = Home(key, m_table->mask);; i = (i + 1) & m_table->mask) {
-      if (m_table->slots[i].load(std::memory_order_relaxed) != entry) continue;
-      m_table->slots[i].store(kErased);
-      break;
-    }
-    _Retire({0, std::move(owned->second), nullptr});
+    m_table->slots[_Probe(*m_table, key, [entry](const VornFuncsRegistryEntry* held) { return held == entry; })].store(
+        kErased);
+    _Retire(std::move(owned->second), nullptr);
     m_owned.erase(owned);
     m_size.fetch_sub(1);
-    _Reclaim(released);
-  }
-  return true;
+    return true;
+  });
 }
 
 bool VornFuncsRegistry::Unregister(std::string_view name) { return UnregisterByKey(KeyOf(name)); }
 
 bool VornFuncsRegistry::RegisterEntry(VornFuncsRegistryEntry_sp entry) {
   if (!entry) return false;
-  std::vector<_Retired> released;
-  {
-    std::lock_guard lock(m_writeMutex);
+  return _Write([&] {
     const std::uint64_t key = entry->GetKey();
     if (m_owned.contains(key)) return false;
     // What may fail comes before any change.
@@ -218,13 +218,12 @@ bool VornFuncsRegistry::RegisterEntry(VornFuncsRegistryEntry_sp entry) {
       m_current.store(grown.get());
       std::swap(m_table, grown);
       m_taken = taken;
-      _Retire({0, {}, std::move(grown)});
+      _Retire(nullptr, std::move(grown));
     }
     _Place(raw);
     m_size.fetch_add(1);
-    _Reclaim(released);
-  }
-  return true;
+    return true;
+  });
 }
 
 std::size_t VornFuncsRegistry::Size() const { return m_size.load(); }

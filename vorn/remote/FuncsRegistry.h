@@ -157,17 +157,26 @@ private:
     VornFuncsRegistryEntry_sp entry;
     std::unique_ptr<_Slots> table;
   };
+  // The first slot of `key`'s search whose content `stop` accepts; `stop`
+  // must accept one the search reaches (a free slot, or an entry known present).
+  template <class Stop>
+  static std::size_t _Probe(const _Slots& table, std::uint64_t key, Stop stop) noexcept;
   static VornFuncsRegistryEntry* _Find(const _Slots& table, std::uint64_t key) noexcept;
   // The current table's entries in a new table with room to grow, and how
   // many slots they take.
   std::unique_ptr<_Slots> _Rebuilt(std::size_t& taken) const;
   // Puts `entry` in the first free or erased slot of its search.
   void _Place(VornFuncsRegistryEntry* entry) noexcept;
-  // Keeps what a write took out past every reader that may hold it (room
-  // for it reserved beforehand), and releases into `released` what no
-  // reader can hold any more.
-  void _Retire(_Retired retired) noexcept;
+  // Keeps what a write took out (an entry or a table) past every reader
+  // that may hold it (room for it reserved beforehand), and releases into
+  // `released` what no reader can hold any more.
+  void _Retire(VornFuncsRegistryEntry_sp entry, std::unique_ptr<_Slots> table) noexcept;
   void _Reclaim(std::vector<_Retired>& released) noexcept;
+  // Runs `change` under the writers' lock, then reclaims; what is released
+  // goes after the lock, since entry destructors run user code. Returns
+  // what `change` returns.
+  template <class Change>
+  bool _Write(Change change);
   // Calls `read` with the current table, protected for the length of the
   // call. `read` must not call back into the registry.
   template <class Read>
