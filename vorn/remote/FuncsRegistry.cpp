@@ -93,15 +93,16 @@ VornFuncsRegistry::VornFuncsRegistry() : m_table(std::make_unique<_Slots>(kFirst
 VornFuncsRegistry::~VornFuncsRegistry() = default;
 
 template <class Stop>
-std::size_t VornFuncsRegistry::_Probe(const _Slots& table, std::uint64_t key, Stop stop) noexcept {
+VornFuncsRegistry::_Probed VornFuncsRegistry::_Probe(const _Slots& table, std::uint64_t key, Stop stop) noexcept {
   for (std::size_t i = Home(key, table.mask);; i = (i + 1) & table.mask)
-    if (stop(table.slots[i].load())) return i;
+    if (VornFuncsRegistryEntry* held = table.slots[i].load(); stop(held)) return {i, held};
 }
 
 VornFuncsRegistryEntry* VornFuncsRegistry::_Find(const _Slots& table, std::uint64_t key) noexcept {
-  return table.slots[_Probe(table, key, [key](const VornFuncsRegistryEntry* held) {
-    return !held || (held != kErased && held->GetKey() == key);
-  })].load();
+  // What the probe saw: the slot may change under a reader right after.
+  return _Probe(table, key, [key](const VornFuncsRegistryEntry* held) {
+           return !held || (held != kErased && held->GetKey() == key);
+         }).entry;
 }
 
 template <class Read>
@@ -159,18 +160,19 @@ std::unique_ptr<VornFuncsRegistry::_Slots> VornFuncsRegistry::_Rebuilt(std::size
   for (std::size_t i = 0; i <= m_table->mask; ++i) {
     VornFuncsRegistryEntry* held = m_table->slots[i].load(std::memory_order_relaxed);
     if (!held || held == kErased) continue;
-    grown->slots[_Probe(*grown, held->GetKey(), [](const VornFuncsRegistryEntry* other) { return !other; })].store(
-        held, std::memory_order_relaxed);
+    const std::size_t free =
+        _Probe(*grown, held->GetKey(), [](const VornFuncsRegistryEntry* other) { return !other; }).slot;
+    grown->slots[free].store(held, std::memory_order_relaxed);
     ++taken;
   }
   return grown;
 }
 
 void VornFuncsRegistry::_Place(VornFuncsRegistryEntry* entry) noexcept {
-  auto& slot = m_table->slots[_Probe(*m_table, entry->GetKey(),
-                                     [](const VornFuncsRegistryEntry* held) { return !held || held == kErased; })];
-  if (!slot.load(std::memory_order_relaxed)) ++m_taken;
-  slot.store(entry);
+  const _Probed place =
+      _Probe(*m_table, entry->GetKey(), [](const VornFuncsRegistryEntry* held) { return !held || held == kErased; });
+  if (!place.entry) ++m_taken;
+  m_table->slots[place.slot].store(entry);
 }
 
 VornFuncsRegistryEntry_sp VornFuncsRegistry::GetEntry(std::string_view name) const {
@@ -192,8 +194,8 @@ bool VornFuncsRegistry::UnregisterByKey(std::uint64_t key) {
     if (owned == m_owned.end()) return false;
     m_retired.reserve(m_retired.size() + 1);  // the only step that may fail, before any change
     VornFuncsRegistryEntry* entry = owned->second.Get();
-    m_table->slots[_Probe(*m_table, key, [entry](const VornFuncsRegistryEntry* held) { return held == entry; })].store(
-        kErased);
+    m_table->slots[_Probe(*m_table, key, [entry](const VornFuncsRegistryEntry* held) { return held == entry; }).slot]
+        .store(kErased);
     _Retire(std::move(owned->second), nullptr);
     m_owned.erase(owned);
     m_size.fetch_sub(1);

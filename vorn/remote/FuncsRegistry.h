@@ -157,10 +157,15 @@ private:
     VornFuncsRegistryEntry_sp entry;
     std::unique_ptr<_Slots> table;
   };
-  // The first slot of `key`'s search whose content `stop` accepts; `stop`
-  // must accept one the search reaches (a free slot, or an entry known present).
+  // The first slot of `key`'s search whose content `stop` accepts, and that
+  // content as read; `stop` must accept one the search reaches (a free
+  // slot, or an entry known present).
+  struct _Probed {
+    std::size_t slot;
+    VornFuncsRegistryEntry* entry;
+  };
   template <class Stop>
-  static std::size_t _Probe(const _Slots& table, std::uint64_t key, Stop stop) noexcept;
+  static _Probed _Probe(const _Slots& table, std::uint64_t key, Stop stop) noexcept;
   static VornFuncsRegistryEntry* _Find(const _Slots& table, std::uint64_t key) noexcept;
   // The current table's entries in a new table with room to grow, and how
   // many slots they take.
