@@ -90,6 +90,32 @@ TEST(EventsFailures, AFailingListenerEndsThePublishAndIsHandledByKind) {
   }
 }
 
+// An owner's listener without a token (a view hearing its tweakers) hears before every token, as
+// the publisher's; listeners it subscribes on a handler that had none are reached; its failure ends
+// the publish like a token's.
+TEST(EventsFailures, AListenerWithoutATokenHearsFirstAndItsFailureEndsThePublish) {
+  struct Owner : VornEventsHandler {
+    static std::shared_ptr<Owner> Create() { return std::shared_ptr<Owner>(new Owner()); }
+    using VornEventsHandler::_Publish;
+  };
+  KRTAbendCapture capture;
+  auto owner = Owner::Create();
+  Strings journal;
+  std::shared_ptr<VornEventToken> later;
+  const std::function<void(const DataPtr&)> first = [&](const DataPtr& data) {
+    journal.push_back(data->GetEventPublisher() == static_cast<VornEventsHandler*>(owner.get()) ? "first" : "?");
+    if (!later) later = owner->Subscribe("onChange", [&](const DataPtr&) { journal.push_back("later"); });
+  };
+  owner->_Publish("onChange", nullptr, &first);
+  owner->_Publish("onChange", nullptr, &first);
+  EXPECT_EQ(journal, (Strings{"first", "later", "first", "later"}));
+  const std::function<void(const DataPtr&)> failing = [](const DataPtr&) { throw std::runtime_error("owner failed"); };
+  journal.clear();
+  owner->_Publish("onChange", nullptr, &failing);
+  EXPECT_TRUE(journal.empty());
+  EXPECT_EQ(capture.Messages(), Strings{"owner failed"});
+}
+
 // Random model check: callbacks subscribe, unsubscribe themselves or others, check IsListened and
 // publish again; every walk is checked against a model of what is live.
 constexpr int kHandlers = 3;

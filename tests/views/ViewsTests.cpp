@@ -183,12 +183,21 @@ TEST_F(TreeView, ANewTypedObjectGetsATweakerAndItIsAnnounced) {
   EXPECT_EQ(generated, std::vector<std::string>{"edit/E"});
 }
 
+// A client may still hold a tweaker its view dropped, or one whose view
+// went: its edits reach its own listeners and nothing of the view.
 TEST_F(TreeView, AnObjectsDestructionTakesItsTweakerOut) {
-  const auto kept = TweakerOf("D");  // a client may still hold it: the view no longer listens
+  const auto kept = TweakerOf("D"), survivor = TweakerOf("A");
   root->RemoveChild("D", true);
   EXPECT_EQ(view->GetTweakers().size(), 2u);
   EXPECT_EQ(view->FindTweakerOfObject("D"), nullptr);
-  EXPECT_FALSE(kept->IsListened("onValueChange") || kept->IsListened("onUsageStatusChange"));
+  int heard = 0;
+  auto token = kept->Subscribe("onValueChange", [&](const auto&) { ++heard; });
+  EXPECT_FALSE(kept->Edit(VornValue(false)));
+  EXPECT_EQ(heard, 1);
+  VornViewsManager::OnContextEnd(context);
+  view.reset();
+  EXPECT_FALSE(survivor->Edit(VornValue(30.0)));
+  EXPECT_EQ(a->GetValue("value")->GetRawValue<double>(), 1.0);
 }
 
 // A view whose tweakers also follow one related object.
@@ -249,12 +258,16 @@ TEST_F(CheckedEdits, EditsAreWrittenToTheShownObjectUnlessItsConstraintsRefuse) 
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.tweaker) + " <- " + row.value.ToJSON().Stringify());
     const auto tweaker = view->FindTweaker(row.tweaker)->tweaker;
+    const auto shown = view->FindTweaker(row.tweaker)->modelObjects[0];
+    // The view hears an edit first: a listener finds it in the model.
     int published = 0;
-    auto token = tweaker->Subscribe("onValueChange", [&](const auto&) { ++published; });
+    auto token = tweaker->Subscribe("onValueChange", [&](const auto&) {
+      published += *shown->GetValue("value") == row.held ? 1 : 100;
+    });
     const VornValueRefusal refusal = row.asJSON ? tweaker->Edit(row.value.ToJSON()) : tweaker->Edit(row.value);
     EXPECT_EQ(refusal.reason, row.reason) << refusal.message;
     EXPECT_EQ(published, refusal ? 0 : 1);
-    EXPECT_TRUE(*view->FindTweaker(row.tweaker)->modelObjects[0]->GetValue("value") == row.held);
+    EXPECT_TRUE(*shown->GetValue("value") == row.held);
     token->Unsubscribe();
   }
 }

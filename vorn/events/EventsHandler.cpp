@@ -28,10 +28,10 @@ std::vector<std::shared_ptr<VornEventToken>>::iterator FindIndex(std::vector<std
 VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
   if (!m_lists) {
     auto made = std::make_unique<_Lists>();
-    // A tweaker has two listeners, a listened model object three: room for
-    // two at once spares the growths from one (and is the size a tweaker
-    // keeps).
-    made->tokens.reserve(2);
+    // A model object a view shows has three listeners: room for three at
+    // once spares the growths from one, and is the size such an object
+    // keeps (a growth from two would leave room for four).
+    made->tokens.reserve(3);
     m_lists = std::move(made);
   }
   return *m_lists;
@@ -108,7 +108,12 @@ void VornEventsHandler::_RemoveToken(unsigned int index) {
 }
 
 void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<VornEventData>& data) {
-  if (!m_lists) return;  // never subscribed to: no one to reach
+  _Publish(name, data, nullptr);
+}
+
+void VornEventsHandler::_Publish(const std::string& name, const std::shared_ptr<VornEventData>& data,
+                                 const std::function<void(const std::shared_ptr<VornEventData>&)>* first) {
+  if (!m_lists && !first) return;  // never subscribed to: no one to reach
   TolvTkCompatCtx errorScope;
   const bool destruction = name == Vorn::kEventDestruction;
   // Holding an owner for the whole publish keeps the handler and its lists
@@ -125,9 +130,15 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
   if (self) ++m_publishOwners;
   if (!destruction && (!self || _OwnedOnlyByPublishes(self))) return;
 
-  const std::string* interned = VornEventToken::_FindInterned(name);
-  const VornEventToken* first = _FirstNamed(name, interned);
-  if (!first) return;
+  const std::string* interned = nullptr;
+  const VornEventToken* firstToken = nullptr;
+  const auto findListeners = [&] {
+    if (!m_lists) return;
+    interned = VornEventToken::_FindInterned(name);
+    firstToken = _FirstNamed(name, interned);
+  };
+  findListeners();
+  if (!firstToken && !first) return;
 
   std::shared_ptr<VornEventData> payload;
   if (destruction) {
@@ -142,14 +153,29 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
 
   struct WalkScope {
     VornEventsHandler& handler;
-    ~WalkScope() { handler._EndWalk(); }
+    bool walking = false;
+    void Begin() {
+      if (walking || !handler.m_lists) return;
+      walking = true;
+      ++handler.m_lists->walks;
+    }
+    ~WalkScope() {
+      if (walking) handler._EndWalk();
+    }
   } walkScope{*this};
-  ++m_lists->walks;
+  walkScope.Begin();
 
   try {
-    _Walk({name, interned, first->m_nameId}, payload, self, destruction);
+    if (first) {
+      (*first)(payload);
+      // Listeners it subscribed are reached, as tokens appended during a
+      // walk are.
+      walkScope.Begin();
+      if (!firstToken) findListeners();
+    }
+    if (firstToken) _Walk({name, interned, firstToken->m_nameId}, payload, self, destruction);
   } catch (const KRTErrorPtr& error) {
-    m_lists->currentTokenIndex = 0;
+    if (m_lists) m_lists->currentTokenIndex = 0;
     try {
       KRTXHContextCxx::CatchBlockProlog(error);
       KRTXHContextCxx::Flush();
@@ -157,10 +183,10 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
       TolvTkCompatCtx::Rethrow();
     }
   } catch (const std::exception& error) {
-    m_lists->currentTokenIndex = 0;
+    if (m_lists) m_lists->currentTokenIndex = 0;
     KRTSysLogAbend(error.what());
   } catch (...) {
-    m_lists->currentTokenIndex = 0;
+    if (m_lists) m_lists->currentTokenIndex = 0;
     KRTSysLogAbend("UNEXPECTED ERROR!");
   }
 }

@@ -37,7 +37,7 @@ inline constexpr const char* kEventDestruction = "__Vorn__onDestruction__";
 // The listeners of every event name share one list, in subscription order,
 // and a publish walks it whole, skipping other names by a number the tokens
 // of one name share. Handlers carry a few
-// listeners (a model object shown in a view has three, a tweaker two), and
+// listeners (a model object shown in a view has three), and
 // one list per name would cost more than the listeners themselves; a
 // handler with thousands of listeners pays for all of them on each publish.
 class VORN_API VornEventsHandler : public VornBaseClass {
@@ -77,6 +77,12 @@ protected:
   // False while no token is subscribed, to any name: a publish would reach
   // no one, so its data need not be built.
   bool _MayHaveListeners() const noexcept { return m_lists && !m_lists->tokens.empty(); }
+  // Publish, with `first` heard before every listener, as a listener
+  // subscribed before them would be (same publisher, same owner held, same
+  // handling of its failure, which ends the publish). For an owner that
+  // must hear each of a handler's events: a listener without a token.
+  void _Publish(const std::string& name, const std::shared_ptr<VornEventData>& data,
+                const std::function<void(const std::shared_ptr<VornEventData>&)>* first);
 
 private:
   using TokenList = std::vector<std::shared_ptr<VornEventToken>>;

@@ -41,12 +41,20 @@ void VornBaseTweaker::_UpdateValue(const VornValue& value, const VornValuesByStr
   if (silent) return;
   VornEventData::ValuesMap map;
   for (const auto& [key, entry] : values) map[key] = std::make_shared<VornValue>(entry);
-  Publish("onValueChange", VornEventData::Create(VornValue_sp::Make(value), map));
+  _Announce("onValueChange", VornEventData::Create(VornValue_sp::Make(value), map), true);
 }
 
 void VornBaseTweaker::_SetIsUsed(bool used, bool publish) {
   m_isUsed = used;
-  if (publish) Publish("onUsageStatusChange", VornEventData::Create(VornValue_sp::Make(VornValue(used))));
+  if (publish) _Announce("onUsageStatusChange", VornEventData::Create(VornValue_sp::Make(VornValue(used))), false);
+}
+
+void VornBaseTweaker::_Announce(const std::string& name, const std::shared_ptr<VornEventData>& data, bool edit) {
+  if (!m_view) return Publish(name, data);
+  VornBaseView* view = m_view;
+  const std::function<void(const std::shared_ptr<VornEventData>&)> heard =
+      [view, edit](const std::shared_ptr<VornEventData>& event) { Vorn::detail::TellView(*view, edit, event); };
+  _Publish(name, data, &heard);
 }
 
 VornValueConstraints VornBaseTweaker::_Constraints() const {

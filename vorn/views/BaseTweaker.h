@@ -10,6 +10,14 @@
 #include "vorn/model/ValueConstraints.h"
 #include "vorn/values/ValuesByString.h"
 
+class VornBaseView;
+
+namespace Vorn::detail {
+// Tells `view` of a tweaker's edit (or usage change) as the first to hear
+// it; defined with the view, so that tweakers need not include it.
+void TellView(VornBaseView& view, bool edit, const std::shared_ptr<VornEventData>& data);
+}  // namespace Vorn::detail
+
 // Settings a view hands to its tweakers. The library passes it through
 // without reading it; concrete views and tweakers derive from it and agree
 // on its contents.
@@ -90,12 +98,19 @@ protected:
   void _SetIsUsed(bool used, bool publish);
 
 private:
-  friend class VornBaseView;  // gives generated tweakers their stable ids
+  friend class VornBaseView;  // gives generated tweakers their stable ids and hears them
 
   VornValueConstraints _Constraints() const;
+  // Publishes an edit or a usage change, heard first by the view that
+  // generated this tweaker, if any.
+  void _Announce(const std::string& name, const std::shared_ptr<VornEventData>& data, bool edit);
   VornValueRefusal _Apply(const VornValue& value, const VornJSONValue& shown);
 
   std::string m_id;
+  // The view that generated this tweaker: it hears the tweaker's events
+  // before any listener, without tokens of its own (a view keeps thousands
+  // of tweakers); null once the view has dropped the tweaker or gone.
+  VornBaseView* m_view = nullptr;
   bool m_isActive = false;
   bool m_canBeShown = true;
   bool m_isUsed = false;

@@ -31,6 +31,13 @@ void UnsubscribeAll(Tokens& tokens) {
 }
 }  // namespace
 
+void Vorn::detail::TellView(VornBaseView& view, bool edit, const std::shared_ptr<VornEventData>& data) {
+  if (edit)
+    view._OnTweakerValueChange(data);
+  else
+    view._OnTweakerUsageStatusChange(data);
+}
+
 VornTweakerInfo::~VornTweakerInfo() = default;
 
 VornBaseView::VornBaseView(std::string name) : m_name(std::move(name)) {}
@@ -38,7 +45,7 @@ VornBaseView::VornBaseView(std::string name) : m_name(std::move(name)) {}
 VornBaseView::~VornBaseView() {
   // Nothing may call back into a view that has gone.
   for (auto& [object, listened] : m_listened) UnsubscribeAll(listened.tokens);
-  for (auto& [id, generated] : m_tweakerInfos) Unsubscribe(generated.edits), Unsubscribe(generated.usage);
+  for (auto& [id, generated] : m_tweakerInfos) generated.tweaker->m_view = nullptr;
 }
 
 void VornBaseView::Initialize(VornViewInfo* viewInfo, const ModelObjectPtr& root,
@@ -196,16 +203,11 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   std::shared_ptr<VornBaseTweaker> tweaker = VornTweakerFactory::GenerateTweaker(info->dataType, m_name);
   if (!tweaker) return tweaker;
   tweaker->m_id = _StableTweakerId(info);
-  Generated generated{info, tweaker, nullptr, nullptr};
-  generated.edits = tweaker->Subscribe(
-      "onValueChange", [this](const std::shared_ptr<VornEventData>& data) { _OnTweakerValueChange(data); });
-  generated.usage = tweaker->Subscribe("onUsageStatusChange", [this](const std::shared_ptr<VornEventData>& data) {
-    _OnTweakerUsageStatusChange(data);
-  });
+  tweaker->m_view = this;
   for (const ModelObjectPtr& related : info->relatedModelObjects) _ListenModelObject(related, false, false);
   info->tweaker = tweaker;
-  info->tweakerId = tweaker->GetID();
-  m_tweakerInfos.try_emplace(std::string_view(tweaker->GetID()), std::move(generated));
+  info->tweakerId = std::string(tweaker->GetID());  // a copy at its exact size (assigning rounds up)
+  m_tweakerInfos.try_emplace(std::string_view(tweaker->GetID()), Generated{info, tweaker});
   _UpdateTweakerFromInfo(info, true, true);
   if (_MayHaveListeners()) Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
   return tweaker;
@@ -306,8 +308,7 @@ void VornBaseView::_DropTweaker(const std::string& tweakerId, const VornModelObj
   auto found = m_tweakerInfos.find(tweakerId);
   if (found == m_tweakerInfos.end()) return;
   const TweakerInfoPtr info = found->second.info;
-  Unsubscribe(found->second.edits);
-  Unsubscribe(found->second.usage);
+  found->second.tweaker->m_view = nullptr;
   m_tweakerInfos.erase(found);
   std::vector<const VornModelObject*> concerned;
   for (const ModelObjectPtr& object : info->modelObjects) {

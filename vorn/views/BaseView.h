@@ -116,15 +116,16 @@ protected:
   const VornValue* _GetOptionValueWrapper(const std::string& name) const;
 
 private:
-  // A generated tweaker and the view's two subscriptions to it (its edits
-  // and its usage status), kept together so a tweaker costs one entry. The
-  // entry's key views the tweaker's own id, which only the view sets
-  // (before the entry is made) and which lives as long as the entry holds
-  // the tweaker: one copy of the id fewer per tweaker.
+  friend void Vorn::detail::TellView(VornBaseView&, bool, const std::shared_ptr<VornEventData>&);
+  // A generated tweaker and its record. The view hears the tweaker's edits
+  // and usage changes through the tweaker's link back to it, set while the
+  // entry holds the tweaker, rather than through two subscriptions per
+  // tweaker. The entry's key views the tweaker's own id, which only the
+  // view sets (before the entry is made) and which lives as long as the
+  // entry holds the tweaker: one copy of the id fewer per tweaker.
   struct Generated {
     TweakerInfoPtr info;
     std::shared_ptr<VornBaseTweaker> tweaker;
-    std::shared_ptr<VornEventToken> edits, usage;
   };
   struct Listened {
     // New children (only for objects of the tree), destruction, changes:
