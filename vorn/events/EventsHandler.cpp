@@ -112,7 +112,7 @@ void VornEventsHandler::Publish(const std::string& name, const std::shared_ptr<V
 }
 
 void VornEventsHandler::_Publish(const std::string& name, const std::shared_ptr<VornEventData>& data,
-                                 const std::function<void(const std::shared_ptr<VornEventData>&)>* first) {
+                                 const Callback* first) {
   if (!m_lists && !first) return;  // never subscribed to: no one to reach
   TolvTkCompatCtx errorScope;
   const bool destruction = name == Vorn::kEventDestruction;

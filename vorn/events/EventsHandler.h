@@ -81,8 +81,7 @@ protected:
   // subscribed before them would be (same publisher, same owner held, same
   // handling of its failure, which ends the publish). For an owner that
   // must hear each of a handler's events: a listener without a token.
-  void _Publish(const std::string& name, const std::shared_ptr<VornEventData>& data,
-                const std::function<void(const std::shared_ptr<VornEventData>&)>* first);
+  void _Publish(const std::string& name, const std::shared_ptr<VornEventData>& data, const Callback* first);
 
 private:
   using TokenList = std::vector<std::shared_ptr<VornEventToken>>;

@@ -52,7 +52,7 @@ void VornBaseTweaker::_SetIsUsed(bool used, bool publish) {
 void VornBaseTweaker::_Announce(const std::string& name, const std::shared_ptr<VornEventData>& data, bool edit) {
   if (!m_view) return Publish(name, data);
   VornBaseView* view = m_view;
-  const std::function<void(const std::shared_ptr<VornEventData>&)> heard =
+  const Callback heard =
       [view, edit](const std::shared_ptr<VornEventData>& event) { Vorn::detail::TellView(*view, edit, event); };
   _Publish(name, data, &heard);
 }
