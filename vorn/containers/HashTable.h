@@ -65,17 +65,18 @@ concept EqualityComparable = requires(const T& a, const T& b) {
 // An open-addressing map whose buckets (5 bytes each, robin-hood ordered) only
 // point into a dense array of (key, value) pairs kept in insertion order.
 // Iterating is a walk over that array; erasure moves the last pair into the
-// hole. The hash of every pair is stored next to it, so rebuilds never call
-// Hash again.
+// hole. Once a table has buckets, the hash of every pair is stored beside
+// it, so rebuilds never call Hash again.
 //
 // Small tables stay small. JSON objects and value records mostly hold a
 // handful of keys, and a table's first bucket array (272 buckets) with room
 // for as many entries costs kilobytes each. So a table of up to 8 entries
-// has no bucket array at all: a lookup compares the stored hashes in order,
-// and the buckets are built from those hashes when the ninth entry arrives
-// (or by reserve or FindBucket); and while it is at shift 8 (up to 204
-// entries) its entry storage grows as entries arrive. From the first growth
-// on, entries and hashes are reserved to the bucket count at each rebuild.
+// has no bucket array and stores no hashes: a lookup compares the keys in
+// order (no hashing at all), and the hashes and buckets are made when the
+// ninth entry arrives (or by reserve or FindBucket). While it is at shift 8
+// (up to 204 entries) its entry storage grows as entries arrive. From the
+// first growth on, entries and hashes are reserved, at each rebuild, to the
+// most entries the load limit lets in before the next one.
 //
 // Pointers and iterators to entries stay valid until the next rebuild (growth,
 // reserve) or erasure, and at shift 8 until the next insertion. Not
@@ -151,17 +152,17 @@ public:
   // The copy keeps the source's shift, order and bucket layout, and reserves
   // its arrays like any rebuilt table of that shift.
   HashTable(const HashTable& other) : m_hash(other.m_hash), m_eq(other.m_eq), m_shift(other.m_shift) {
-    if (!other.m_buckets) {  // small: the entries and hashes are the whole table
+    const std::size_t n = other.m_entries.size();
+    if (!other.m_buckets) {  // small: the entries are the whole table
       m_entries = other.m_entries;
-      m_hashes = other.m_hashes;
       return;
     }
     const std::size_t count = other._AllocatedBucketCount();
-    const std::size_t room = _GrowsOnDemand() ? other.m_entries.size() : count;
+    const std::size_t room = _GrowsOnDemand() ? n : std::max(n, _EntryRoom());
     m_entries.reserve(room);
     m_entries.assign(other.m_entries.begin(), other.m_entries.end());
-    m_hashes.reserve(room);
-    m_hashes.assign(other.m_hashes.begin(), other.m_hashes.end());
+    _ReserveHashes(room);
+    std::copy_n(other.m_hashes.get(), n, m_hashes.get());
     m_buckets.reset(new Bucket[count]);
     std::memcpy(m_buckets.get(), other.m_buckets.get(), count * sizeof(Bucket));
   }
@@ -170,10 +171,11 @@ public:
   HashTable(HashTable&& other) noexcept
       : m_hash(std::move(other.m_hash)),
         m_eq(std::move(other.m_eq)),
-        m_shift(other.m_shift),
         m_entries(std::move(other.m_entries)),
         m_hashes(std::move(other.m_hashes)),
-        m_buckets(std::move(other.m_buckets)) {
+        m_buckets(std::move(other.m_buckets)),
+        m_hashRoom(other.m_hashRoom),
+        m_shift(other.m_shift) {
     other._ResetToNew();
   }
 
@@ -202,6 +204,7 @@ public:
     swap(m_shift, other.m_shift);
     m_entries.swap(other.m_entries);
     m_hashes.swap(other.m_hashes);
+    swap(m_hashRoom, other.m_hashRoom);
     m_buckets.swap(other.m_buckets);
   }
   friend void swap(HashTable& a, HashTable& b) noexcept { a.swap(b); }
@@ -364,7 +367,6 @@ public:
   // table refilled to the same size does not rebuild again.
   void clear() noexcept {
     m_entries.clear();
-    m_hashes.clear();
     if (m_buckets) _FillEmpty(m_buckets.get(), _AllocatedBucketCount());
   }
 
@@ -420,7 +422,9 @@ public:
     return m_buckets[bucket].index;  // by value: no reference to a packed field
   }
   std::uint8_t _BucketMetadata(std::size_t bucket) const noexcept { return m_buckets ? m_buckets[bucket].meta : 0; }
-  std::uint64_t _EntryHash(std::size_t entry) const noexcept { return m_hashes[entry]; }
+  std::uint64_t _EntryHash(std::size_t entry) const {
+    return m_buckets ? m_hashes[entry] : _HashOf(m_entries[entry].first);
+  }
 
 private:
   // ---- helpers -----------------------------------------------------------
@@ -459,18 +463,17 @@ private:
   template <class Q>
   VORN_HT_INLINE std::uint32_t _FindIndex(const Q& key) const {
     if (m_entries.empty()) return HashTableDetail::kNoIndex;
-    if (!m_buckets) return _FindSmall(_HashOf(key), key);
+    if (!m_buckets) return _FindSmall(key);
     const Bucket* b = _FindBucket(key);
     return b ? b->index : HashTableDetail::kNoIndex;
   }
 
-  // A small table: the stored hashes in order, then the key.
+  // A small table: the keys in order.
   template <class Q>
-  VORN_HT_INLINE std::uint32_t _FindSmall(std::uint64_t h, const Q& key) const {
-    const std::uint64_t* const hashes = m_hashes.data();
-    const std::uint32_t n = static_cast<std::uint32_t>(m_hashes.size());
+  VORN_HT_INLINE std::uint32_t _FindSmall(const Q& key) const {
+    const std::uint32_t n = static_cast<std::uint32_t>(m_entries.size());
     for (std::uint32_t i = 0; i < n; ++i) {
-      if (hashes[i] == h && _KeyEquals(m_entries[i].first, key)) return i;
+      if (_KeyEquals(m_entries[i].first, key)) return i;
     }
     return HashTableDetail::kNoIndex;
   }
@@ -507,8 +510,8 @@ private:
                                               : m_entries.end();
   }
 
-  // Builds the bucket array of a small table from its stored hashes. False
-  // only if that was reported to fail (it cannot with 8 entries).
+  // Builds the hashes and bucket array of a small table. False only if that
+  // was reported to fail (it cannot with 8 entries).
   bool _EnsureBuckets() {
     if (m_buckets || m_entries.empty()) return true;
     return _Rebuild(m_shift);
@@ -542,39 +545,71 @@ private:
   void _ResetToNew() noexcept {
     m_shift = HashTableDetail::kMinShift;
     m_entries.clear();
-    m_hashes.clear();
+    m_hashes.reset();
+    m_hashRoom = 0;
     m_buckets.reset();
   }
 
   // Past the first bucket array, entries and hashes get room for as many
-  // entries as there are buckets, so they never reallocate between rebuilds
-  // and entry pointers stay put. At the first one they grow on demand.
+  // entries as the load limit lets in before the next rebuild, so they never
+  // reallocate between rebuilds and entry pointers stay put. (Room for every
+  // bucket, as before, left a fifth of both arrays never used.) At the
+  // first one they grow on demand.
   bool _GrowsOnDemand() const noexcept { return m_shift == HashTableDetail::kMinShift; }
+  // The most entries the current shift holds: an insertion grows the table
+  // once it has more than the load limit.
+  std::size_t _EntryRoom() const noexcept {
+    return static_cast<std::size_t>((static_cast<unsigned long long>(MaxLoadPercent) << m_shift) / 100) + 1;
+  }
+
+  // Room for n hashes, keeping the stored ones (one per entry). n fits the
+  // room's 32 bits: shifts stop at 31 ("HashTable size overflow!").
+  void _ReserveHashes(std::size_t n) {
+    if (n <= m_hashRoom) return;
+    auto fresh = std::make_unique_for_overwrite<std::uint64_t[]>(n);
+    if (m_hashes) std::copy_n(m_hashes.get(), m_entries.size(), fresh.get());
+    m_hashes = std::move(fresh);
+    m_hashRoom = static_cast<std::uint32_t>(n);
+  }
+
+  // The stored hashes of a small table's entries, with room for growth, made
+  // as it gets its buckets.
+  void _HashSmallEntries() {
+    const std::size_t n = m_entries.size();
+    if (m_hashRoom < n + 1) {
+      m_hashes = std::make_unique_for_overwrite<std::uint64_t[]>(2 * n + 2);
+      m_hashRoom = static_cast<std::uint32_t>(2 * n + 2);
+    }
+    for (std::size_t i = 0; i < n; ++i) m_hashes[i] = _HashOf(m_entries[i].first);
+  }
 
   // Room for one more hash, taken before a new entry is built so that
   // nothing can fail once the entry exists.
   void _ReserveHashSlot() {
-    if (m_hashes.size() == m_hashes.capacity()) [[unlikely]]
-      m_hashes.reserve(_GrowsOnDemand() ? std::max<std::size_t>(4, 2 * m_hashes.size())
-                                        : std::max(_BucketCount(), m_hashes.size() + 1));
+    const std::size_t n = m_entries.size();
+    if (n == m_hashRoom) [[unlikely]]
+      _ReserveHashes(_GrowsOnDemand() ? std::max<std::size_t>(4, 2 * n) : std::max(_EntryRoom(), n + 1));
   }
 
   void _ReserveStorage() {
     if (_GrowsOnDemand()) return;
-    const std::size_t count = _BucketCount();
-    m_entries.reserve(count);
-    m_hashes.reserve(count);
+    const std::size_t room = _EntryRoom();
+    m_entries.reserve(room);
+    _ReserveHashes(room);
   }
 
   // Places every entry again from its stored hash into a new bucket array,
-  // committed only when complete: a failed rebuild leaves the table as it was.
+  // committed only when complete: a failed rebuild leaves the table as it was
+  // (a small table's hashes, made here first, are not read while it stays
+  // small).
   VORN_HT_NOINLINE bool _Rebuild(std::uint8_t shift) {
     using namespace HashTableDetail;
     const std::size_t count = (std::size_t{1} << shift) + kOverflowBuckets;
     std::unique_ptr<Bucket[]> fresh(new Bucket[count]);
+    if (!m_buckets) _HashSmallEntries();
     Bucket* const buckets = fresh.get();
     _FillEmpty(buckets, count);
-    const std::uint64_t* hashes = m_hashes.data();
+    const std::uint64_t* hashes = m_hashes.get();
     const std::uint32_t n = static_cast<std::uint32_t>(m_entries.size());
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::uint64_t h = hashes[i];
@@ -629,17 +664,17 @@ private:
   template <class Q, class KeyArg, class... Args>
   VORN_HT_INLINE std::pair<iterator, bool> _Emplace(const Q& key, KeyArg&& keyArg, Args&&... args) {
     using namespace HashTableDetail;
-    const std::uint64_t h = _HashOf(key);
     if (!m_buckets) {
       if (!m_entries.empty()) {
-        const std::uint32_t found = _FindSmall(h, key);
+        const std::uint32_t found = _FindSmall(key);
         if (found != kNoIndex) return {m_entries.begin() + static_cast<difference_type>(found), false};
       }
       if (m_entries.size() < kLinearMax)
-        return _AppendSmall(h, std::forward<KeyArg>(keyArg), std::forward<Args>(args)...);
-      // The ninth entry: the buckets are built from the stored hashes.
+        return _AppendSmall(std::forward<KeyArg>(keyArg), std::forward<Args>(args)...);
+      // The ninth entry: the hashes and buckets are made.
       if (!_Rebuild(m_shift)) return {m_entries.end(), false};
     }
+    const std::uint64_t h = _HashOf(key);
     bool grew = false;
     if (static_cast<unsigned long long>(m_entries.size()) * 100 >
         (static_cast<unsigned long long>(MaxLoadPercent) << m_shift)) [[unlikely]] {
@@ -683,13 +718,11 @@ private:
 
   // A new entry in a table without buckets (its key known to be absent).
   template <class KeyArg, class... Args>
-  std::pair<iterator, bool> _AppendSmall(std::uint64_t h, KeyArg&& keyArg, Args&&... args) {
+  std::pair<iterator, bool> _AppendSmall(KeyArg&& keyArg, Args&&... args) {
     if (m_entries.capacity() == 0) m_entries.reserve(4);  // empty: nothing an argument could refer to
-    _ReserveHashSlot();
     const std::uint32_t index = static_cast<std::uint32_t>(m_entries.size());
     m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<KeyArg>(keyArg)),
                            std::forward_as_tuple(std::forward<Args>(args)...));
-    m_hashes.push_back(h);
     return {m_entries.begin() + static_cast<difference_type>(index), true};
   }
 
@@ -700,7 +733,7 @@ private:
     _ReserveHashSlot();
     m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<KeyArg>(keyArg)),
                            std::forward_as_tuple(std::forward<Args>(args)...));
-    m_hashes.push_back(h);
+    m_hashes[index] = h;
     // Shift the run [b, e) one bucket on, each entry one step further from
     // home. Runs are short: a loop beats a call to memmove.
     for (std::size_t i = e; i != b; --i) {
@@ -724,10 +757,8 @@ private:
     const std::size_t last = m_entries.size() - 1;
     if (i < last) {
       m_entries[i] = std::move(m_entries[last]);
-      m_hashes[i] = m_hashes[last];
     }
     m_entries.pop_back();
-    m_hashes.pop_back();
     return true;
   }
 
@@ -761,17 +792,20 @@ private:
       }
     }
     m_entries.pop_back();
-    m_hashes.pop_back();
   }
 
   // ---- fields --------------------------------------------------------------
 
   [[no_unique_address]] Hash m_hash{};
   [[no_unique_address]] Eq m_eq{};
+  std::vector<value_type> m_entries;  // insertion order, swap-and-pop
+  // The hash of m_entries[i] at i, one per entry: a bare array and its room
+  // (the entries give the count), with the shift beside the room, so a
+  // table is 48 bytes rather than 64 with a vector of hashes.
+  std::unique_ptr<std::uint64_t[]> m_hashes;
+  std::unique_ptr<Bucket[]> m_buckets;  // 2^m_shift + 16, or null while small
+  std::uint32_t m_hashRoom = 0;
   std::uint8_t m_shift = HashTableDetail::kMinShift;  // log2 of the home bucket count
-  std::vector<value_type> m_entries;                  // insertion order, swap-and-pop
-  std::vector<std::uint64_t> m_hashes;                // hash of m_entries[i] at i
-  std::unique_ptr<Bucket[]> m_buckets;                // 2^m_shift + 16, or null while small
 };
 
 }  // namespace Vorn
