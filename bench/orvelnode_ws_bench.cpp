@@ -46,10 +46,8 @@ double Angle(long n) { return static_cast<double>(n % 300) - 149.5; }
 
 bool IsResult(const std::string& message) { return message.find("\"result\":") != std::string::npos; }
 
-void BM_WsRoundTrip(benchmark::State& state) {
-  vorn_bench::ListeningNode& host = SharedHost();
-  if (!host.port) return state.SkipWithError(host.error.c_str());
-  WsClient client(host.port);
+// One request at a time, each timed from its send to its answer.
+void RoundTrips(benchmark::State& state, WsClient& client) {
   std::vector<double> micros;
   long id = 1;
   for (auto _ : state) {
@@ -59,6 +57,13 @@ void BM_WsRoundTrip(benchmark::State& state) {
     micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
   vorn_bench::ReportLatencies(state, micros);
+}
+
+void BM_WsRoundTrip(benchmark::State& state) {
+  vorn_bench::ListeningNode& host = SharedHost();
+  if (!host.port) return state.SkipWithError(host.error.c_str());
+  WsClient client(host.port);
+  RoundTrips(state, client);
 }
 
 // The peer: a blocking Beast echo of one connection at a time.
@@ -87,15 +92,7 @@ struct EchoServer {
 void BM_WsEchoRoundTrip(benchmark::State& state) {
   static EchoServer echo;
   WsClient client(echo.port);
-  std::vector<double> micros;
-  long id = 1;
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    client.Send(vorn_bench::EchoCall(id++));
-    client.Next();
-    micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
-  }
-  vorn_bench::ReportLatencies(state, micros);
+  RoundTrips(state, client);
 }
 
 void BM_WsFanOut(benchmark::State& state) {
