@@ -160,7 +160,9 @@ private:
   std::unordered_map<const VornModelObject*, std::vector<std::string>> m_relatedTweakers;
   bool m_initialized = false;
   // Every object listened or shown. A model change reaches the object's
-  // tweaker with this one lookup.
-  std::unordered_map<const VornModelObject*, Listened> m_listened;
+  // tweaker with this one lookup. Entries sit in one array (no block per
+  // object) and move when it grows or one is erased: no reference to an
+  // entry is kept across a change of the table.
+  Vorn::HashTable<const VornModelObject*, Listened> m_listened;
   std::set<std::string> m_untweakedTypes;  // reported once each
 };
