@@ -42,6 +42,9 @@ public:
 
   // Stores `data`; true when it holds exactly one map whose "value" the
   // tweaker accepts and differs from the value held, which it then holds.
+  // A view passes the tweaker's own data, already holding the new records
+  // (`&data == &GetData()`), so that they are not copied: an override that
+  // needs the records it had must keep them itself.
   virtual bool SetData(const Data& data);
   virtual void SetParameters(const std::shared_ptr<VornTweakerParameters>& parameters);
   virtual void Activate();

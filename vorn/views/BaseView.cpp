@@ -248,7 +248,11 @@ void VornBaseView::_UpdateTweakerFromInfo(const TweakerInfoPtr& info, const bool
                                           const bool& updateParameters) {
   if (!info || !info->tweaker) return;
   if (updateData) {
-    VornBaseTweaker::Data data;
+    // Built in the tweaker's own data and handed over as such: SetData then
+    // stores nothing, where a separate list would be copied record by
+    // record (every value cloned) and thrown away.
+    VornBaseTweaker::Data& data = info->tweaker->m_data;
+    data.clear();
     data.reserve(info->modelObjects.size());
     for (const ModelObjectPtr& object : info->modelObjects) {
       if (!object) continue;
