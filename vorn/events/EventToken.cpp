@@ -7,7 +7,7 @@
 namespace {
 // Open addressing with a short probe: a slot goes from empty to a name once
 // and never back, so readers need no lock and a name has one slot.
-constexpr std::size_t kInternSlots = 512;
+constexpr std::size_t kInternSlots = 512;  // a slot plus one fits a token's 10 bits
 constexpr std::size_t kInternProbes = 16;
 constexpr std::size_t kInternMaxLength = 64;
 // Reachable for the life of the process (never freed: tokens anywhere may
@@ -17,30 +17,42 @@ std::atomic<const std::string*> g_interned[kInternSlots];
 std::size_t InternHome(std::string_view name) noexcept { return std::hash<std::string_view>{}(name); }
 }  // namespace
 
-const std::string* VornEventToken::_Intern(std::string_view name) {
+const std::string* VornEventToken::_Intern(std::string_view name, unsigned int* slotOut) {
+  if (slotOut) *slotOut = 0;
   if (name.size() > kInternMaxLength) return nullptr;
   const std::size_t home = InternHome(name);
   for (std::size_t i = 0; i < kInternProbes; ++i) {
-    std::atomic<const std::string*>& slot = g_interned[(home + i) % kInternSlots];
+    const std::size_t at = (home + i) % kInternSlots;
+    std::atomic<const std::string*>& slot = g_interned[at];
     const std::string* held = slot.load(std::memory_order_acquire);
     if (!held) {
       auto made = std::make_unique<const std::string>(name);
-      if (slot.compare_exchange_strong(held, made.get(), std::memory_order_acq_rel, std::memory_order_acquire))
+      if (slot.compare_exchange_strong(held, made.get(), std::memory_order_acq_rel, std::memory_order_acquire)) {
+        if (slotOut) *slotOut = static_cast<unsigned int>(at + 1);
         return made.release();
+      }
       // Another thread filled the slot first: `held` is what it put there.
     }
-    if (*held == name) return held;
+    if (*held == name) {
+      if (slotOut) *slotOut = static_cast<unsigned int>(at + 1);
+      return held;
+    }
   }
   return nullptr;
 }
 
-const std::string* VornEventToken::_FindInterned(std::string_view name) noexcept {
+const std::string* VornEventToken::_FindInterned(std::string_view name, unsigned int* slotOut) noexcept {
+  if (slotOut) *slotOut = 0;
   if (name.size() > kInternMaxLength) return nullptr;
   const std::size_t home = InternHome(name);
   for (std::size_t i = 0; i < kInternProbes; ++i) {
-    const std::string* held = g_interned[(home + i) % kInternSlots].load(std::memory_order_acquire);
+    const std::size_t at = (home + i) % kInternSlots;
+    const std::string* held = g_interned[at].load(std::memory_order_acquire);
     if (!held) return nullptr;
-    if (*held == name) return held;
+    if (*held == name) {
+      if (slotOut) *slotOut = static_cast<unsigned int>(at + 1);
+      return held;
+    }
   }
   return nullptr;
 }
@@ -53,6 +65,18 @@ VornEventToken::VornEventToken(_Key, const std::string& name, const std::string*
       m_index(index),
       m_nameId(nameId),
       m_ownsName(!interned) {}
+
+VornEventToken::VornEventToken(_Key, const std::string* first, unsigned int slots, unsigned int index,
+                               Callback callback, VornEventsHandler* handler)
+    : m_eventName(first),
+      m_callback(std::move(callback)),
+      m_handler(handler),
+      m_index(index),
+      m_nameId(slots),
+      m_ownsName(false),
+      m_multi(true) {
+  static_assert(kInternSlots < (1u << kSlotBits) && kMaxNames * kSlotBits <= 32);
+}
 
 VornEventToken::~VornEventToken() {
   if (m_ownsName) delete m_eventName;

@@ -32,6 +32,10 @@ public:
   // interned names had no room for it (the token then keeps a copy).
   VornEventToken(_Key, const std::string& name, const std::string* interned, unsigned int nameId, unsigned int index,
                  Callback callback, VornEventsHandler* handler);
+  // A token of several interned names (VornEventsHandler::SubscribeToEach):
+  // `slots` says which (see _Slots), `first` is the first of them.
+  VornEventToken(_Key, const std::string* first, unsigned int slots, unsigned int index, Callback callback,
+                 VornEventsHandler* handler);
   ~VornEventToken() override;
   std::shared_ptr<VornBaseClass> GetSharedPtr() override { return _GetSharedPtrFromBase(); }
 
@@ -41,6 +45,7 @@ public:
   unsigned int GetIndex() const noexcept { return m_index; }
   bool IsOnce() const noexcept { return m_once; }
   bool IsExpired() const noexcept { return m_expired; }
+  // The event's name; the first one for a token of several names.
   const std::string& GetEventName() const noexcept { return *m_eventName; }
 
 private:
@@ -53,13 +58,26 @@ private:
   // slots, never emptied), so names made up at run time cannot grow it
   // without end: a name that finds no room is not interned, and its tokens
   // keep copies. Safe from any thread.
-  static const std::string* _Intern(std::string_view name);
+  // `slot`, when given, gets the name's place in the table plus one (0 when
+  // it is not interned).
+  static const std::string* _Intern(std::string_view name, unsigned int* slot = nullptr);
   // The interned copy of `name`, or null when it is not interned; never adds.
-  static const std::string* _FindInterned(std::string_view name) noexcept;
+  static const std::string* _FindInterned(std::string_view name, unsigned int* slot = nullptr) noexcept;
+  // A token of several names keeps their places in the table of interned
+  // names (plus one, 10 bits each) in m_nameId: no storage of its own.
+  static constexpr unsigned int kSlotBits = 10;
+  static constexpr unsigned int kMaxNames = 3;
   // Whether this token's event is `name`, given `name`'s interned copy (or
-  // null): an interned name is never kept as a copy, and the other way round.
-  bool _IsNamed(const std::string& name, const std::string* interned) const noexcept {
+  // null) and its slot (as _FindInterned gives it): an interned name is
+  // never kept as a copy, and the other way round.
+  bool _IsNamed(const std::string& name, const std::string* interned, unsigned int slot) const noexcept {
+    if (m_multi) return slot != 0 && _HasSlot(slot);
     return interned ? m_eventName == interned : m_ownsName && *m_eventName == name;
+  }
+  bool _HasSlot(unsigned int slot) const noexcept {
+    for (unsigned int i = 0; i < kMaxNames; ++i)
+      if (((m_nameId >> (i * kSlotBits)) & ((1u << kSlotBits) - 1)) == slot) return true;
+    return false;
   }
   void _SetIsOnce(bool once) noexcept { m_once = once; }
   void _Expire() noexcept;
@@ -84,11 +102,14 @@ private:
   VornEventsHandler* m_handler;
   unsigned int m_index;
   // Shared by the handler's tokens of the same name (the index of the first
-  // of them), so that a publish tells its listeners by a number.
+  // of them), so that a publish tells its listeners by a number; the names'
+  // slots for a token of several names.
   unsigned int m_nameId;
   unsigned int m_running = 0;
-  bool m_once = false;
-  bool m_expired = false;
-  bool m_dropPending = false;
-  bool m_ownsName;
+  // Bits, so that a token stays within its allocation size class.
+  bool m_once : 1 = false;
+  bool m_expired : 1 = false;
+  bool m_dropPending : 1 = false;
+  bool m_ownsName : 1;
+  bool m_multi : 1 = false;
 };

@@ -26,23 +26,28 @@ std::vector<std::shared_ptr<VornEventToken>>::iterator FindIndex(std::vector<std
 }  // namespace
 
 VornEventsHandler::_Lists& VornEventsHandler::_GetLists() {
-  if (!m_lists) {
-    auto made = std::make_unique<_Lists>();
-    // A model object a view shows has three listeners: room for three at
-    // once spares the growths from one, and is the size such an object
-    // keeps (a growth from two would leave room for four).
-    made->tokens.reserve(3);
-    m_lists = std::move(made);
-  }
+  // Room for one token at first: a model object a view shows has one (for
+  // all the events the view hears).
+  if (!m_lists) m_lists = std::make_unique<_Lists>();
   return *m_lists;
 }
 
-const VornEventToken* VornEventsHandler::_FirstNamed(const std::string& name,
-                                                     const std::string* interned) const noexcept {
-  for (const auto& token : m_lists->tokens)
-    if (token && token->_IsNamed(name, interned)) return token.get();
+const VornEventToken* VornEventsHandler::_FirstNamed(const _Name& name, bool* any) const noexcept {
+  if (any) *any = false;
+  for (const auto& token : m_lists->tokens) {
+    if (!token || !token->_IsNamed(name.text, name.interned, name.slot)) continue;
+    if (any) *any = true;
+    if (!token->m_multi) return token.get();
+  }
   return nullptr;
 }
+
+namespace {
+// The name whose listeners run on this thread, innermost publish first.
+thread_local const std::string* t_currentEventName = nullptr;
+}  // namespace
+
+const std::string* VornEventsHandler::CurrentEventName() noexcept { return t_currentEventName; }
 
 VornEventsHandler::~VornEventsHandler() {
   if (!m_lists) return;
@@ -54,12 +59,37 @@ VornEventsHandler::~VornEventsHandler() {
 std::shared_ptr<VornEventToken> VornEventsHandler::Subscribe(const std::string& name, Callback callback) {
   _Lists& lists = _GetLists();
   const unsigned int index = lists.nextTokenIndex.fetch_add(1);
-  const std::string* interned = VornEventToken::_Intern(name);
-  const VornEventToken* same = _FirstNamed(name, interned);
-  auto token = std::make_shared<VornEventToken>(VornEventToken::_Key{}, name, interned, same ? same->m_nameId : index,
-                                                index, std::move(callback), this);
-  lists.tokens.push_back(token);
-  ++lists.listsVersion;
+  unsigned int slot = 0;
+  const std::string* interned = VornEventToken::_Intern(name, &slot);
+  const VornEventToken* same = _FirstNamed({name, interned, slot, 0});
+  return _Add(std::make_shared<VornEventToken>(VornEventToken::_Key{}, name, interned, same ? same->m_nameId : index,
+                                               index, std::move(callback), this));
+}
+
+std::shared_ptr<VornEventToken> VornEventsHandler::SubscribeToEach(std::initializer_list<std::string_view> names,
+                                                                   Callback callback) {
+  if (names.size() == 0 || names.size() > VornEventToken::kMaxNames) return nullptr;
+  const std::string* first = nullptr;
+  unsigned int slots = 0;
+  unsigned int shift = 0;
+  for (std::string_view name : names) {
+    unsigned int slot = 0;
+    const std::string* interned = VornEventToken::_Intern(name, &slot);
+    if (!interned) return nullptr;
+    for (unsigned int taken = 0; taken < shift; taken += VornEventToken::kSlotBits)
+      if (((slots >> taken) & ((1u << VornEventToken::kSlotBits) - 1)) == slot) return nullptr;  // repeated
+    if (!first) first = interned;
+    slots |= slot << shift;
+    shift += VornEventToken::kSlotBits;
+  }
+  _Lists& lists = _GetLists();
+  const unsigned int index = lists.nextTokenIndex.fetch_add(1);
+  return _Add(std::make_shared<VornEventToken>(VornEventToken::_Key{}, first, slots, index, std::move(callback), this));
+}
+
+std::shared_ptr<VornEventToken> VornEventsHandler::_Add(std::shared_ptr<VornEventToken> token) {
+  m_lists->tokens.push_back(token);
+  ++m_lists->listsVersion;
   return token;
 }
 
@@ -130,15 +160,16 @@ void VornEventsHandler::_Publish(const std::string& name, const std::shared_ptr<
   if (self) ++m_publishOwners;
   if (!destruction && (!self || _OwnedOnlyByPublishes(self))) return;
 
-  const std::string* interned = nullptr;
-  const VornEventToken* firstToken = nullptr;
+  _Name named{name, nullptr, 0, 0};
+  bool listened = false;
   const auto findListeners = [&] {
     if (!m_lists) return;
-    interned = VornEventToken::_FindInterned(name);
-    firstToken = _FirstNamed(name, interned);
+    named.interned = VornEventToken::_FindInterned(name, &named.slot);
+    const VornEventToken* firstToken = _FirstNamed(named, &listened);
+    named.id = firstToken ? firstToken->m_nameId : 0;  // 0: no token of this name alone
   };
   findListeners();
-  if (!firstToken && !first) return;
+  if (!listened && !first) return;
 
   std::shared_ptr<VornEventData> payload;
   if (destruction) {
@@ -164,6 +195,11 @@ void VornEventsHandler::_Publish(const std::string& name, const std::shared_ptr<
     }
   } walkScope{*this};
   walkScope.Begin();
+  struct NameScope {
+    const std::string* outer = t_currentEventName;
+    ~NameScope() { t_currentEventName = outer; }
+  } nameScope;
+  t_currentEventName = &name;
 
   try {
     if (first) {
@@ -171,9 +207,9 @@ void VornEventsHandler::_Publish(const std::string& name, const std::shared_ptr<
       // Listeners it subscribed are reached, as tokens appended during a
       // walk are.
       walkScope.Begin();
-      if (!firstToken) findListeners();
+      if (!listened) findListeners();
     }
-    if (firstToken) _Walk({name, interned, firstToken->m_nameId}, payload, self, destruction);
+    if (listened) _Walk(named, payload, self, destruction);
   } catch (const KRTErrorPtr& error) {
     if (m_lists) m_lists->currentTokenIndex = 0;
     try {
@@ -207,7 +243,8 @@ void VornEventsHandler::_Walk(const _Name& name, const std::shared_ptr<VornEvent
     VornEventToken* token = list[pos].get();
     // Other names' listeners and null slots are skipped. A token of this name
     // subscribed after every earlier one went has a number of its own.
-    if (!token || (token->m_nameId != name.id && !token->_IsNamed(name.text, name.interned))) {
+    if (!token || ((token->m_multi || token->m_nameId != name.id) &&
+                   !token->_IsNamed(name.text, name.interned, name.slot))) {
       ++pos;
       continue;
     }
@@ -254,11 +291,12 @@ void VornEventsHandler::_Walk(const _Name& name, const std::shared_ptr<VornEvent
 bool VornEventsHandler::IsListened(const std::string& name) {
   if (!m_lists) return false;
   bool live = false;
-  const std::string* interned = VornEventToken::_FindInterned(name);
+  unsigned int slot = 0;
+  const std::string* interned = VornEventToken::_FindInterned(name, &slot);
   // Copy first: removing expired tokens edits the list.
   const TokenList tokens = m_lists->tokens;
   for (const auto& token : tokens) {
-    if (!token || !token->_IsNamed(name, interned)) continue;
+    if (!token || !token->_IsNamed(name, interned, slot)) continue;
     if (!token->m_expired)
       live = true;
     else

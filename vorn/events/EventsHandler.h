@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vorn/core/Export.h"
@@ -36,10 +38,10 @@ inline constexpr const char* kEventDestruction = "__Vorn__onDestruction__";
 //
 // The listeners of every event name share one list, in subscription order,
 // and a publish walks it whole, skipping other names by a number the tokens
-// of one name share. Handlers carry a few
-// listeners (a model object shown in a view has three), and
-// one list per name would cost more than the listeners themselves; a
-// handler with thousands of listeners pays for all of them on each publish.
+// of one name share. Handlers carry a few listeners (a model object shown
+// in a view has one, for three names), and one list per name would cost
+// more than the listeners themselves; a handler with thousands of
+// listeners pays for all of them on each publish.
 class VORN_API VornEventsHandler : public VornBaseClass {
 public:
   using Callback = VornEventToken::Callback;
@@ -52,6 +54,18 @@ public:
   std::shared_ptr<VornEventToken> Subscribe(const std::string& name, Callback callback);
   // The token expires after its first delivery.
   std::shared_ptr<VornEventToken> SubscribeOnce(const std::string& name, Callback callback);
+  // One token for up to three distinct names: `callback` hears each of them
+  // at the token's place in subscription order, and CurrentEventName() tells
+  // which it is. For an owner that listens to several events of many
+  // handlers (a view, to every object it shows): one token, not one a name.
+  // Null, and nothing subscribed, when there are more than three names, a
+  // name repeats, or one is longer than 64 bytes or finds no room among the
+  // interned names (see VornEventToken): subscribe to each name then.
+  std::shared_ptr<VornEventToken> SubscribeToEach(std::initializer_list<std::string_view> names, Callback callback);
+
+  // The name of the event whose listener runs on this thread (the innermost
+  // publish), or null outside any.
+  static const std::string* CurrentEventName() noexcept;
 
   // Calls every live listener of `name` with `data` (a new VornEventData when
   // null; the publisher is set to this handler when not set). Except for
@@ -88,14 +102,17 @@ private:
 
   friend class VornEventToken;  // an unsubscribing token removes itself
 
-  // The first token of `name` in the list, of any state; null when none.
-  const VornEventToken* _FirstNamed(const std::string& name, const std::string* interned) const noexcept;
-  void _RemoveToken(unsigned int index);
   struct _Name {
     const std::string& text;
     const std::string* interned;
-    unsigned int id;
+    unsigned int slot;  // the interned name's slot plus one, or 0
+    unsigned int id;    // the number its tokens of one name share, or 0
   };
+  // The first token of `name` alone in the list, of any state, or null; and
+  // whether any token (of several names too) listens to it.
+  const VornEventToken* _FirstNamed(const _Name& name, bool* any = nullptr) const noexcept;
+  void _RemoveToken(unsigned int index);
+  std::shared_ptr<VornEventToken> _Add(std::shared_ptr<VornEventToken> token);
   void _Walk(const _Name& name, const std::shared_ptr<VornEventData>& data, const std::shared_ptr<VornBaseClass>& self,
              bool destruction);
   void _EraseToken(const VornEventToken* token);

@@ -129,7 +129,9 @@ private:
   };
   struct Listened {
     // New children (only for objects of the tree), destruction, changes:
-    // inline, as every listened object has them.
+    // inline, as every listened object has them. Mostly one token for all
+    // (in the first two places, or the second alone for an object listened
+    // only as related), else one for each.
     std::array<std::shared_ptr<VornEventToken>, 3> tokens;
     // The tweaker showing the object, if any. A shown object has an entry
     // even when it is not listened (a view may show objects outside the
@@ -145,6 +147,8 @@ private:
   };
 
   void _ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren, const bool listenOnly);
+  // Any of the events the view hears from a model object, told apart by name.
+  void _OnModelEvent(const std::shared_ptr<VornEventData>& data, bool listenOnly);
   std::string _StableTweakerId(const TweakerInfoPtr& info) const;
   VornJSONObject _DescribeNode(const VornModelObject& object) const;
   void _Unlisten(const VornModelObject* object);
