@@ -224,28 +224,32 @@ std::shared_ptr<VornBaseTweaker> VornBaseView::_GenerateTweaker(TweakerInfoPtr& 
   if (!info) return nullptr;
   std::shared_ptr<VornBaseTweaker> tweaker = VornTweakerFactory::GenerateTweaker(info->dataType, m_name);
   if (!tweaker) return tweaker;
-  tweaker->m_id = _StableTweakerId(info);
   tweaker->m_view = this;
   for (const ModelObjectPtr& related : info->relatedModelObjects) _ListenModelObject(related, false, false);
   info->tweaker = tweaker;
+  _Enter(info, tweaker);
   info->tweakerId = std::string(tweaker->GetID());  // a copy at its exact size (assigning rounds up)
-  m_tweakerInfos.try_emplace(std::string_view(tweaker->GetID()), Generated{info, tweaker});
   _UpdateTweakerFromInfo(info, true, true);
   if (_MayHaveListeners()) Publish("onTweakerGenerated", VornTweakerCreationEventData::Create(tweaker));
   return tweaker;
 }
 
-std::string VornBaseView::_StableTweakerId(const TweakerInfoPtr& info) const {
+void VornBaseView::_Enter(const TweakerInfoPtr& info, const std::shared_ptr<VornBaseTweaker>& tweaker) {
   const bool shows = !info->modelObjects.empty() && info->modelObjects.front();
   const std::string_view object = shows ? std::string_view(info->modelObjects.front()->GetID()) : "tweaker";
   // Made at its exact size: appending would round the capacity up.
-  std::string id(m_name.size() + 1 + object.size(), '/');
-  std::copy(m_name.begin(), m_name.end(), id.begin());
-  std::copy(object.begin(), object.end(), id.begin() + static_cast<std::ptrdiff_t>(m_name.size() + 1));
-  if (!m_tweakerInfos.contains(id)) return id;
+  std::string made(m_name.size() + 1 + object.size(), '/');
+  std::copy(m_name.begin(), m_name.end(), made.begin());
+  std::copy(object.begin(), object.end(), made.begin() + static_cast<std::ptrdiff_t>(m_name.size() + 1));
+  std::string& id = tweaker->m_id;
+  id = std::move(made);
+  // Entered under the first id free: one lookup when it is the plain one.
+  if (m_tweakerInfos.try_emplace(std::string_view(id), Generated{info, tweaker}).second) return;
   const std::string base = id;
-  for (int n = 2; m_tweakerInfos.contains(id); ++n) id = base + "#" + std::to_string(n);
-  return id;
+  for (int n = 2;; ++n) {
+    id = base + "#" + std::to_string(n);
+    if (m_tweakerInfos.try_emplace(std::string_view(id), Generated{info, tweaker}).second) return;
+  }
 }
 
 VornBaseView::TweakerInfoPtr VornBaseView::FindTweaker(const std::string& tweakerId) const {

@@ -149,7 +149,8 @@ private:
   void _ListenModelObject(const ModelObjectPtr& object, const bool subscribeToNewChildren, const bool listenOnly);
   // Any of the events the view hears from a model object, told apart by name.
   void _OnModelEvent(const std::shared_ptr<VornEventData>& data, bool listenOnly);
-  std::string _StableTweakerId(const TweakerInfoPtr& info) const;
+  // Gives `tweaker` its stable id and enters it (with `info`) under it.
+  void _Enter(const TweakerInfoPtr& info, const std::shared_ptr<VornBaseTweaker>& tweaker);
   VornJSONObject _DescribeNode(const VornModelObject& object) const;
   void _Unlisten(const VornModelObject* object);
   // The tweaker record showing `object`, or null.
