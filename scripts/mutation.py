@@ -116,8 +116,10 @@ def executable(build, target):
 
 
 def suite_targets(build, regex):
-    out = run(["ctest", "--test-dir", build, "-N", "-R", regex]).stdout
-    return re.findall(r"Test\s+#\d+: (\S+)", out)
+    """The executables (targets) the suites run; one may run under several tests."""
+    out = run(["ctest", "--test-dir", build, "-N", "-R", regex, "--show-only=json-v1"]).stdout
+    names = [os.path.basename(t["command"][0]) for t in json.loads(out).get("tests", []) if t.get("command")]
+    return list(dict.fromkeys(names))
 
 
 def source(rel):
