@@ -163,21 +163,38 @@ void RpcServer::_Watch(const std::string& context, const std::shared_ptr<VornMod
   VornModelObject* raw = object.get();
   auto [entry, added] = m_watched.try_emplace(raw);
   if (!added) return;
-  auto& tokens = entry->second;
-  tokens.push_back(object->Subscribe("onChange", [this, context, raw](const std::shared_ptr<VornEventData>& data) {
+  Watched& watched = entry->second;
+  watched.context = &m_sequences.try_emplace(context).first->first;  // a context not yet numbered counts 0
+  const auto heard = [this, raw](const std::shared_ptr<VornEventData>& data) { _OnWatchedEvent(raw, data); };
+  watched.tokens.reserve(2);
+  if (auto all = object->SubscribeToEach({"onChange", "onAddChild", "onRemoveChild"}, heard)) {
+    watched.tokens.push_back(std::move(all));
+  } else {
+    for (const char* name : {"onChange", "onAddChild", "onRemoveChild"}) watched.tokens.push_back(object->Subscribe(name, heard));
+  }
+  // An object on its way out is let go, so the table follows the model.
+  watched.tokens.push_back(object->SubscribeOnce(Vorn::kEventDestructionRequested,
+                                                 [this, raw](const std::shared_ptr<VornEventData>&) { _Unwatch(raw); }));
+  for (const auto& child : object->GetChildren()) _Watch(context, child);
+}
+
+void RpcServer::_OnWatchedEvent(VornModelObject* raw, const std::shared_ptr<VornEventData>& data) {
+  const std::string* name = VornEventsHandler::CurrentEventName();
+  const auto watched = m_watched.find(raw);
+  if (!name || !data || watched == m_watched.end()) return;
+  const std::string& context = *watched->second.context;
+  if (*name == "onChange") {
     VornJSONObject values;
     for (const auto& [key, value] : data->GetValuesByString())
       if (key != "children" && value) values.Set(key, value->ToJSON());
     if (values.size() > 0) _Publish(context, "vorn.modelChanged", VornJSONObject{{"object", raw->GetID()}, {"values", std::move(values)}});
-  }));
-  tokens.push_back(object->Subscribe("onAddChild", [this, context, raw](const std::shared_ptr<VornEventData>& data) {
+  } else if (*name == "onAddChild") {
     auto added = std::dynamic_pointer_cast<VornMOAddChildEventData>(data);
     if (!added || !added->GetNewChild()) return;
     _Watch(context, added->GetNewChild());
     _Publish(context, "vorn.childAdded",
              VornJSONObject{{"parent", raw->GetID()}, {"child", Vorn::DescribeTree(*added->GetNewChild())}});
-  }));
-  tokens.push_back(object->Subscribe("onRemoveChild", [this, context, raw](const std::shared_ptr<VornEventData>& data) {
+  } else if (*name == "onRemoveChild") {
     auto removed = std::dynamic_pointer_cast<VornMORemoveChildEventData>(data);
     if (!removed || !removed->GetRemovedChild()) return;
     // What left the tree is no longer followed (it is again if it comes back).
@@ -189,17 +206,13 @@ void RpcServer::_Watch(const std::string& context, const std::shared_ptr<VornMod
       for (const auto& child : node->GetChildren()) stack.push_back(child.get());
     }
     _Publish(context, "vorn.childRemoved", VornJSONObject{{"parent", raw->GetID()}, {"child", removed->GetRemovedChild()->GetID()}});
-  }));
-  // An object on its way out is let go, so the table follows the model.
-  tokens.push_back(object->SubscribeOnce(Vorn::kEventDestructionRequested,
-                                         [this, raw](const std::shared_ptr<VornEventData>&) { _Unwatch(raw); }));
-  for (const auto& child : object->GetChildren()) _Watch(context, child);
+  }
 }
 
 void RpcServer::_Unwatch(const VornModelObject* object) {
   auto it = m_watched.find(object);
   if (it == m_watched.end()) return;
-  for (const auto& token : it->second)
+  for (const auto& token : it->second.tokens)
     if (token) token->Unsubscribe();
   m_watched.erase(it);
 }

@@ -29,8 +29,8 @@ RpcServer::~RpcServer() {
   if (m_contextsListener) VornMainComponent::RemoveContextsListener(m_contextsListener);
   for (auto& [id, call] : m_calls)
     if (call->timeout) Vorn::RemoveTimeout(call->timeout);
-  for (auto& [object, tokens] : m_watched)
-    for (const auto& token : tokens)
+  for (auto& [object, watched] : m_watched)
+    for (const auto& token : watched.tokens)
       if (token) token->Unsubscribe();
 }
 

@@ -218,11 +218,25 @@ private:
   void _OnContext(const std::string& name, bool registered);
   void _Watch(const std::string& context, const std::shared_ptr<VornModelObject>& object);
   void _Unwatch(const VornModelObject* object);
+  // A change, new child or removed child of a watched object, told apart by
+  // the event's name.
+  void _OnWatchedEvent(VornModelObject* object, const std::shared_ptr<VornEventData>& data);
+
+  // What follows one object of a context's tree: mostly one token for its
+  // changes and children and one for its destruction (a token each when
+  // the names cannot share one), and its context's name, held once in
+  // m_sequences. A host may watch a million objects: no copy of the name,
+  // and callbacks small enough to need no allocation of their own.
+  struct Watched {
+    std::vector<std::shared_ptr<VornEventToken>> tokens;
+    const std::string* context = nullptr;
+  };
 
   std::function<void()> m_onShutdown;
   Limits m_limits;
   std::thread::id m_mainThread;
-  std::unordered_map<const VornModelObject*, std::vector<std::shared_ptr<VornEventToken>>> m_watched;
+  std::unordered_map<const VornModelObject*, Watched> m_watched;
+  // Never erased: a context of the same name later goes on from its numbers.
   std::unordered_map<std::string, std::uint64_t> m_sequences;
   std::uint64_t m_contextsListener = 0;
   std::unordered_map<std::uint64_t, PeerState> m_peers;
