@@ -33,7 +33,7 @@ public:
   VornEventToken(_Key, const std::string& name, const std::string* interned, unsigned int nameId, unsigned int index,
                  Callback callback, VornEventsHandler* handler);
   // A token of several interned names (VornEventsHandler::SubscribeToEach):
-  // `slots` says which (see _Slots), `first` is the first of them.
+  // `slots` says which (see kSlotBits), `first` is the first of them.
   VornEventToken(_Key, const std::string* first, unsigned int slots, unsigned int index, Callback callback,
                  VornEventsHandler* handler);
   ~VornEventToken() override;
@@ -71,12 +71,13 @@ private:
   // null) and its slot (as _FindInterned gives it): an interned name is
   // never kept as a copy, and the other way round.
   bool _IsNamed(const std::string& name, const std::string* interned, unsigned int slot) const noexcept {
-    if (m_multi) return slot != 0 && _HasSlot(slot);
+    if (m_multi) return _Holds(m_nameId, slot);
     return interned ? m_eventName == interned : m_ownsName && *m_eventName == name;
   }
-  bool _HasSlot(unsigned int slot) const noexcept {
+  // Whether the slots packed in `slots` include `slot` (never 0).
+  static bool _Holds(unsigned int slots, unsigned int slot) noexcept {
     for (unsigned int i = 0; i < kMaxNames; ++i)
-      if (((m_nameId >> (i * kSlotBits)) & ((1u << kSlotBits) - 1)) == slot) return true;
+      if (slot != 0 && ((slots >> (i * kSlotBits)) & ((1u << kSlotBits) - 1)) == slot) return true;
     return false;
   }
   void _SetIsOnce(bool once) noexcept { m_once = once; }

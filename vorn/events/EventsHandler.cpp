@@ -75,9 +75,7 @@ std::shared_ptr<VornEventToken> VornEventsHandler::SubscribeToEach(std::initiali
   for (std::string_view name : names) {
     unsigned int slot = 0;
     const std::string* interned = VornEventToken::_Intern(name, &slot);
-    if (!interned) return nullptr;
-    for (unsigned int taken = 0; taken < shift; taken += VornEventToken::kSlotBits)
-      if (((slots >> taken) & ((1u << VornEventToken::kSlotBits) - 1)) == slot) return nullptr;  // repeated
+    if (!interned || VornEventToken::_Holds(slots, slot)) return nullptr;  // not interned, or repeated
     if (!first) first = interned;
     slots |= slot << shift;
     shift += VornEventToken::kSlotBits;
