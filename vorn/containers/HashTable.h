@@ -562,12 +562,13 @@ private:
     return static_cast<std::size_t>((static_cast<unsigned long long>(MaxLoadPercent) << m_shift) / 100) + 1;
   }
 
-  // Room for n hashes, keeping the stored ones (one per entry). n fits the
-  // room's 32 bits: shifts stop at 31 ("HashTable size overflow!").
-  void _ReserveHashes(std::size_t n) {
+  // Room for n hashes, keeping the stored ones (one per entry) unless not
+  // `keep` (a small table has none worth copying). n fits the room's 32
+  // bits: shifts stop at 31 ("HashTable size overflow!").
+  void _ReserveHashes(std::size_t n, bool keep = true) {
     if (n <= m_hashRoom) return;
     auto fresh = std::make_unique_for_overwrite<std::uint64_t[]>(n);
-    if (m_hashes) std::copy_n(m_hashes.get(), m_entries.size(), fresh.get());
+    if (keep && m_hashes) std::copy_n(m_hashes.get(), m_entries.size(), fresh.get());
     m_hashes = std::move(fresh);
     m_hashRoom = static_cast<std::uint32_t>(n);
   }
@@ -576,10 +577,7 @@ private:
   // as it gets its buckets.
   void _HashSmallEntries() {
     const std::size_t n = m_entries.size();
-    if (m_hashRoom < n + 1) {
-      m_hashes = std::make_unique_for_overwrite<std::uint64_t[]>(2 * n + 2);
-      m_hashRoom = static_cast<std::uint32_t>(2 * n + 2);
-    }
+    if (m_hashRoom < n + 1) _ReserveHashes(2 * n + 2, false);
     for (std::size_t i = 0; i < n; ++i) m_hashes[i] = _HashOf(m_entries[i].first);
   }
 

@@ -15,9 +15,10 @@ constexpr std::size_t kInternMaxLength = 64;
 std::atomic<const std::string*> g_interned[kInternSlots];
 
 std::size_t InternHome(std::string_view name) noexcept { return std::hash<std::string_view>{}(name); }
-}  // namespace
 
-const std::string* VornEventToken::_Intern(std::string_view name, unsigned int* slotOut) {
+// The interned copy of `name` (added first when `add` and there is room), or
+// null; `slotOut` gets its slot plus one, or 0.
+const std::string* Interned(std::string_view name, bool add, unsigned int* slotOut) {
   if (slotOut) *slotOut = 0;
   if (name.size() > kInternMaxLength) return nullptr;
   const std::size_t home = InternHome(name);
@@ -26,12 +27,11 @@ const std::string* VornEventToken::_Intern(std::string_view name, unsigned int* 
     std::atomic<const std::string*>& slot = g_interned[at];
     const std::string* held = slot.load(std::memory_order_acquire);
     if (!held) {
+      if (!add) return nullptr;
       auto made = std::make_unique<const std::string>(name);
-      if (slot.compare_exchange_strong(held, made.get(), std::memory_order_acq_rel, std::memory_order_acquire)) {
-        if (slotOut) *slotOut = static_cast<unsigned int>(at + 1);
-        return made.release();
-      }
-      // Another thread filled the slot first: `held` is what it put there.
+      if (slot.compare_exchange_strong(held, made.get(), std::memory_order_acq_rel, std::memory_order_acquire))
+        held = made.release();
+      // Otherwise another thread filled the slot first: `held` is what it put there.
     }
     if (*held == name) {
       if (slotOut) *slotOut = static_cast<unsigned int>(at + 1);
@@ -40,21 +40,14 @@ const std::string* VornEventToken::_Intern(std::string_view name, unsigned int* 
   }
   return nullptr;
 }
+}  // namespace
 
-const std::string* VornEventToken::_FindInterned(std::string_view name, unsigned int* slotOut) noexcept {
-  if (slotOut) *slotOut = 0;
-  if (name.size() > kInternMaxLength) return nullptr;
-  const std::size_t home = InternHome(name);
-  for (std::size_t i = 0; i < kInternProbes; ++i) {
-    const std::size_t at = (home + i) % kInternSlots;
-    const std::string* held = g_interned[at].load(std::memory_order_acquire);
-    if (!held) return nullptr;
-    if (*held == name) {
-      if (slotOut) *slotOut = static_cast<unsigned int>(at + 1);
-      return held;
-    }
-  }
-  return nullptr;
+const std::string* VornEventToken::_Intern(std::string_view name, unsigned int* slot) {
+  return Interned(name, true, slot);
+}
+
+const std::string* VornEventToken::_FindInterned(std::string_view name, unsigned int* slot) noexcept {
+  return Interned(name, false, slot);  // never allocates, so never throws
 }
 
 VornEventToken::VornEventToken(_Key, const std::string& name, const std::string* interned, unsigned int nameId,
