@@ -1,5 +1,7 @@
 #include "vorn/remote/FuncsRegistry.h"
 
+#include <thread>
+
 VornFuncsRegistryEntry::VornFuncsRegistryEntry(std::uint64_t key, std::string debugName,
                                                std::vector<Vorn::TypeInfo> argsTypes, const Vorn::TypeInfo& signature,
                                                void* callable, DestroyFn destroy) noexcept
@@ -24,19 +26,17 @@ Vorn::SharedPtr<VornFuncsRegistryEntry> VornFuncsRegistryEntry::GetSharedPtr() {
 namespace {
 
 // One reader slot per thread, claimed on the thread's first lookup and
-// given back when it ends: the epoch the thread's lookup in progress started
-// in, or kIdle.
-constexpr std::uint64_t kIdle = UINT64_MAX;
+// given back when it ends: a counter that is odd while the thread's lookup
+// is in progress. It only grows, so a writer that saw it odd knows the
+// lookup it saw is over once it reads another value.
 struct alignas(64) ReaderSlot {
-  std::atomic<std::uint64_t> epoch{kIdle};
+  std::atomic<std::uint64_t> count{0};
   std::atomic<bool> used{false};
 };
 constexpr std::size_t kReaderSlots = 256;
 ReaderSlot g_readers[kReaderSlots];
 // Slots at or beyond this index were never claimed: writers scan no further.
 std::atomic<std::size_t> g_readersInUse{0};
-// Bumped by each write that takes something out; shared by every registry.
-alignas(64) std::atomic<std::uint64_t> g_epoch{1};
 
 struct ReaderOwner {
   ReaderSlot* slot = nullptr;
@@ -63,12 +63,9 @@ ReaderSlot* ThreadReaderSlot() {
   return owner.slot;
 }
 
-// The oldest epoch a reader is still reading in (kIdle when none is).
-std::uint64_t OldestReading() {
-  std::uint64_t oldest = kIdle;
-  const std::size_t inUse = g_readersInUse.load();
-  for (std::size_t i = 0; i < inUse; ++i) oldest = std::min(oldest, g_readers[i].epoch.load());
-  return oldest;
+// Until the lookup the reader of `slot` had in progress at `count` is over.
+void WaitPast(const ReaderSlot& slot, std::uint64_t count) noexcept {
+  while (slot.count.load() == count) std::this_thread::yield();
 }
 
 char g_erasedMark;
@@ -112,21 +109,40 @@ auto VornFuncsRegistry::_Read(Read read) const {
     std::lock_guard lock(m_writeMutex);
     return read(*m_current.load());
   }
-  // Announced before the table is read: a writer that takes an entry out
-  // after this sees the announcement and keeps the entry; one that took it
-  // out before left no path to it.
-  slot->epoch.store(g_epoch.load());
+  // Marked before the table is read: a writer that takes an entry out
+  // after this sees the mark and keeps the entry; one that took it out
+  // before left no path to it.
+  const std::uint64_t count = slot->count.load(std::memory_order_relaxed);
+  slot->count.store(count + 1);
   struct Clear {
     ReaderSlot* slot;
-    ~Clear() { slot->epoch.store(kIdle, std::memory_order_release); }
-  } clear{slot};
+    std::uint64_t count;
+    ~Clear() { slot->count.store(count, std::memory_order_release); }
+  } clear{slot, count + 2};
   return read(*m_current.load());
 }
 
+void VornFuncsRegistry::_Reserve() {
+  m_retired.reserve(m_retired.size() + 1);
+  m_waitsRoom.reserve(g_readersInUse.load());
+}
+
 void VornFuncsRegistry::_Retire(VornFuncsRegistryEntry_sp entry, std::unique_ptr<_Slots> table) noexcept {
-  // Whoever reads from now on cannot reach it; readers that started before
-  // may still hold it.
-  m_retired.push_back({g_epoch.fetch_add(1), std::move(entry), std::move(table)});
+  // Whoever reads from now on cannot reach it; the readers reading now may
+  // hold it. A reader whose slot was claimed after _Reserve finds no room
+  // in the list: the writer waits for its lookup to end instead.
+  std::vector<_Wait> waits = std::move(m_waitsRoom);
+  m_waitsRoom = {};
+  const std::size_t inUse = g_readersInUse.load();
+  for (std::size_t i = 0; i < inUse; ++i) {
+    const std::uint64_t count = g_readers[i].count.load();
+    if (!(count & 1)) continue;
+    if (waits.size() < waits.capacity())
+      waits.push_back({i, count});
+    else
+      WaitPast(g_readers[i], count);
+  }
+  m_retired.push_back({std::move(waits), std::move(entry), std::move(table)});
 }
 
 template <class Change>
@@ -139,16 +155,27 @@ bool VornFuncsRegistry::_Write(Change change) {
 }
 
 void VornFuncsRegistry::_Reclaim(std::vector<_Retired>& released) noexcept {
-  const std::uint64_t oldest = OldestReading();
-  std::size_t done = 0;
-  while (done < m_retired.size() && m_retired[done].epoch < oldest) ++done;
+  // Only the readers something waits on are read: each read takes the
+  // line from its reader, who pays for it at its next lookup.
+  std::size_t ready = 0;
+  for (_Retired& retired : m_retired) {
+    std::erase_if(retired.waits, [](const _Wait& wait) { return g_readers[wait.reader].count.load() != wait.count; });
+    if (retired.waits.empty()) ++ready;
+  }
+  if (ready == 0) return;
   try {
-    released.reserve(done);
+    released.reserve(ready);
   } catch (...) {
     return;  // out of memory: the next write tries again
   }
-  for (std::size_t i = 0; i < done; ++i) released.push_back(std::move(m_retired[i]));
-  m_retired.erase(m_retired.begin(), m_retired.begin() + static_cast<std::ptrdiff_t>(done));
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_retired.size(); ++i) {
+    if (m_retired[i].waits.empty())
+      released.push_back(std::move(m_retired[i]));
+    else if (kept++ != i)
+      m_retired[kept - 1] = std::move(m_retired[i]);
+  }
+  m_retired.erase(m_retired.begin() + static_cast<std::ptrdiff_t>(kept), m_retired.end());
 }
 
 std::unique_ptr<VornFuncsRegistry::_Slots> VornFuncsRegistry::_Rebuilt(std::size_t& taken) const {
@@ -192,7 +219,7 @@ bool VornFuncsRegistry::UnregisterByKey(std::uint64_t key) {
   return _Write([&] {
     auto owned = m_owned.find(key);
     if (owned == m_owned.end()) return false;
-    m_retired.reserve(m_retired.size() + 1);  // the only step that may fail, before any change
+    _Reserve();  // the only step that may fail, before any change
     VornFuncsRegistryEntry* entry = owned->second.Get();
     m_table->slots[_Probe(*m_table, key, [entry](const VornFuncsRegistryEntry* held) { return held == entry; }).slot]
         .store(kErased);
@@ -213,7 +240,7 @@ bool VornFuncsRegistry::RegisterEntry(VornFuncsRegistryEntry_sp entry) {
     // What may fail comes before any change.
     std::size_t taken = 0;
     std::unique_ptr<_Slots> grown = 2 * (m_taken + 1) > m_table->mask + 1 ? _Rebuilt(taken) : nullptr;
-    m_retired.reserve(m_retired.size() + 1);
+    if (grown) _Reserve();
     VornFuncsRegistryEntry* raw = entry.Get();
     m_owned.try_emplace(key, std::move(entry));
     if (grown) {

@@ -97,12 +97,16 @@ private:
 // write, as an earlier version did, made every reader fetch the whole new
 // copy from the writer's core after each write.) It is copied only to grow.
 //
-// A reader announces the epoch it starts in, in a slot of its own thread,
-// and copies out the entry's handle; an entry taken out, or a table
-// replaced by a larger one, is released once no reader that started before
-// it went is still reading (the writer that took it out checks, and each
-// later write checks again). Readers of a thread that finds no free slot
-// (past 256 threads at once) take the writers' mutex instead.
+// A reader marks a counter in a slot of its own thread as reading (odd)
+// and then idle (even) around each lookup, and copies out the entry's
+// handle. A write that takes out an entry, or replaces the table by a
+// larger one, notes the readers it finds reading and releases what it took
+// out once each of them has moved on (the writer that took it out checks,
+// and each later write checks again). Readers touch no line shared with
+// other threads but the table's: a busy writer costs them one fetch of
+// their slot's line per removal, where a shared epoch counter they all read
+// cost each of them a further one. Readers of a thread that finds no free
+// slot (past 256 threads at once) take the writers' mutex instead.
 class VORN_API VornFuncsRegistry : public Vorn_BaseClass {
 public:
   VornFuncsRegistry();
@@ -150,10 +154,14 @@ private:
     std::size_t mask;
     std::unique_ptr<std::atomic<VornFuncsRegistryEntry*>[]> slots;
   };
-  // What a write took out, held until no reader that started at or before
-  // `epoch` is still reading.
+  // A reader that was reading when something went, and its counter then.
+  struct _Wait {
+    std::size_t reader;
+    std::uint64_t count;
+  };
+  // What a write took out, held until every reader in `waits` has moved on.
   struct _Retired {
-    std::uint64_t epoch;
+    std::vector<_Wait> waits;
     VornFuncsRegistryEntry_sp entry;
     std::unique_ptr<_Slots> table;
   };
@@ -173,8 +181,10 @@ private:
   // Puts `entry` in the first free or erased slot of its search.
   void _Place(VornFuncsRegistryEntry* entry) noexcept;
   // Keeps what a write took out (an entry or a table) past every reader
-  // that may hold it (room for it reserved beforehand), and releases into
-  // `released` what no reader can hold any more.
+  // that may hold it (room for it, and for the readers it waits on,
+  // reserved beforehand by _Reserve), and releases into `released` what no
+  // reader can hold any more.
+  void _Reserve();
   void _Retire(VornFuncsRegistryEntry_sp entry, std::unique_ptr<_Slots> table) noexcept;
   void _Reclaim(std::vector<_Retired>& released) noexcept;
   // Runs `change` under the writers' lock, then reclaims; what is released
@@ -199,5 +209,6 @@ private:
   std::size_t m_taken = 0;          // slots of the current table not free
   std::atomic<std::size_t> m_size{0};
   Vorn::HashTable<std::uint64_t, VornFuncsRegistryEntry_sp> m_owned;  // the published entries (writers only)
-  std::vector<_Retired> m_retired;  // by increasing epoch
+  std::vector<_Retired> m_retired;
+  std::vector<_Wait> m_waitsRoom;  // reserved by _Reserve for the next _Retire
 };
