@@ -102,10 +102,12 @@ private:
 // handle. A write that takes out an entry, or replaces the table by a
 // larger one, notes the readers it finds reading and releases what it took
 // out once each of them has moved on (the writer that took it out checks,
-// and each later write checks again). Readers touch no line shared with
-// other threads but the table's: a busy writer costs them one fetch of
-// their slot's line per removal, where a shared epoch counter they all read
-// cost each of them a further one. Readers of a thread that finds no free
+// and each later write checks again, reading only the slots of the readers
+// still waited on). Besides the handle's count, a reader writes only its
+// own slot and reads nothing a writer writes but the table: a busy writer
+// costs each reader about one fetch of its slot per removal, where
+// a shared epoch that every removal bumped, and a scan of every slot at
+// every write, cost them several. Readers of a thread that finds no free
 // slot (past 256 threads at once) take the writers' mutex instead.
 class VORN_API VornFuncsRegistry : public Vorn_BaseClass {
 public:
