@@ -9,11 +9,20 @@
 //
 // Counters: seconds per operation (build: per record, update: per update) and
 // heap bytes per node (glibc's allocated total before and after the build).
+//
+// A build is measured two ways. BM_BuildTreeByUpdates builds into a heap that
+// earlier builds already grew (the first repetition of a size excepted), as a
+// host rebuilding its model does. BM_BuildTreeIntoFreshMemory first hands the
+// free heap back to the system, so every page the tree takes is touched for
+// the first time during the build; its peer BM_TouchFreshPages touches as many
+// fresh bytes and nothing else, which tells what of a fresh build is the
+// system's page faults rather than the library.
 // The library's resources are found through "KRTInstallPath", which the
 // program points at the source tree when it is unset.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -69,22 +78,70 @@ void Build(const Shape& shape, const std::string& context) {
   for (std::size_t k = 0; k < shape.count; ++k) VornDataManager::UpdateDataTree(context, AddUpdate(shape, k));
 }
 
-void BM_BuildTreeByUpdates(benchmark::State& state) {
+// Glibc merges the small chunks a teardown freed at the next large request,
+// which would charge the teardown to the build after it; merged here, untimed.
+void MergeFreedChunks() {
+  void* large = std::malloc(64 * 1024);
+  benchmark::DoNotOptimize(large);
+  std::free(large);
+}
+
+// The heap per node of the last build, for BM_TouchFreshPages.
+double g_lastBytesPerNode = 0;
+
+// Builds the tree once per iteration; with `freshMemory` the free heap is
+// handed back to the system first. Counting the heap walks every free chunk,
+// so it is done untimed too.
+void BuildTree(benchmark::State& state, bool freshMemory) {
   const Shape shape(static_cast<std::size_t>(state.range(0)));
   double bytesPerNode = 0;
   for (auto _ : state) {
+    state.PauseTiming();
+    if (freshMemory) malloc_trim(0);
     const std::size_t before = HeapInUse();
+    state.ResumeTiming();
     Build(shape, "bench");
     state.PauseTiming();
     bytesPerNode = static_cast<double>(HeapInUse() - before) / static_cast<double>(shape.count);
     VornDataManager::OnContextEnd("bench");
+    MergeFreedChunks();
     state.ResumeTiming();
   }
+  g_lastBytesPerNode = bytesPerNode;
   state.counters["s_per_op"] = benchmark::Counter(static_cast<double>(shape.count),
                                                    benchmark::Counter::kIsIterationInvariantRate |
                                                        benchmark::Counter::kInvert);
   state.counters["heap_bytes_per_node"] = bytesPerNode;
   state.counters["branching"] = static_cast<double>(shape.branching);
+}
+
+void BM_BuildTreeByUpdates(benchmark::State& state) { BuildTree(state, false); }
+void BM_BuildTreeIntoFreshMemory(benchmark::State& state) { BuildTree(state, true); }
+
+// Writes one byte in each page of a fresh mapping as large as the last
+// build's heap (1 KiB per node when no build ran): the page faults alone,
+// per node.
+void BM_TouchFreshPages(benchmark::State& state) {
+  const std::size_t count = static_cast<std::size_t>(state.range(0));
+  const double perNode = g_lastBytesPerNode > 0 ? g_lastBytesPerNode : 1024;
+  const std::size_t bytes = static_cast<std::size_t>(perNode * static_cast<double>(count));
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  for (auto _ : state) {
+    void* mapping = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) {
+      state.SkipWithError("mmap failed");
+      break;
+    }
+    auto* bytesAt = static_cast<volatile char*>(mapping);
+    for (std::size_t offset = 0; offset < bytes; offset += page) bytesAt[offset] = 1;
+    state.PauseTiming();
+    munmap(mapping, bytes);
+    state.ResumeTiming();
+  }
+  state.counters["s_per_op"] = benchmark::Counter(static_cast<double>(count),
+                                                   benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+  state.counters["bytes_per_node"] = perNode;
 }
 
 // A host's start: the whole tree given as one record, here one node with
@@ -137,6 +194,8 @@ void BM_UpdateValueById(benchmark::State& state) {
 // per repetition there (repetitions come from the command line).
 BENCHMARK(BM_BuildTreeByUpdates)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BuildTreeByUpdates)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildTreeIntoFreshMemory)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TouchFreshPages)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BuildTreeFromOneRecord)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UpdateValueById)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UpdateValueById)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
