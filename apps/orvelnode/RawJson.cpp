@@ -12,9 +12,14 @@ std::size_t SkipSpace(std::string_view s, std::size_t i) {
 std::size_t SkipValue(std::string_view s, std::size_t i) {
   if (i >= s.size()) return i;
   if (s[i] == '"') {
-    for (++i; i < s.size() && s[i] != '"'; ++i)
-      if (s[i] == '\\') ++i;
-    return i + 1;
+    // The next quote that an odd run of backslashes does not escape.
+    const std::size_t start = ++i;
+    for (std::size_t quote; (quote = s.find('"', i)) != std::string_view::npos; i = quote + 1) {
+      std::size_t backslashes = 0;
+      while (quote - backslashes > start && s[quote - backslashes - 1] == '\\') ++backslashes;
+      if (backslashes % 2 == 0) return quote + 1;
+    }
+    return s.size();
   }
   if (s[i] == '{' || s[i] == '[') {
     int depth = 0;

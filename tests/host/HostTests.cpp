@@ -54,6 +54,17 @@ TEST(UnicodeString, BuildKeepsEveryByteWhileTheNarrowFormStopsAtNul) {
   EXPECT_TRUE(KRTUnicodeString(static_cast<const char*>(nullptr)) == "");
 }
 
+TEST(UnicodeString, FindIllFormedUTF8GivesTheFirstBadOffset) {
+  const std::pair<std::string, std::size_t> texts[] = {
+      {"plain", std::string::npos}, {"\xc3\xa9\xe0\xa4\x85\xf0\x9f\x98\x80", std::string::npos},
+      {"a\xc3", 1},                 {"ab\xc0\xaf", 2},        {"\xe0\x80\xaf", 0},  // overlong
+      {"\xed\xa0\x80", 0},          {"\xf4\x90\x80\x80", 0},  {"\xff", 0},          {"x\xe2\x82", 1},
+      // Longer than a word: ASCII runs are skipped eight bytes at a time.
+      {"0123456789abcdef\xff", 16}, {"0123456\xe2\x82\xac" "9abcdefgh", std::string::npos}, {"01234567\xc3", 8},
+      {"0123456\xff" "89abcdef", 7}};
+  for (const auto& [text, offset] : texts) EXPECT_EQ(KRTUnicodeString::FindIllFormedUTF8(text), offset) << text;
+}
+
 TEST(UnicodeString, ConvertToUTF8ReportsThenCopiesWithoutTerminator) {
   const KRTUnicodeString s("h\xC3\xA9llo");  // 5 characters, 6 bytes
   std::size_t length = 0;
