@@ -229,6 +229,4 @@ private:
   // changes them.
   std::shared_ptr<VornModelTreeIndex> m_tree;
   VornModelObject* m_treeParent = nullptr;
-  // The next node in this node's bucket of the tree's id index.
-  VornModelObject* m_idNext = nullptr;
 };

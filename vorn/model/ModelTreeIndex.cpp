@@ -57,48 +57,57 @@ std::shared_ptr<VornModelTreeIndex> VornModelTreeIndex::ForTrueRoot() {
   return std::make_shared<VornModelTreeIndex>(indexable, id.isID);
 }
 
-std::size_t VornModelTreeIndex::_BucketOf(std::string_view id) const noexcept {
-  return std::hash<std::string_view>()(id) & (m_buckets.size() - 1);
+namespace {
+std::uint32_t HashOf(std::string_view id) noexcept {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>()(id));
 }
+}  // namespace
 
 void VornModelTreeIndex::_Grow() {
-  std::vector<VornModelObject*> old(std::max<std::size_t>(16, m_buckets.size() * 2), nullptr);
-  old.swap(m_buckets);
-  // Each chain's order reversed on the way: lookups do not rely on it.
-  for (VornModelObject* head : old)
-    while (head) {
-      VornModelObject* next = head->m_idNext;
-      VornModelObject*& bucket = m_buckets[_BucketOf(head->m_id)];
-      head->m_idNext = bucket;
-      bucket = head;
-      head = next;
-    }
+  std::vector<_Slot> old(std::max<std::size_t>(16, m_slots.size() * 2));
+  old.swap(m_slots);
+  const std::size_t mask = m_slots.size() - 1;
+  for (const _Slot& slot : old) {
+    if (!slot.node) continue;
+    std::size_t at = slot.hash & mask;
+    while (m_slots[at].node) at = (at + 1) & mask;
+    m_slots[at] = slot;
+  }
 }
 
 void VornModelTreeIndex::_File(VornModelObject* node) {
   if (m_disabled) return;
-  if (2 * m_count >= m_buckets.size()) _Grow();
-  VornModelObject*& bucket = m_buckets[_BucketOf(node->m_id)];
-  node->m_idNext = bucket;
-  bucket = node;
+  if (2 * m_count >= m_slots.size()) _Grow();
+  const std::size_t mask = m_slots.size() - 1;
+  const std::uint32_t hash = HashOf(node->m_id);
+  std::size_t at = hash & mask;
+  while (m_slots[at].node) at = (at + 1) & mask;
+  m_slots[at] = {hash, node};
   ++m_count;
 }
 
 void VornModelTreeIndex::_Unfile(VornModelObject* node) {
-  if (m_disabled || m_buckets.empty()) return;
-  for (VornModelObject** link = &m_buckets[_BucketOf(node->m_id)]; *link; link = &(*link)->m_idNext)
-    if (*link == node) {
-      *link = node->m_idNext;
-      node->m_idNext = nullptr;
-      --m_count;
-      return;
+  if (m_disabled || m_slots.empty()) return;
+  const std::size_t mask = m_slots.size() - 1;
+  std::size_t hole = HashOf(node->m_id) & mask;
+  for (; m_slots[hole].node != node; hole = (hole + 1) & mask)
+    if (!m_slots[hole].node) return;
+  // Each later slot of the run moves into the hole unless its own home
+  // lies after the hole: a probe from that home would not pass the hole.
+  for (std::size_t at = (hole + 1) & mask; m_slots[at].node; at = (at + 1) & mask) {
+    const std::size_t home = m_slots[at].hash & mask;
+    if (((at - home) & mask) >= ((at - hole) & mask)) {
+      m_slots[hole] = m_slots[at];
+      hole = at;
     }
+  }
+  m_slots[hole] = {};
+  --m_count;
 }
 
 void VornModelTreeIndex::_Disable() {
   m_disabled = true;
-  // The nodes' links are left as they are: nothing reads them any more.
-  std::vector<VornModelObject*>().swap(m_buckets);
+  std::vector<_Slot>().swap(m_slots);
   m_count = 0;
 }
 
@@ -170,8 +179,11 @@ bool VornModelTreeIndex::Find(const VornModelObject& from, const VornValuesByStr
   // Every filed node descends from the true root that owns this index: from
   // there a match needs no climb.
   const bool fromTop = owner && from.m_tree.get() == this && !directOnly;
-  for (VornModelObject* candidate = m_buckets.empty() ? nullptr : m_buckets[_BucketOf(wanted)]; candidate;
-       candidate = candidate->m_idNext) {
+  const std::uint32_t hash = HashOf(wanted);
+  const std::size_t mask = m_slots.empty() ? 0 : m_slots.size() - 1;
+  for (std::size_t at = hash & mask; !m_slots.empty() && m_slots[at].node; at = (at + 1) & mask) {
+    if (m_slots[at].hash != hash) continue;
+    VornModelObject* candidate = m_slots[at].node;
     if (candidate->m_id != wanted) continue;
     if (!fromTop) {
       const VornModelObject* up = candidate->m_treeParent;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,18 +56,25 @@ private:
   void _File(VornModelObject* node);
   void _Unfile(VornModelObject* node);
   void _Disable();
-  std::size_t _BucketOf(std::string_view id) const noexcept;
   void _Grow();
 
-  // Chained by hash of each node's own identifier, the chain running
-  // through the nodes themselves (VornModelObject::m_idNext): 16 to 32
-  // bytes of bucket per node and no allocation per entry, where a
-  // node-based multimap took about 60. A node leaves the index before its
-  // identifier changes. The bucket count is a power of two, doubled when
-  // the nodes reach half of it: in a large tree each node a lookup passes
-  // on its chain is a cache miss, and at one node per bucket those extra
-  // misses made an update by id about a quarter slower.
-  std::vector<VornModelObject*> m_buckets;
+  // Open addressing, linear probing, by the hash of each node's own
+  // identifier, kept beside the node: a probe compares hashes in one
+  // sequential run of slots and reads a node only when its hash matches,
+  // and growing moves slots without reading any node. In a large tree each
+  // node read is a cache miss, and where the slots chained through the
+  // nodes, growing and searching for an identifier not yet there (every new
+  // record) read a node at each step. 12 bytes a slot (packed: 16 took
+  // about 20 more bytes per node), at most half of them taken: 24 to 48
+  // bytes per node. A node leaves the index before its identifier changes;
+  // removal shifts the run back, so no slot is a tombstone.
+#pragma pack(push, 4)
+  struct _Slot {
+    std::uint32_t hash = 0;
+    VornModelObject* node = nullptr;  // null: free
+  };
+#pragma pack(pop)
+  std::vector<_Slot> m_slots;
   std::size_t m_count = 0;
   bool m_disabled = false;
   bool m_idIndexable = false;  // "id" is declared as a plain string (or unknown)
