@@ -96,7 +96,9 @@ std::optional<RpcServer::Outcome> RpcServer::_CallByName(const Request& request)
   }
   if (target == Target::Library && (bound = VornCommunicationManager_V1::GetNamespaceFunction(owner, function)))
     target = Target::Namespace;
-  if (target == Target::Library && !VornLibrariesManager::IsValidLibraryName(owner)) return std::nullopt;
+  // A name that is no known library's addresses nothing: refused here,
+  // without a refusal's report, since unknown names are every typo's path.
+  if (target == Target::Library && !VornLibrariesManager::IsClientLibraryKnown(owner)) return std::nullopt;
 
   // Params by name, or by position in the order of the function's parameters.
   VornJSONObject arguments;

@@ -39,14 +39,26 @@ std::string ResultText(const std::string& idText, const VornJSONValue& result) {
 }
 
 std::string ErrorText(const std::string& idText, const RpcError& error) {
-  VornJSONObject data{{"reason", error.reason}, {"message", error.message}};
-  for (const auto& [key, value] : error.data)
-    if (key != "reason" && key != "message") data.Set(key, value);
+  // Written straight out: every refusal passes here, and building the
+  // answer as objects first cost more than the rest of a refusal.
   std::string out = "{\"jsonrpc\":\"2.0\",\"id\":";
   out += idText;
-  out += ",\"error\":";
-  VornJSONValue(VornJSONObject{{"code", error.code}, {"message", error.message}, {"data", std::move(data)}}).AppendJSON(out);
-  out += '}';
+  out += ",\"error\":{\"code\":";
+  out += std::to_string(error.code);
+  out += ",\"message\":";
+  VornJSONValue::AppendJSONString(out, error.message);
+  out += ",\"data\":{\"reason\":";
+  VornJSONValue::AppendJSONString(out, error.reason);
+  out += ",\"message\":";
+  VornJSONValue::AppendJSONString(out, error.message);
+  for (const auto& [key, value] : error.data) {
+    if (key == "reason" || key == "message" || value.IsUndefined()) continue;
+    out += ',';
+    VornJSONValue::AppendJSONString(out, key);
+    out += ':';
+    value.AppendJSON(out);
+  }
+  out += "}}}";
   return out;
 }
 

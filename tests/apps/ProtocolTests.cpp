@@ -84,6 +84,8 @@ protected:
     for (FakePeer* each : {&a, &b}) {
       for (std::size_t& i = read[each]; i < each->sent.size(); ++i) {
         VornJSONValue message = Json(each->sent[i]);
+        // Compact, and no key twice (a client's parser may keep either).
+        EXPECT_EQ(message.Stringify(), each->sent[i]);
         if (message.GetFromPath({"method"}).IsString()) notes[each].push_back(message);
         else if (each == &peer) response = message;
       }
@@ -144,6 +146,9 @@ TEST_F(Protocol, EachErrorReasonHasItsCodeAndNamesWhatIsConcerned) {
     EXPECT_TRUE(row.concerned.empty() || !error.GetFromPath({"data", row.concerned}).IsUndefined()) << row.concerned;
     seen.insert(row.reason);
   }
+  // What a client sent comes back escaped, whatever it holds.
+  const VornJSONValue odd = Send(a, R"({"jsonrpc":"2.0","id":2,"method":"no.\"such\"\n\u0001\\"})");
+  EXPECT_EQ(At(odd.GetFromPath({"error"}), {"data", "method"}), "no.\"such\"\n\x01\\") << odd.Stringify();
   // Every reason the host has is met here, but those its own tests cover:
   // shutdown and time-outs (server tests), a tweaker's own refusal (views).
   const std::set<std::string> elsewhere{"shuttingDown", "timeout", "refused"};

@@ -459,6 +459,9 @@ TEST_F(Communication, ClientLibrariesLoadOnlyDeclaredNamesFromThePluginFolders) 
   };
   for (const auto& [name, function, loaded] : cases) {
     SCOPED_TRACE(name + " " + function.value_or("(alone)"));
+    // Known: declared with a valid name, whether or not its file is there.
+    const bool known = loaded.front() == '/' || loaded.ends_with("not found in the plug-in folders") || name == lib;
+    EXPECT_EQ(VornLibrariesManager::IsClientLibraryKnown(name), known);
     capture.Clear();
     const auto before = Mapped();
     const auto library = function ? nullptr : VornLibrariesManager::GetClientLibrary(name);
@@ -484,6 +487,9 @@ TEST_F(Communication, ClientLibrariesLoadOnlyDeclaredNamesFromThePluginFolders) 
   EXPECT_EQ(Access::Cached(), 2u);
   EXPECT_EQ(capture.Count(), 1000u);
   EXPECT_EQ(replies.values.size(), 1u);
+  // A library the host loaded itself is known to clients too, undeclared.
+  ASSERT_NE(VornLibrariesManager::GetLibrary("vorn_test_plugin_basic"), nullptr);
+  EXPECT_TRUE(VornLibrariesManager::IsClientLibraryKnown("vorn_test_plugin_basic"));
 }
 
 }  // namespace

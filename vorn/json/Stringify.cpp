@@ -283,6 +283,11 @@ void AppendTo(std::string& out, const T& what) {
 
 void VornJSONValue::AppendJSON(std::string& out) const { AppendTo<VornJSONValue, WriteValue>(out, *this); }
 
+void VornJSONValue::AppendJSONString(std::string& out, std::string_view text) {
+  Sink sink(out);
+  WriteEscaped(sink, text);
+}
+
 std::string VornJSONValue::Stringify() const {
   std::string out;
   AppendTo<VornJSONValue, WriteValue>(out, *this);

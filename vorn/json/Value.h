@@ -104,6 +104,9 @@ public:
   std::string ToString() const;
   // Appends the Stringify text to `out`.
   void AppendJSON(std::string& out) const;
+  // Appends `text` as a JSON string (quoted and escaped), as a string value
+  // would be written, without building the value.
+  static void AppendJSONString(std::string& out, std::string_view text);
 
   // The held object or array. On another kind the mismatch is reported and a
   // shared empty instance is returned (undefined gives it silently); never

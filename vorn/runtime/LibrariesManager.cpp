@@ -94,6 +94,12 @@ std::shared_ptr<OVK::Library> VornLibrariesManager::GetClientLibrary(const std::
   return manager ? manager->_LoadClientLibrary(name) : nullptr;
 }
 
+bool VornLibrariesManager::IsClientLibraryKnown(const std::string& name) {
+  const VornLibrariesManager* manager = _GetInstance();
+  return manager && InvalidNameReason(name) == nullptr &&
+         (manager->m_libraries.contains(name) || manager->m_clientLibraries.contains(name));
+}
+
 std::shared_ptr<OVK::Library> VornLibrariesManager::_LoadClientLibrary(const std::string& name) {
   // Checked before any lookup: the tables never see a refused name.
   if (const char* reason = InvalidNameReason(name)) {

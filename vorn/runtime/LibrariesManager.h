@@ -64,6 +64,11 @@ public:
   // library is then kept under `name`. Refused names are stored nowhere, so
   // made-up names cannot grow any table.
   static std::shared_ptr<OVK::Library> GetClientLibrary(const std::string& name);
+  // Whether GetClientLibrary(name) would get past its first refusals: the
+  // name is valid and already loaded or declared by the host. Reports
+  // nothing, so a caller can tell a name that addresses no library at all
+  // from a library that fails, without the cost of a refusal.
+  static bool IsClientLibraryKnown(const std::string& name);
 
   // A name as a report shows it: control bytes escaped as \xNN, cut after
   // 64 bytes (with the full length given), since a refused name may be
