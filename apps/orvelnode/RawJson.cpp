@@ -37,16 +37,21 @@ std::size_t SkipValue(std::string_view s, std::size_t i) {
   return i;
 }
 
-// The raw "id" of the object starting at `i`, and where the object ends.
-std::optional<std::string> ObjectId(std::string_view s, std::size_t& i) {
+// The raw "id" of the object starting at `i`: the first one, as the parser
+// keeps the first of a repeated key. With `toEnd`, `i` ends past the object
+// (a batch goes on after it); otherwise the scan stops at that id.
+std::optional<std::string> ObjectId(std::string_view s, std::size_t& i, bool toEnd) {
   std::optional<std::string> id;
   i = SkipSpace(s, i + 1);
   while (i < s.size() && s[i] != '}') {
     const std::size_t keyEnd = SkipValue(s, i);
-    const bool isId = s.substr(i, keyEnd - i) == "\"id\"";
+    const bool isId = !id && s.substr(i, keyEnd - i) == "\"id\"";
     i = SkipSpace(s, SkipSpace(s, keyEnd) + 1);  // past the colon
     const std::size_t valueEnd = SkipValue(s, i);
-    if (isId) id = std::string(s.substr(i, valueEnd - i));
+    if (isId) {
+      id = std::string(s.substr(i, valueEnd - i));
+      if (!toEnd) return id;
+    }
     i = SkipSpace(s, valueEnd);
     if (i < s.size() && s[i] == ',') i = SkipSpace(s, i + 1);
   }
@@ -61,13 +66,13 @@ std::vector<std::optional<std::string>> RawIds(std::string_view message) {
   std::size_t i = SkipSpace(message, 0);
   if (i >= message.size()) return ids;
   if (message[i] == '{') {
-    ids.push_back(ObjectId(message, i));
+    ids.push_back(ObjectId(message, i, false));
     return ids;
   }
   if (message[i] != '[') return ids;
   i = SkipSpace(message, i + 1);
   while (i < message.size() && message[i] != ']') {
-    if (message[i] == '{') ids.push_back(ObjectId(message, i));
+    if (message[i] == '{') ids.push_back(ObjectId(message, i, true));
     else ids.emplace_back(), i = SkipValue(message, i);
     i = SkipSpace(message, i);
     if (i < message.size() && message[i] == ',') i = SkipSpace(message, i + 1);

@@ -18,7 +18,7 @@ VornJSONValue ParseMessage(std::string_view text, std::string& error) {
   KRTAbendCapture capture(true);
   VornJSONValue value;
   try {
-    value = VornJSONParser::ParseText(std::string(text), false);
+    value = VornJSONParser::ParseText(text, false);
   } catch (const std::exception& e) {
     error = e.what();
     return {};

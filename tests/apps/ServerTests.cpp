@@ -117,6 +117,9 @@ TEST(OrvelRawJson, FindsRawIds) {
             (Ids{R"("x\"}")", std::nullopt, std::nullopt, "1.0"}));
   // A quote after an even run of backslashes ends the string; after an odd run it does not.
   EXPECT_EQ(orvel::RawIds(R"({"b":"\\\"}","id":"a\\","c":{"id":0}})"), Ids{R"("a\\")"});
+  // A repeated "id": the first, the one the parsed request holds, alone and in a batch.
+  EXPECT_EQ(orvel::RawIds(R"({"id":7,"id":{"x":1}})"), Ids{"7"});
+  EXPECT_EQ(orvel::RawIds(R"([{"id":7,"id":[8]},{"id":9}])"), (Ids{"7", "9"}));
 }
 
 // A function that answers later from a thread of its own (after `delayMs`),

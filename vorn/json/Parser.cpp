@@ -710,8 +710,8 @@ VornJSONValue VornJSONParser::ParseStream(std::istream& input, bool lenient) {
   return parser._StartParsing();
 }
 
-VornJSONValue VornJSONParser::ParseText(const std::string& text, bool lenient) {
-  VornJSONParser parser(std::string_view(text), lenient);
+VornJSONValue VornJSONParser::ParseText(std::string_view text, bool lenient) {
+  VornJSONParser parser(text, lenient);
   return parser._StartParsing();
 }
 

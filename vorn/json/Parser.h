@@ -72,8 +72,9 @@ public:
   static VornJSONValue ParseFile(const std::string& path);
   // Parses a whole stream (strict unless `lenient`).
   static VornJSONValue ParseStream(std::istream& input, bool lenient);
-  // Parses text (strict unless `lenient`).
-  static VornJSONValue ParseText(const std::string& text, bool lenient);
+  // Parses text (strict unless `lenient`). A view, so that text inside a
+  // larger buffer (a message in a read) is parsed where it lies.
+  static VornJSONValue ParseText(std::string_view text, bool lenient);
   // Reads one path segment: a JSON number becomes its absolute value as an
   // integer (fractions truncated), anything else the verbatim text.
   static VornJSONValue ParseSegment(const std::string& segment);
