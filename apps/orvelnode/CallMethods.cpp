@@ -27,9 +27,11 @@ VornJSONArray ReportList(const std::vector<std::string>& reports) {
 
 constexpr const char* kAnyResult = "{}";
 
-VornJSONObject Arguments(const RpcServer::Request& request) {
+// The request's own object, not a copy: calls are made while it lives.
+const VornJSONObject& Arguments(const RpcServer::Request& request) {
+  static const VornJSONObject none;
   const VornJSONObject* arguments = request.Named().Get("arguments").GetIfObject();
-  return arguments ? *arguments : VornJSONObject();
+  return arguments ? *arguments : none;
 }
 
 }  // namespace
@@ -138,7 +140,7 @@ RpcServer::Outcome RpcServer::_Call(const Request& request, Target target, const
   }
 
   const std::shared_ptr<Call>& call = request.call;
-  call->concerned = concerned;
+  call->concerned = std::move(concerned);
   m_calls.emplace(call->id, call);
   std::weak_ptr<RpcServer*> weak = m_self;
   const std::thread::id mainThread = m_mainThread;
@@ -173,24 +175,24 @@ RpcServer::Outcome RpcServer::_Call(const Request& request, Target target, const
     for (std::string& message : capture.Messages()) reports.push_back(std::move(message));
   }
   call->synchronous = false;
-  if (!reports.empty()) concerned.Set("reports", ReportList(reports));
+  if (!reports.empty()) call->concerned.Set("reports", ReportList(reports));
   // Reports that mean failure: the target was not found or refused, or the
   // function reported and did not answer. Reports from a call that
   // answered are not errors: the call took effect.
   if (!found || (!call->answered && !reports.empty())) {
     m_calls.erase(call->id);
     call->answered = true;
-    if (found) return MakeError("callFailed", "The function failed without answering", std::move(concerned));
+    if (found) return MakeError("callFailed", "The function failed without answering", std::move(call->concerned));
     const bool refused = std::any_of(reports.begin(), reports.end(),
                                      [](const std::string& r) { return r.rfind(kLibraryReport, 0) == 0; });
     if (target == Target::Library && refused)
       return MakeError("unknownLibrary", "The library \"" + owner + "\" is unknown or not declared by the host",
-                       std::move(concerned));
-    return MakeError("unknownFunction", "No function \"" + function + "\" in \"" + owner + "\"", std::move(concerned));
+                       std::move(call->concerned));
+    return MakeError("unknownFunction", "No function \"" + function + "\" in \"" + owner + "\"", std::move(call->concerned));
   }
   if (call->answered) {
     m_calls.erase(call->id);
-    return _AnswerOf(call->value, concerned);
+    return _AnswerOf(call->value, call->concerned);
   }
   return Outcome::Later();
 }

@@ -41,7 +41,9 @@ std::string ResultText(const std::string& idText, const VornJSONValue& result) {
 std::string ErrorText(const std::string& idText, const RpcError& error) {
   // Written straight out: every refusal passes here, and building the
   // answer as objects first cost more than the rest of a refusal.
-  std::string out = "{\"jsonrpc\":\"2.0\",\"id\":";
+  std::string out;
+  out.reserve(256);  // most refusals fit
+  out += "{\"jsonrpc\":\"2.0\",\"id\":";
   out += idText;
   out += ",\"error\":{\"code\":";
   out += std::to_string(error.code);

@@ -136,6 +136,9 @@ TEST(JsonStringify, BulkCopyMatchesBytewiseEscapingAtEveryOffset) {
     for (char& c : s) c = rng() % 4 == 0 ? specials[rng() % std::size(specials)] : static_cast<char>(rng() % 256);
     ASSERT_EQ(VornJSONValue(s).Stringify(), ReferenceQuoted(s)) << "round " << round;
     ASSERT_EQ(VornJSONObject({{s, 1}}).Stringify(), "{" + ReferenceQuoted(s) + ":1}") << "round " << round;
+    std::string appended = "x";
+    VornJSONValue::AppendJSONString(appended, s);
+    ASSERT_EQ(appended, "x" + ReferenceQuoted(s)) << "round " << round;
   }
 }
 

@@ -15,7 +15,9 @@ struct KRTAbendCapture::State {
   std::vector<std::string> messages;
 };
 
-KRTAbendCapture::KRTAbendCapture(bool quiet) : m_state(new State), m_quiet(quiet) {
+// The state is made by the first report: most captures see none, and they
+// wrap every request a host handles.
+KRTAbendCapture::KRTAbendCapture(bool quiet) : m_state(nullptr), m_quiet(quiet) {
   std::lock_guard lock(CaptureMutex());
   m_previous = g_capture;
   g_capture = this;
@@ -30,26 +32,29 @@ KRTAbendCapture::~KRTAbendCapture() {
   delete m_state;
 }
 
-void KRTAbendCapture::_Record(const char* message) { m_state->messages.emplace_back(message ? message : ""); }
+void KRTAbendCapture::_Record(const char* message) {
+  if (!m_state) m_state = new State;
+  m_state->messages.emplace_back(message ? message : "");
+}
 
 std::size_t KRTAbendCapture::Count() const {
   std::lock_guard lock(CaptureMutex());
-  return m_state->messages.size();
+  return m_state ? m_state->messages.size() : 0;
 }
 
 std::vector<std::string> KRTAbendCapture::Messages() const {
   std::lock_guard lock(CaptureMutex());
-  return m_state->messages;
+  return m_state ? m_state->messages : std::vector<std::string>();
 }
 
 std::string KRTAbendCapture::Last() const {
   std::lock_guard lock(CaptureMutex());
-  return m_state->messages.empty() ? std::string() : m_state->messages.back();
+  return !m_state || m_state->messages.empty() ? std::string() : m_state->messages.back();
 }
 
 void KRTAbendCapture::Clear() {
   std::lock_guard lock(CaptureMutex());
-  m_state->messages.clear();
+  if (m_state) m_state->messages.clear();
 }
 
 void KRTSysLogAbend(const char* message) {

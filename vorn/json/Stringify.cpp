@@ -284,6 +284,15 @@ void AppendTo(std::string& out, const T& what) {
 void VornJSONValue::AppendJSON(std::string& out) const { AppendTo<VornJSONValue, WriteValue>(out, *this); }
 
 void VornJSONValue::AppendJSONString(std::string& out, std::string_view text) {
+  // One short piece: a plain append beats opening a sink, which grows the
+  // string to its capacity and cuts it back.
+  if (FindEscape(text.data(), text.data() + text.size()) == text.data() + text.size()) {
+    out.reserve(out.size() + text.size() + 2);
+    out += '"';
+    out.append(text);
+    out += '"';
+    return;
+  }
   Sink sink(out);
   WriteEscaped(sink, text);
 }
