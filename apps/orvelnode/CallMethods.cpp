@@ -141,7 +141,6 @@ RpcServer::Outcome RpcServer::_Call(const Request& request, Target target, const
 
   const std::shared_ptr<Call>& call = request.call;
   call->concerned = std::move(concerned);
-  m_calls.emplace(call->id, call);
   std::weak_ptr<RpcServer*> weak = m_self;
   const std::thread::id mainThread = m_mainThread;
   const std::uint64_t id = call->id;
@@ -161,6 +160,11 @@ RpcServer::Outcome RpcServer::_Call(const Request& request, Target target, const
   bool found = false;
   std::vector<std::string> reports;
   {
+    m_running.push_back(call.get());
+    struct Running {
+      std::vector<Call*>& stack;
+      ~Running() { stack.pop_back(); }
+    } running{m_running};
     KRTAbendCapture capture(true);
     try {
       if (target == Target::Object)
@@ -174,13 +178,11 @@ RpcServer::Outcome RpcServer::_Call(const Request& request, Target target, const
     }
     for (std::string& message : capture.Messages()) reports.push_back(std::move(message));
   }
-  call->synchronous = false;
   if (!reports.empty()) call->concerned.Set("reports", ReportList(reports));
   // Reports that mean failure: the target was not found or refused, or the
   // function reported and did not answer. Reports from a call that
   // answered are not errors: the call took effect.
   if (!found || (!call->answered && !reports.empty())) {
-    m_calls.erase(call->id);
     call->answered = true;
     if (found) return MakeError("callFailed", "The function failed without answering", std::move(call->concerned));
     const bool refused = std::any_of(reports.begin(), reports.end(),
@@ -190,10 +192,9 @@ RpcServer::Outcome RpcServer::_Call(const Request& request, Target target, const
                        std::move(call->concerned));
     return MakeError("unknownFunction", "No function \"" + function + "\" in \"" + owner + "\"", std::move(call->concerned));
   }
-  if (call->answered) {
-    m_calls.erase(call->id);
-    return _AnswerOf(call->value, call->concerned);
-  }
+  // A peer that closed while the function ran hears nothing: not filed.
+  if (call->answered || !_PeerOf(call->message->peer)) return _AnswerOf(call->value, call->concerned);
+  m_calls.emplace(call->id, call);
   return Outcome::Later();
 }
 

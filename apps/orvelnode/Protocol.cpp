@@ -122,13 +122,21 @@ std::optional<RpcError> CheckParams(const std::string& method, const std::vector
     return MakeError("params", "Invalid params: " + method + " takes named params (" + Names(specs) + "), pass an object");
   const VornJSONObject empty;
   const VornJSONObject& given = params.IsObject() ? *params.GetIfObject() : empty;
+  // One pass over what was given finds each param's value; methods take a
+  // handful of params, so a small table on the stack holds them.
+  // (Params past that are looked up by name.)
+  constexpr std::size_t kMost = 16;
+  const VornJSONValue* found[kMost] = {};
+  static const VornJSONValue kAbsent;
   for (const auto& [name, value] : given) {
-    (void)value;
-    if (std::none_of(specs.begin(), specs.end(), [&](const ParamSpec& p) { return name == p.name; }))
+    const auto spec = std::find_if(specs.begin(), specs.end(), [&](const ParamSpec& p) { return name == p.name; });
+    if (spec == specs.end())
       return refuse(name, "is not a parameter of " + method + " (it takes " + Names(specs) + ")");
+    if (const auto i = static_cast<std::size_t>(spec - specs.begin()); i < kMost) found[i] = &value;
   }
-  for (const ParamSpec& param : specs) {
-    const VornJSONValue& value = given.Get(param.name);
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    const ParamSpec& param = specs[i];
+    const VornJSONValue& value = i >= kMost ? given.Get(param.name) : found[i] ? *found[i] : kAbsent;
     if (value.IsUndefined()) {
       if (param.required) return refuse(param.name, std::string("is missing (") + KindWords(param.kind) + ")");
       continue;

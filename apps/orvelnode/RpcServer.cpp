@@ -230,15 +230,19 @@ RpcServer::Outcome RpcServer::_Dispatch(const Request& request) {
 }
 
 void RpcServer::_OnReply(std::uint64_t callId, const VornJSONValue& value) {
+  // An answer while the function runs: the dispatcher answers once it returns.
+  for (Call* running : m_running) {
+    if (running->id != callId) continue;
+    if (!running->answered) {
+      running->answered = true;
+      running->value = value;
+    }
+    return;
+  }
   auto it = m_calls.find(callId);
   if (it == m_calls.end()) return;  // answered, timed out, or its peer closed
   const std::shared_ptr<Call> call = it->second;
-  if (call->answered) return;
   call->answered = true;
-  if (call->synchronous) {
-    call->value = value;  // the dispatcher answers once the function returns
-    return;
-  }
   m_calls.erase(it);
   if (call->timeout) Vorn::RemoveTimeout(call->timeout);
   const Outcome outcome = _AnswerOf(value, call->concerned);

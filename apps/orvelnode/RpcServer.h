@@ -242,7 +242,11 @@ private:
   std::unordered_map<std::uint64_t, PeerState> m_peers;
   std::unordered_map<const Peer*, std::uint64_t> m_serials;
   std::uint64_t m_lastSerial = 0;
+  // Calls waiting for a later answer. A call is filed only once its
+  // function returned without answering; while it runs it is in m_running
+  // (a stack: a function may run the main loop, and calls nest).
   std::unordered_map<std::uint64_t, std::shared_ptr<Call>> m_calls;
+  std::vector<Call*> m_running;
   std::uint64_t m_lastCall = 0;
   bool m_ending = false;
   // What answers from other threads reach: reset when the server goes.

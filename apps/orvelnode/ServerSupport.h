@@ -32,7 +32,6 @@ struct RpcServer::Call {
   std::shared_ptr<Message> message;
   std::size_t slot = 0;
   std::string idText;
-  bool synchronous = true;  // the function has not returned yet
   bool answered = false;
   VornJSONValue value;      // the answer received while the function ran
   std::uint32_t timeout = 0;
