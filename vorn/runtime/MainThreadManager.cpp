@@ -337,12 +337,9 @@ std::uint32_t VornMainThreadManager::_SetTimeout(const Callback& callback, std::
         // Only a sleeper that would wake after this due time needs waking;
         // lowering its mark makes its wait predicate true. A timeout due at
         // once that wakes the idle main thread is taken by it straight
-        // away, and one the main thread sets itself is taken before it next
-        // waits: the scheduler, which would only stand by, is left asleep.
+        // away: the scheduler, which would only stand by, is left asleep.
         wakeMain = _LowerMark(m_mainWaitDueNs, dueNs);
-        const bool mainTakesIt =
-            delayMs <= 0 && (wakeMain || std::this_thread::get_id() == m_mainThreadId.load());
-        if (!mainTakesIt) wakeScheduler = _LowerMark(m_schedulerWaitDueNs, dueNs);
+        if (!(wakeMain && delayMs <= 0)) wakeScheduler = _LowerMark(m_schedulerWaitDueNs, dueNs);
       }
     }
   }

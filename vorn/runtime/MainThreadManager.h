@@ -93,9 +93,7 @@ VORN_API bool UnwatchFd(const std::uint32_t& id);
 // callback only if the main thread is still busy 2 ms past its due time (at
 // once if the main thread was busy when the scheduler last looked); a
 // timeout due at once that wakes the idle main thread does not wake the
-// scheduler at all, so a zero-delay hand-over costs one wake-up, and one
-// the main thread sets itself wakes no thread (the loop takes due timeouts
-// before it next waits). Either
+// scheduler at all, so a zero-delay hand-over costs one wake-up. Either
 // way a callback runs only after the main thread is free, and the only
 // visible difference is where a due timeout lands among callbacks queued by
 // other means at about the same moment. The loop thread's timer slack is
