@@ -23,7 +23,7 @@ constexpr int kMaxBuffers = 128;
 }  // namespace
 
 WsConnection::WsConnection(RpcServer& server, int fd, std::uint64_t id, std::shared_ptr<void> hold,
-                           std::function<void(std::uint64_t)> onEnd)
+                           std::function<void(std::uint64_t)> onEnd, std::shared_ptr<WsFlushes> flushes)
     : m_server(server),
       m_fd(fd),
       m_id(id),
@@ -31,6 +31,7 @@ WsConnection::WsConnection(RpcServer& server, int fd, std::uint64_t id, std::sha
       m_channel(kChannelBase + id),
       m_hold(std::move(hold)),
       m_onEnd(std::move(onEnd)),
+      m_flushes(std::move(flushes)),
       m_reader(server.GetLimits().maxMessage),
       m_in(kReadChunk) {}
 
@@ -224,12 +225,19 @@ void WsConnection::_Flush() {
 void WsConnection::_FlushLater() {
   if (m_flushPosted || m_closed) return;
   m_flushPosted = true;
-  Vorn::SetTimeout([weak = weak_from_this()] {
-    const auto self = weak.lock();
-    if (!self) return;
-    self->m_flushPosted = false;
-    self->_Flush();
-    self->_Rewatch();
+  m_flushes->due.push_back(weak_from_this());
+  if (std::exchange(m_flushes->posted, true)) return;
+  Vorn::SetTimeout([weak = std::weak_ptr<WsFlushes>(m_flushes)] {
+    const auto flushes = weak.lock();
+    if (!flushes) return;
+    flushes->posted = false;
+    for (const auto& each : std::exchange(flushes->due, {})) {
+      const auto self = each.lock();
+      if (!self) continue;
+      self->m_flushPosted = false;
+      self->_Flush();
+      self->_Rewatch();
+    }
   }, 0);
 }
 

@@ -28,6 +28,17 @@ namespace orvel {
 // frames pile up unread is disconnected. Its pings are answered, its close
 // is answered and ends the connection, a frame breaking the framing rules
 // is answered with a close frame giving the reason.
+class WsConnection;
+
+// A server's connections with notifications to write once the main
+// thread's current pass ends (main thread only). One zero-delay timeout
+// flushes them all: one per connection woke the main loop's scheduler once
+// per client for each notification fanned out.
+struct WsFlushes {
+  std::vector<std::weak_ptr<WsConnection>> due;
+  bool posted = false;  // stays set if a stopping loop drops the timeout
+};
+
 class WsConnection final : public Peer, public std::enable_shared_from_this<WsConnection> {
 public:
   static constexpr std::size_t kMaxBacklog = 16u << 20;
@@ -36,7 +47,7 @@ public:
   // runs once, on the main thread, when the connection has ended; `hold`
   // is released then (what counts the connection).
   WsConnection(RpcServer& server, int fd, std::uint64_t id, std::shared_ptr<void> hold,
-               std::function<void(std::uint64_t)> onEnd);
+               std::function<void(std::uint64_t)> onEnd, std::shared_ptr<WsFlushes> flushes);
   ~WsConnection() override;
   WsConnection(const WsConnection&) = delete;
   WsConnection& operator=(const WsConnection&) = delete;
@@ -91,7 +102,8 @@ private:
   std::uint32_t m_watch = 0;
   short m_watched = 0;  // the events of m_watch
   bool m_serving = false;  // inside Serve: output is written at its end
-  bool m_flushPosted = false;
+  bool m_flushPosted = false;  // in m_flushes->due
+  std::shared_ptr<WsFlushes> m_flushes;
   bool m_resumePosted = false;
 
   WsFrameReader m_reader;

@@ -115,6 +115,7 @@ struct WsServer::Impl {
   std::vector<Arrival> arrivals;
   // Main thread only.
   std::map<std::uint64_t, std::shared_ptr<WsConnection>> open;
+  std::shared_ptr<WsFlushes> flushes = std::make_shared<WsFlushes>();
   bool stopped = false;
 
   net::io_context ioc;
@@ -152,7 +153,7 @@ struct WsServer::Impl {
         server.Close(found->second.get());
         open.erase(found);
       });
-    });
+    }, flushes);
     open.emplace(id, connection);
     connection->Start();
   }
