@@ -129,10 +129,10 @@ std::optional<RpcError> CheckParams(const std::string& method, const std::vector
   const VornJSONValue* found[kMost] = {};
   static const VornJSONValue kAbsent;
   for (const auto& [name, value] : given) {
-    const auto spec = std::find_if(specs.begin(), specs.end(), [&](const ParamSpec& p) { return name == p.name; });
-    if (spec == specs.end())
+    const auto known = std::find_if(specs.begin(), specs.end(), [&](const ParamSpec& p) { return name == p.name; });
+    if (known == specs.end())
       return refuse(name, "is not a parameter of " + method + " (it takes " + Names(specs) + ")");
-    if (const auto i = static_cast<std::size_t>(spec - specs.begin()); i < kMost) found[i] = &value;
+    if (const auto i = static_cast<std::size_t>(known - specs.begin()); i < kMost) found[i] = &value;
   }
   for (std::size_t i = 0; i < specs.size(); ++i) {
     const ParamSpec& param = specs[i];

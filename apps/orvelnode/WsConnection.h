@@ -12,6 +12,17 @@
 
 namespace orvel {
 
+class WsConnection;
+
+// A server's connections with notifications to write once the main
+// thread's current pass ends (main thread only). One zero-delay timeout
+// flushes them all: one per connection woke the main loop's scheduler once
+// per client for each notification fanned out.
+struct WsFlushes {
+  std::vector<std::weak_ptr<WsConnection>> due;
+  bool posted = false;  // stays set if a stopping loop drops the timeout
+};
+
 // One open WebSocket connection, served on the main thread: the main loop
 // watches its socket (Vorn::WatchFd), and the main thread reads its frames,
 // handles its messages and writes their answers itself, so that a request
@@ -28,17 +39,6 @@ namespace orvel {
 // frames pile up unread is disconnected. Its pings are answered, its close
 // is answered and ends the connection, a frame breaking the framing rules
 // is answered with a close frame giving the reason.
-class WsConnection;
-
-// A server's connections with notifications to write once the main
-// thread's current pass ends (main thread only). One zero-delay timeout
-// flushes them all: one per connection woke the main loop's scheduler once
-// per client for each notification fanned out.
-struct WsFlushes {
-  std::vector<std::weak_ptr<WsConnection>> due;
-  bool posted = false;  // stays set if a stopping loop drops the timeout
-};
-
 class WsConnection final : public Peer, public std::enable_shared_from_this<WsConnection> {
 public:
   static constexpr std::size_t kMaxBacklog = 16u << 20;
