@@ -63,26 +63,24 @@ std::uint32_t HashOf(std::string_view id) noexcept {
 }
 }  // namespace
 
+void VornModelTreeIndex::_Place(_Slot slot) {
+  const std::size_t mask = m_slots.size() - 1;
+  std::size_t at = slot.hash & mask;
+  while (m_slots[at].node) at = (at + 1) & mask;
+  m_slots[at] = slot;
+}
+
 void VornModelTreeIndex::_Grow() {
   std::vector<_Slot> old(std::max<std::size_t>(16, m_slots.size() * 2));
   old.swap(m_slots);
-  const std::size_t mask = m_slots.size() - 1;
-  for (const _Slot& slot : old) {
-    if (!slot.node) continue;
-    std::size_t at = slot.hash & mask;
-    while (m_slots[at].node) at = (at + 1) & mask;
-    m_slots[at] = slot;
-  }
+  for (const _Slot& slot : old)
+    if (slot.node) _Place(slot);
 }
 
 void VornModelTreeIndex::_File(VornModelObject* node) {
   if (m_disabled) return;
   if (2 * m_count >= m_slots.size()) _Grow();
-  const std::size_t mask = m_slots.size() - 1;
-  const std::uint32_t hash = HashOf(node->m_id);
-  std::size_t at = hash & mask;
-  while (m_slots[at].node) at = (at + 1) & mask;
-  m_slots[at] = {hash, node};
+  _Place({HashOf(node->m_id), node});
   ++m_count;
 }
 

@@ -74,6 +74,8 @@ private:
     VornModelObject* node = nullptr;  // null: free
   };
 #pragma pack(pop)
+  // Into the first free slot of its run (one is free: growth keeps half).
+  void _Place(_Slot slot);
   std::vector<_Slot> m_slots;
   std::size_t m_count = 0;
   bool m_disabled = false;
