@@ -4,6 +4,7 @@
 
 #include "vorn/host/Uuid.h"
 #include "vorn/json/Convert.h"
+#include "vorn/model/ModelArena.h"
 
 namespace Vorn::_Internal_ {
 void ReportAbsentModelProperty(const std::string& name, const std::string& objectName) {
@@ -48,8 +49,10 @@ VornModelObject::Ptr VornModelObject::_Build(const VornValuesByString& values, b
   // dictionaries refuse a string "id", as they would refuse it too).
   const auto recordId = isTrueRoot ? values.end() : values.find("id");
   const bool ownId = recordId != values.end() && recordId->second.Holds<std::string>();
-  Ptr object = ownId ? std::make_shared<VornModelObject>(_BuildKey(), recordId->second.GetRawValue<std::string>())
-                     : std::make_shared<VornModelObject>(_BuildKey());
+  const VornModelAllocator<VornModelObject> arena;
+  Ptr object = ownId ? std::allocate_shared<VornModelObject>(arena, _BuildKey(),
+                                                             recordId->second.GetRawValue<std::string>())
+                     : std::allocate_shared<VornModelObject>(arena, _BuildKey());
   object->m_isTrueRoot = isTrueRoot;
   // Room for "id" and the record's values: one exact allocation.
   if (!isTrueRoot)

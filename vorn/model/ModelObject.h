@@ -9,6 +9,7 @@
 #include "vorn/core/Export.h"
 #include "vorn/events/EventsHandler.h"
 #include "vorn/json/Object.h"
+#include "vorn/model/ModelArena.h"
 #include "vorn/model/ModelProperty.h"
 #include "vorn/model/PropertiesDico.h"
 #include "vorn/values/ValuesByString.h"
@@ -220,8 +221,9 @@ private:
   // about 450 bytes per node.
   VornModelObject* m_holder = nullptr;
   std::unique_ptr<std::vector<VornModelObject*>> m_moreHolders;
-  // In the order of their first set; names are unique.
-  std::vector<std::shared_ptr<VornModelProperty>> m_properties;
+  // In the order of their first set; names are unique. In the model arena,
+  // with the properties themselves.
+  std::vector<std::shared_ptr<VornModelProperty>, VornModelAllocator<std::shared_ptr<VornModelProperty>>> m_properties;
   std::weak_ptr<VornModelObject> m_parent;
   std::vector<Ptr> m_children;
   // The id index of the tree this object belongs to (a true root owns it),

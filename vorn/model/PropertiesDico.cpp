@@ -2,6 +2,7 @@
 
 #include "vorn/core/ErrorPolicy.h"
 #include "vorn/host/Paths.h"
+#include "vorn/model/ModelArena.h"
 #include "vorn/model/ModelProperty.h"
 #include "vorn/runtime/Resources.h"
 #include "vorn/values/ValueTypesManager.h"
@@ -84,7 +85,8 @@ std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_Create(const
     Vorn::_Internal_::ReportPropertyIncompatibility(name, valueTypeName, kind->definition->type);
     return nullptr;
   }
-  return std::make_shared<VornModelProperty>(VornModelProperty::_BuildKey(), std::move(kind));
+  return std::allocate_shared<VornModelProperty>(VornModelAllocator<VornModelProperty>(), VornModelProperty::_BuildKey(),
+                                                std::move(kind));
 }
 
 std::shared_ptr<VornModelProperty> VornModelPropertiesDicoManager::_CreateProperty(
