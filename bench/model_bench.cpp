@@ -8,8 +8,8 @@
 //   vorn_bench_model --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 //
 // Counters: seconds per operation (build: per record, update: per update) and
-// heap bytes per node (glibc's allocated total, plus the model arena's mapped
-// slabs, before and after the build).
+// heap bytes per node (glibc's allocated total, plus the model arena's slots,
+// before and after the build).
 //
 // A build is measured two ways. BM_BuildTreeByUpdates builds into a heap that
 // earlier builds already grew (the first repetition of a size excepted), as a
@@ -38,9 +38,9 @@
 
 namespace {
 
-// The C heap's allocated bytes and the slabs the model's nodes and
-// properties take straight from the system.
-std::size_t HeapInUse() { return mallinfo2().uordblks + VornModelArena::GetMappedBytes(); }
+// The C heap's allocated bytes and the slots the model's nodes and
+// properties take from its arena.
+std::size_t HeapInUse() { return mallinfo2().uordblks + VornModelArena::GetBytesInUse(); }
 
 // Complete tree of branching b with b top-level nodes: node k >= b hangs
 // under node k / b - 1, which gives about four levels for b = N^(1/4).

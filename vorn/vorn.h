@@ -65,6 +65,7 @@
 #include "vorn/remote/RemoteObject.h"
 #include "vorn/remote/CommunicationManager.h"
 
+#include "vorn/model/ModelArena.h"
 #include "vorn/model/DataTypesManager.h"
 #include "vorn/model/PropertiesDico.h"
 #include "vorn/model/ModelProperty.h"

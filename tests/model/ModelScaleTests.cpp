@@ -11,6 +11,7 @@
 
 #include "vorn/host/SysLog.h"
 #include "vorn/model/DataManager.h"
+#include "vorn/model/ModelArena.h"
 #include "vorn/model/ModelObject.h"
 
 // The index's answer alone, without FindChildren's fallback to the walk.
@@ -127,6 +128,7 @@ VornValuesByString RandomRecord(std::mt19937& random, int depth) {
 
 TEST(ModelScale, RecordsBuildingSubtreesMatchTheReferenceAndLeaveTheTreeIndexed) {
   std::mt19937 random(20261207);
+  const std::size_t inUse = VornModelArena::GetBytesInUse();
   for (int round = 0; round < 40; ++round) {
     const std::string context = "scale" + std::to_string(round);
     const Ptr root = VornDataManager::InitializeDataTree(nullptr, context);
@@ -145,8 +147,11 @@ TEST(ModelScale, RecordsBuildingSubtreesMatchTheReferenceAndLeaveTheTreeIndexed)
     ASSERT_EQ(Shape(root), reference.Shape()) << "round " << round;
     // Searched through the index, every id finds what the walk finds.
     ExpectSearchesMatchTheWalk(root, 6, "round " + std::to_string(round), true);
+    EXPECT_GT(VornModelArena::GetBytesInUse(), inUse);
     VornDataManager::OnContextEnd(context);
   }
+  // Every node and property of the ended trees went back to the arena.
+  EXPECT_EQ(VornModelArena::GetBytesInUse(), inUse);
 }
 
 TEST(VornModelObjectTreeIndex, RandomEditsKeepIndexedSearchesEqualToTheWalk) {

@@ -43,6 +43,7 @@ struct Arena {
   std::mutex lock;
   Size sizes[kSizes];
   std::size_t mapped = 0;
+  std::size_t inUse = 0;
 };
 
 Arena& TheArena() {
@@ -127,6 +128,7 @@ void* VornModelArena::Allocate(std::size_t bytes) {
     slab->next += slab->slot;
   }
   ++slab->live;
+  arena.inUse += slab->slot;
   return slot;
 }
 
@@ -143,6 +145,7 @@ void VornModelArena::Free(void* slot, std::size_t bytes) noexcept {
   *static_cast<void**>(slot) = slab->freed;
   slab->freed = slot;
   VORN_ARENA_POISON(slot, slab->slot);
+  arena.inUse -= slab->slot;
   if (--slab->live > 0) {
     if (slab != size.filling && !slab->listed) List(size, slab);
     return;
@@ -163,4 +166,10 @@ std::size_t VornModelArena::GetMappedBytes() noexcept {
   Arena& arena = TheArena();
   std::lock_guard<std::mutex> hold(arena.lock);
   return arena.mapped;
+}
+
+std::size_t VornModelArena::GetBytesInUse() noexcept {
+  Arena& arena = TheArena();
+  std::lock_guard<std::mutex> hold(arena.lock);
+  return arena.inUse;
 }

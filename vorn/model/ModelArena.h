@@ -44,6 +44,9 @@ public:
   // Bytes of slabs mapped now: what model objects take from the system
   // besides the C heap.
   static std::size_t GetMappedBytes() noexcept;
+  // Bytes of the slots handed out now (each slot's rounded size), the
+  // counterpart of a C heap's allocated bytes.
+  static std::size_t GetBytesInUse() noexcept;
 };
 
 // A standard allocator over the arena, for std::allocate_shared and
