@@ -31,7 +31,10 @@
 //   library's static destruction are still freed safely.
 // - Under AddressSanitizer free slots are poisoned (a use after free is
 //   caught, though not after the slot is reused) and slabs are scanned for
-//   pointers by the leak checker.
+//   pointers by the leak checker, which therefore cannot see a model object
+//   leaked in a slab: GetBytesInUse is what tells that.
+// - No fork handler: a child forked while another thread holds the arena's
+//   mutex must not make model objects (nor call anything that does).
 class VORN_API VornModelArena {
 public:
   static constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
