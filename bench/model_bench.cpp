@@ -14,10 +14,11 @@
 // A build is measured two ways. BM_BuildTreeByUpdates builds into a heap that
 // earlier builds already grew (the first repetition of a size excepted), as a
 // host rebuilding its model does. BM_BuildTreeIntoFreshMemory first hands the
-// free heap back to the system, so every page the tree takes is touched for
-// the first time during the build; its peer BM_TouchFreshPages touches as many
-// fresh bytes and nothing else, which tells what of a fresh build is the
-// system's page faults rather than the library.
+// free heap and the model arena's idle slabs back to the system, so every
+// page the tree takes is touched for the first time during the build; its
+// peer BM_TouchFreshPages touches as many fresh bytes and nothing else, which
+// tells what of a fresh build is the system's page faults rather than the
+// library.
 // The library's resources are found through "KRTInstallPath", which the
 // program points at the source tree when it is unset.
 
@@ -101,7 +102,10 @@ void BuildTree(benchmark::State& state, bool freshMemory) {
   double bytesPerNode = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    if (freshMemory) malloc_trim(0);
+    if (freshMemory) {
+      malloc_trim(0);
+      VornModelArena::Trim();
+    }
     const std::size_t before = HeapInUse();
     state.ResumeTiming();
     Build(shape, "bench");

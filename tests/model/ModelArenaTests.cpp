@@ -41,9 +41,8 @@ std::uintptr_t SlabOf(const void* at) {
 }
 
 // Random sizes (both sides of the largest slot), random order of frees,
-// enough slots of one size to fill several slabs. Returns how many of the
-// slabs used are still mapped once every slot is given back.
-std::size_t Churn(unsigned seed, std::size_t rounds) {
+// enough slots of one size to fill several slabs. Returns the slabs used.
+std::set<std::uintptr_t> Churn(unsigned seed, std::size_t rounds) {
   static constexpr std::size_t kSizes[] = {1, 16, 72, 72, 72, 192, 512, 513, 3000};
   std::mt19937 random(seed);
   std::vector<Slot> live;
@@ -63,27 +62,35 @@ std::size_t Churn(unsigned seed, std::size_t rounds) {
   }
   std::shuffle(live.begin(), live.end(), random);
   for (const Slot& slot : live) Give(slot);
-  return std::count_if(slabs.begin(), slabs.end(),
-                       [](std::uintptr_t slab) { return msync(reinterpret_cast<void*>(slab), 1, MS_ASYNC) == 0; });
+  return slabs;
 }
 }  // namespace
 
 TEST(VornModelArena, SlotsKeepTheirBytesAndEmptiedSlabsAreHandedBack) {
-  const std::size_t before = VornModelArena::GetMappedBytes();
+  constexpr std::size_t kSlab = VornModelArena::kSlabBytes;
   const std::size_t inUse = VornModelArena::GetBytesInUse();
-  // At most the slab each of the five sizes was filling stays.
-  EXPECT_LE(Churn(7, 300000), 5u);
-  EXPECT_LE(VornModelArena::GetMappedBytes(), before + 5 * VornModelArena::kSlabBytes);
-  // Slots given back are taken again before any slab is mapped.
+  std::set<std::uintptr_t> used = Churn(7, 300000);
+  // Thirty slabs of one size; slots given back are taken again before any
+  // slab is mapped.
   std::vector<Slot> slots;
-  for (int k = 0; k < 40000; ++k) slots.push_back(Take(72, static_cast<unsigned char>(k)));
+  for (std::size_t k = 0; k < 30 * kSlab / 512; ++k) slots.push_back(Take(512, static_cast<unsigned char>(k)));
   const std::size_t full = VornModelArena::GetMappedBytes();
   for (std::size_t k = 0; k < slots.size(); k += 2) Give(slots[k]);
-  for (std::size_t k = 0; k < slots.size(); k += 2) slots[k] = Take(72, static_cast<unsigned char>(k));
+  for (std::size_t k = 0; k < slots.size(); k += 2) slots[k] = Take(512, static_cast<unsigned char>(k));
   EXPECT_EQ(VornModelArena::GetMappedBytes(), full);
-  EXPECT_EQ(VornModelArena::GetBytesInUse(), inUse + 40000 * 80);
-  for (const Slot& slot : slots) Give(slot);
+  EXPECT_EQ(VornModelArena::GetBytesInUse(), inUse + slots.size() * 512);
+  for (const Slot& slot : slots) {
+    used.insert(SlabOf(slot.at));
+    Give(slot);
+  }
   EXPECT_EQ(VornModelArena::GetBytesInUse(), inUse);
+  // Beyond the idle ones and the one being filled, emptied slabs went back.
+  EXPECT_LE(VornModelArena::GetMappedBytes(), full - (30 - VornModelArena::kIdleSlabs - 1) * kSlab);
+  // Trimmed, none of them is mapped any more.
+  VornModelArena::Trim();
+  EXPECT_EQ(std::count_if(used.begin(), used.end(),
+                          [](std::uintptr_t slab) { return msync(reinterpret_cast<void*>(slab), 1, MS_ASYNC) == 0; }),
+            0);
 }
 
 TEST(VornModelArena, ThreadsTakeAndGiveConcurrently) {

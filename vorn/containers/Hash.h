@@ -107,8 +107,15 @@ VORN_HASH_INLINE std::uint64_t HashBytes(const void* data, std::size_t n) noexce
 
 VORN_HASH_INLINE std::uint64_t HashBytes(std::string_view s) noexcept { return HashBytes(s.data(), s.size()); }
 
-// Hash of a 64-bit integer.
-VORN_HASH_INLINE std::uint64_t HashInteger(std::uint64_t x) noexcept { return HashDetail::Mix(x, HashDetail::kGolden); }
+// Hash of a 64-bit integer. One multiply leaves the top bits, which pick a
+// table's home bucket, a linear function of the key's low bits: keys in
+// arithmetic progression (pointers to objects of one size from a slab,
+// ids with a step) then fall into clusters for some steps and grow a table
+// far past its load limit. The second multiply folds the product's high
+// half into them.
+VORN_HASH_INLINE std::uint64_t HashInteger(std::uint64_t x) noexcept {
+  return HashDetail::Mix(HashDetail::Mix(x, HashDetail::kGolden), HashDetail::kS1);
+}
 
 // The primary template is left undefined: a key type without a hash below
 // fails to compile instead of silently hashing badly.

@@ -28,8 +28,9 @@ struct Slab {
   std::size_t next = 0;  // offset of the first slot never handed out
   void* freed = nullptr;  // slots given back, linked through their first word
   Slab* before = nullptr;  // the size's list of slabs with room, the filling one excepted
-  Slab* after = nullptr;
+  Slab* after = nullptr;  // also links the idle slabs
   bool listed = false;
+  bool advised = false;  // for huge pages
 };
 constexpr std::size_t kHeader = (sizeof(Slab) + kGrain - 1) / kGrain * kGrain;
 
@@ -42,6 +43,8 @@ struct Size {
 struct Arena {
   std::mutex lock;
   Size sizes[kSizes];
+  Slab* idle = nullptr;
+  std::size_t idleCount = 0;
   std::size_t mapped = 0;
   std::size_t inUse = 0;
 };
@@ -53,7 +56,7 @@ Arena& TheArena() {
 
 char* At(Slab* slab, std::size_t offset) { return reinterpret_cast<char*>(slab) + offset; }
 
-Slab* MapSlab(std::size_t slot, bool hugePages) {
+void* MapSlab() {
   // Twice the size, then the unaligned ends are unmapped.
   void* raw = mmap(nullptr, 2 * kSlab, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) throw std::bad_alloc();
@@ -62,15 +65,11 @@ Slab* MapSlab(std::size_t slot, bool hugePages) {
   if (aligned > start) munmap(raw, aligned - start);
   if (const std::size_t tail = start + kSlab - aligned) munmap(reinterpret_cast<void*>(aligned + kSlab), tail);
   auto* memory = reinterpret_cast<void*>(aligned);
-  // Advice only: where huge pages are off the slab simply keeps small ones.
-  if (hugePages) madvise(memory, kSlab, MADV_HUGEPAGE);
 #if defined(__SANITIZE_ADDRESS__)
   __lsan_register_root_region(memory, kSlab);
 #endif
-  auto* slab = new (memory) Slab{slot};
-  slab->next = kHeader;
-  VORN_ARENA_POISON(At(slab, kHeader), kSlab - kHeader);
-  return slab;
+  VORN_ARENA_POISON(static_cast<char*>(memory) + kHeader, kSlab - kHeader);
+  return memory;
 }
 
 void UnmapSlab(Slab* slab) {
@@ -95,6 +94,40 @@ void Unlist(Size& size, Slab* slab) {
   slab->listed = false;
 }
 
+// An idle slab if there is one, else a new mapping; its slots are poisoned.
+Slab* TakeSlab(Arena& arena, std::size_t slot, bool hugePages) {
+  void* memory = arena.idle;
+  bool advised = false;
+  if (memory) {
+    advised = arena.idle->advised;
+    arena.idle = arena.idle->after;
+    --arena.idleCount;
+  } else {
+    memory = MapSlab();
+    arena.mapped += kSlab;
+  }
+  // Advice only: where huge pages are off the slab simply keeps small ones.
+  if (hugePages && !advised) advised = madvise(memory, kSlab, MADV_HUGEPAGE) == 0;
+  auto* slab = new (memory) Slab{slot};
+  slab->next = kHeader;
+  slab->advised = advised;
+  return slab;
+}
+
+// An emptied slab, no longer its size's: kept idle while there is room for
+// it, else handed back.
+void RetireSlab(Arena& arena, Slab* slab) {
+  if (arena.idleCount < VornModelArena::kIdleSlabs) {
+    VORN_ARENA_POISON(At(slab, kHeader), kSlab - kHeader);
+    slab->after = arena.idle;
+    arena.idle = slab;
+    ++arena.idleCount;
+    return;
+  }
+  UnmapSlab(slab);
+  arena.mapped -= kSlab;
+}
+
 bool HasRoom(const Slab* slab) { return slab->freed || slab->next + slab->slot <= kSlab; }
 }  // namespace
 
@@ -111,9 +144,8 @@ void* VornModelArena::Allocate(std::size_t bytes) {
       slab = size.roomy;
       Unlist(size, slab);
     } else {
-      slab = MapSlab((index + 1) * kGrain, size.slabs > 0);
+      slab = TakeSlab(arena, (index + 1) * kGrain, size.slabs > 0);
       ++size.slabs;
-      arena.mapped += kSlab;
     }
     size.filling = slab;
   }
@@ -157,9 +189,28 @@ void VornModelArena::Free(void* slot, std::size_t bytes) noexcept {
     return;
   }
   if (slab->listed) Unlist(size, slab);
-  UnmapSlab(slab);
   --size.slabs;
-  arena.mapped -= kSlab;
+  RetireSlab(arena, slab);
+}
+
+std::size_t VornModelArena::Trim() noexcept {
+  Arena& arena = TheArena();
+  std::lock_guard<std::mutex> hold(arena.lock);
+  const std::size_t before = arena.mapped;
+  for (Size& size : arena.sizes) {
+    if (!size.filling || size.filling->live > 0) continue;
+    UnmapSlab(size.filling);
+    arena.mapped -= kSlab;
+    size.filling = nullptr;
+    --size.slabs;
+  }
+  while (Slab* slab = arena.idle) {
+    arena.idle = slab->after;
+    UnmapSlab(slab);
+    arena.mapped -= kSlab;
+  }
+  arena.idleCount = 0;
+  return before - arena.mapped;
 }
 
 std::size_t VornModelArena::GetMappedBytes() noexcept {

@@ -19,10 +19,13 @@
 //   pages: its first slab per size is touched only as far as it is used.
 //
 // Decisions:
-// - A slab whose objects have all gone is handed back to the system at
-//   once, except the one its size is filling, which is kept (emptied) so
-//   that an object made and dropped in a loop does not map and unmap a slab
-//   each time: at most one idle slab per slot size stays mapped.
+// - A slab whose objects have all gone is kept for the next slab any size
+//   needs, up to kIdleSlabs of them (32 MiB), and handed back to the system beyond
+//   that (as a C heap keeps what it freed at its top up to a threshold): a
+//   model dropped and built again does not pay its page faults again. The
+//   slab a size is filling is kept (emptied) as well, so an object made and
+//   dropped in a loop does not take and retire a slab each time. Trim hands
+//   back every slab without objects, as malloc_trim does for the C heap.
 // - A slab with one object left stays mapped whole, as a C heap's page does.
 // - Requests above kLargestSlot bytes go to operator new; a failed mapping
 //   throws std::bad_alloc, as operator new would.
@@ -39,14 +42,17 @@ class VORN_API VornModelArena {
 public:
   static constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
   static constexpr std::size_t kLargestSlot = 512;
+  static constexpr std::size_t kIdleSlabs = 16;
 
   static void* Allocate(std::size_t bytes);
   // `bytes` as given to Allocate.
   static void Free(void* slot, std::size_t bytes) noexcept;
 
-  // Bytes of slabs mapped now: what model objects take from the system
-  // besides the C heap.
+  // Bytes of slabs mapped now, idle ones included: what model objects take
+  // from the system besides the C heap.
   static std::size_t GetMappedBytes() noexcept;
+  // Hands back every slab that holds no object; returns the bytes handed back.
+  static std::size_t Trim() noexcept;
   // Bytes of the slots handed out now (each slot's rounded size), the
   // counterpart of a C heap's allocated bytes.
   static std::size_t GetBytesInUse() noexcept;
