@@ -106,12 +106,11 @@ TEST(HashTableGrowth, GrowsPast205EntriesAndReservesNoLessThanTheEntriesNeed) {
 // allocator, integer ids with a step) fill a table only as far as its load
 // limit: 30,000 entries stay at shift 16 whatever the step.
 TEST(HashTableGrowth, KeysInArithmeticProgressionDoNotCluster) {
-  for (const std::uintptr_t base : {std::uintptr_t{0x7f3a5c200010}, std::uintptr_t{0x55d0a1e00000}}) {
-    for (std::uintptr_t step = 8; step <= 1024; step += 8) {
-      Vorn::HashTable<const void*, int> t;
-      for (std::uintptr_t k = 0; k < 30000; ++k) t.try_emplace(reinterpret_cast<const void*>(base + k * step), 0);
-      ASSERT_EQ(t._Shift(), 16) << "base " << base << ", step " << step;
-    }
+  const std::uintptr_t base = 0x7f3a5c200010;
+  for (std::uintptr_t step = 8; step <= 1024; step += 8) {
+    Vorn::HashTable<const void*, int> t;
+    for (std::uintptr_t k = 0; k < 30000; ++k) t.try_emplace(reinterpret_cast<const void*>(base + k * step), 0);
+    ASSERT_EQ(t._Shift(), 16) << "step " << step;
   }
 }
 
