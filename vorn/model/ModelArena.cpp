@@ -72,7 +72,8 @@ void* MapSlab() {
   return memory;
 }
 
-void UnmapSlab(Slab* slab) {
+void UnmapSlab(Arena& arena, Slab* slab) {
+  arena.mapped -= kSlab;
   VORN_ARENA_UNPOISON(At(slab, 0), kSlab);
 #if defined(__SANITIZE_ADDRESS__)
   __lsan_unregister_root_region(slab, kSlab);
@@ -124,8 +125,7 @@ void RetireSlab(Arena& arena, Slab* slab) {
     ++arena.idleCount;
     return;
   }
-  UnmapSlab(slab);
-  arena.mapped -= kSlab;
+  UnmapSlab(arena, slab);
 }
 
 bool HasRoom(const Slab* slab) { return slab->freed || slab->next + slab->slot <= kSlab; }
@@ -199,15 +199,13 @@ std::size_t VornModelArena::Trim() noexcept {
   const std::size_t before = arena.mapped;
   for (Size& size : arena.sizes) {
     if (!size.filling || size.filling->live > 0) continue;
-    UnmapSlab(size.filling);
-    arena.mapped -= kSlab;
+    UnmapSlab(arena, size.filling);
     size.filling = nullptr;
     --size.slabs;
   }
   while (Slab* slab = arena.idle) {
     arena.idle = slab->after;
-    UnmapSlab(slab);
-    arena.mapped -= kSlab;
+    UnmapSlab(arena, slab);
   }
   arena.idleCount = 0;
   return before - arena.mapped;
